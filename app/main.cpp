@@ -1,0 +1,63 @@
+#include "app_identity.h"
+#include "main_window/controls.h"
+#include "main_window/program.h"
+#include "platform/linux_services.h"
+#include "platform/runtime.h"
+
+#include <QApplication>
+#include <QSet>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+// For the start-up benchmark: once every window shown at start has painted,
+// say so on standard output and leave.
+class FirstPaintReport : public QObject {
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            painted_.insert(static_cast<QWidget *>(watched)->window());
+            if (!done_ && painted_.size() >= 2) {
+                done_ = true;
+                QTimer::singleShot(0, [] {
+                    std::puts("painted");
+                    std::fflush(stdout);
+                    QCoreApplication::exit(0);
+                });
+            }
+        }
+        return false;
+    }
+
+private:
+    QSet<QWidget *> painted_;
+    bool done_ = false;
+};
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("mipoquibbo"));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(app_identity::Major).arg(app_identity::Minor).arg(app_identity::Revision));
+    QApplication::setFont(defs::font(defs::DefaultFontPt));
+
+    FirstPaintReport report;
+    if (qEnvironmentVariableIsSet("MIPOQUIBBO_REPORT_FIRST_PAINT"))
+        app.installEventFilter(&report);
+
+    platform::LinuxServices real;
+    Program program(real.services());
+    rt::setHost({
+        [&](const QString &text) {
+            real.messageBox.show(text, platform::vbCritical, Program::Title());
+        },
+        [](int status) { QCoreApplication::exit(status); },
+    });
+
+    program.start();
+    const int status = rt::ended() ? rt::endStatus() : QApplication::exec();
+    return rt::ended() ? rt::endStatus() : status;
+}

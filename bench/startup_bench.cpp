@@ -1,0 +1,107 @@
+// Start-up benchmark: time from process start to the first paint of every
+// window shown at start, and peak resident memory, for the program and for a
+// minimal Qt Widgets program, in one run. Needs an X display.
+//
+//   startup_bench PROGRAM MINIMAL [RUNS]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Sample {
+    double ms = 0;
+    long maxRssKb = 0;
+};
+
+bool runOnce(const char *program, Sample &out)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        setenv("MIPOQUIBBO_REPORT_FIRST_PAINT", "1", 1);
+        execl(program, program, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string seen;
+    char buf[256];
+    ssize_t n;
+    bool painted = false;
+    while (!painted && (n = read(fds[0], buf, sizeof buf)) > 0) {
+        seen.append(buf, size_t(n));
+        painted = seen.find("painted") != std::string::npos;
+    }
+    const auto end = std::chrono::steady_clock::now();
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    out.ms = std::chrono::duration<double, std::milli>(end - start).count();
+    out.maxRssKb = usage.ru_maxrss;
+    return painted && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Result {
+    double ms;
+    double rssMb;
+};
+
+Result measure(const char *program, int runs)
+{
+    Sample warm;
+    runOnce(program, warm); // page cache and font cache
+    std::vector<double> ms, rss;
+    for (int i = 0; i < runs; ++i) {
+        Sample s;
+        if (!runOnce(program, s)) {
+            std::fprintf(stderr, "%s did not report its first paint\n", program);
+            std::exit(1);
+        }
+        ms.push_back(s.ms);
+        rss.push_back(double(s.maxRssKb) / 1024.0);
+    }
+    return {median(ms), median(rss)};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PROGRAM MINIMAL [RUNS]\n", argv[0]);
+        return 2;
+    }
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 15;
+    const Result prog = measure(argv[1], runs);
+    const Result base = measure(argv[2], runs);
+    std::printf("%-28s %12s %14s\n", "program", "first paint", "peak memory");
+    std::printf("%-28s %9.1f ms %11.1f MB\n", "mipoquibbo", prog.ms, prog.rssMb);
+    std::printf("%-28s %9.1f ms %11.1f MB\n", "minimal Qt Widgets program", base.ms, base.rssMb);
+    std::printf("time ratio %.2f (target <= 1.30), memory difference %+.1f MB (target <= 15)\n",
+                prog.ms / base.ms, prog.rssMb - base.rssMb);
+    const bool ok = prog.ms <= 1.3 * base.ms && prog.rssMb - base.rssMb <= 15.0;
+    std::printf("%s\n", ok ? "within targets" : "OUTSIDE TARGETS");
+    return 0;
+}

@@ -1,0 +1,118 @@
+#include "info_window/form2.h"
+
+#include "main_window/controls.h"
+#include "main_window/definitions.h"
+#include "main_window/form1.h"
+#include "main_window/program.h"
+#include "platform/runtime.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QScrollBar>
+
+namespace {
+const defs::ControlDef &def(const char *name) { return defs::control(defs::Form2Controls, name); }
+} // namespace
+
+Form2::Form2(Program &program)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), program_(program)
+{
+    setWindowTitle(QString::fromUtf8(defs::Form2.caption));
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, defs::color(defs::Form2.background));
+    setPalette(p);
+
+    const QSize size(rt::twipsToPixels(defs::Form2.clientWidth),
+                     rt::twipsToPixels(defs::Form2.clientHeight));
+    setFixedSize(size);
+    // Shown without an owner: centred on the screen.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect s = screen->geometry();
+        move(s.x() + (s.width() - size.width()) / 2, s.y() + (s.height() - size.height()) / 2);
+    }
+
+    Label1 = defs::label(this, QString());
+    defs::place(Label1, def("Label1"));
+    Label3 = defs::label(this, QString::fromUtf8(defs::Form2Label3Caption));
+    defs::place(Label3, def("Label3"));
+    Label2 = defs::label(this, QString(), palette().color(QPalette::HighlightedText));
+    Label2->setFont(defs::font(defs::Form2Label2FontPt));
+    Label2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Label2->setLineWidth(1);
+    Label2->setWordWrap(false);
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    defs::place(Label2, def("Label2"));
+    HScroll1 = defs::scrollBar(this, defs::Form2HScroll1);
+    defs::place(HScroll1, def("HScroll1"));
+    connect(HScroll1, &QScrollBar::valueChanged, this,
+            [this] { rt::guard([this] { HScroll1_Change(); }); });
+
+    // The task bar rule is read when the window is mapped, so it goes on before that.
+    winId();
+    program_.services().windowShape->skipTaskbar(this);
+}
+
+float Form2::Width() const { return rt::pixelsToTwips(frameGeometry().width()); }
+float Form2::Height() const { return rt::pixelsToTwips(frameGeometry().height()); }
+
+void Form2::Show()
+{
+    show();
+    raise();
+    activateWindow();
+    rt::checkpoint();
+}
+
+void Form2::mousePressEvent(QMouseEvent *event)
+{
+    int16_t button = 0;
+    if (event->button() == Qt::LeftButton)
+        button = 1;
+    else if (event->button() == Qt::RightButton)
+        button = 2;
+    else if (event->button() == Qt::MiddleButton)
+        button = 4;
+    const Qt::KeyboardModifiers m = event->modifiers();
+    const int16_t shift = int16_t((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+                                  (m & Qt::AltModifier ? 4 : 0));
+    const QPointF at = event->position();
+    rt::guard([&] {
+        Form_MouseDown(button, shift, float(at.x() * rt::TwipsPerPixel),
+                       float(at.y() * rt::TwipsPerPixel));
+    });
+}
+
+// --- handlers ------------------------------------------------------------------------------
+
+void Form2::Form_Load()
+{
+    // 1.
+    const float width = Width();
+    const float twipsPerPixelX = rt::TwipsPerPixel;
+    const float height = Height();
+    const float twipsPerPixelY = rt::TwipsPerPixel;
+    // 2.
+    const int32_t right = rt::idiv32(rt::roundToInt32(width), rt::roundToInt32(twipsPerPixelX));
+    const int32_t bottom = rt::idiv32(rt::roundToInt32(height), rt::roundToInt32(twipsPerPixelY));
+    // 3.-4. The ellipse inscribed in the outer rectangle.
+    program_.services().windowShape->setEllipticRegion(this, 0, 0, right, bottom);
+    // 5.
+    Label2->setText(QString::number(program_.JpegQuality));
+    // 6. The main window is still in its own start-up here.
+    program_.Form1().Show();
+}
+
+void Form2::HScroll1_Change()
+{
+    Label2->setText(QString::number(HScroll1->value()));
+    program_.JpegQuality = int32_t(int16_t(HScroll1->value()));
+}
+
+void Form2::Form_MouseDown(int16_t Button, int16_t, float, float)
+{
+    if (Button & 1)
+        program_.services().windowShape->beginCaptionDrag(this);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The picture information window: borderless, cut to an ellipse, dragged by
+// its background; shows the file name and holds the JPEG quality slider.
+
+#include <QWidget>
+
+#include <cstdint>
+
+class Program;
+class QLabel;
+class QScrollBar;
+
+class Form2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form2(Program &program);
+
+    QLabel *Label1, *Label2, *Label3;
+    QScrollBar *HScroll1;
+
+    void Form_Load();
+    void HScroll1_Change();
+    // Button: 1 left, 2 right, 4 middle; Shift: 1 Shift, 2 Ctrl, 4 Alt; X, Y in twips.
+    void Form_MouseDown(int16_t Button, int16_t Shift, float X, float Y);
+
+    // Outer size in twips (no border: the client size).
+    float Width() const;
+    float Height() const;
+    void Show();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    Program &program_;
+};

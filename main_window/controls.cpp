@@ -1,0 +1,154 @@
+#include "main_window/controls.h"
+
+#include "platform/runtime.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSize_(autoSize)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(defs::PictureBorderPx);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, p.color(QPalette::Button));
+    setPalette(p);
+}
+
+void PictureBox::setPicture(const QImage &picture)
+{
+    picture_ = picture;
+    if (autoSize_)
+        resize(picture_.width() + 2 * defs::PictureBorderPx,
+               picture_.height() + 2 * defs::PictureBorderPx);
+    update();
+}
+
+float PictureBox::Width() const { return rt::pixelsToTwips(width()); }
+float PictureBox::Height() const { return rt::pixelsToTwips(height()); }
+void PictureBox::setWidthTwips(float twips) { resize(rt::twipsToPixels(twips), height()); }
+QPoint PictureBox::innerOrigin() const { return {defs::PictureBorderPx, defs::PictureBorderPx}; }
+
+void PictureBox::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    if (!picture_.isNull()) {
+        QPainter painter(this);
+        painter.drawImage(innerOrigin(), picture_);
+    }
+}
+
+ImageBox::ImageBox(QWidget *parent) : QWidget(parent) {}
+
+void ImageBox::setPicture(const QImage &picture)
+{
+    picture_ = picture;
+    scaled_ = QPixmap();
+    update();
+}
+
+float ImageBox::Width() const { return rt::pixelsToTwips(width()); }
+float ImageBox::Height() const { return rt::pixelsToTwips(height()); }
+void ImageBox::setWidthTwips(float twips) { resize(rt::twipsToPixels(twips), height()); }
+void ImageBox::setHeightTwips(float twips) { resize(width(), rt::twipsToPixels(twips)); }
+
+void ImageBox::paintEvent(QPaintEvent *)
+{
+    if (picture_.isNull() || width() <= 0 || height() <= 0)
+        return;
+    if (scaled_.size() != size()) {
+        scaled_ = QPixmap::fromImage(picture_.size() == size()
+                                         ? picture_
+                                         : picture_.scaled(size(), Qt::IgnoreAspectRatio,
+                                                           Qt::SmoothTransformation));
+    }
+    QPainter(this).drawPixmap(0, 0, scaled_);
+}
+
+void ImageBox::mousePressEvent(QMouseEvent *event)
+{
+    pressed_ = event->button() == Qt::LeftButton;
+}
+
+void ImageBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool click = pressed_ && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    pressed_ = false;
+    if (click)
+        emit clicked();
+}
+
+GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture, const QString &downPicture)
+    : QPushButton(parent), normal_(picture), down_(downPicture.isEmpty() ? picture : downPicture)
+{
+    setIcon(normal_);
+    setIconSize(QSize(32, 32));
+    if (!downPicture.isEmpty()) {
+        connect(this, &QPushButton::pressed, this, [this] { setIcon(down_); });
+        connect(this, &QPushButton::released, this, [this] { setIcon(normal_); });
+    }
+}
+
+namespace defs {
+
+QFont font(double pointSize, bool bold, bool italic)
+{
+    // Only installed faces go in: fontconfig would answer the first, missing
+    // one with a Latin face and leave the Japanese glyphs to per-glyph fallback.
+    static const QStringList families = [] {
+        QStringList installed;
+        for (const char *family : FontFamilies)
+            if (QFontDatabase::hasFamily(QString::fromUtf8(family)))
+                installed << QString::fromUtf8(family);
+        return installed;
+    }();
+    QFont f;
+    if (!families.isEmpty())
+        f.setFamilies(families);
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+void place(QWidget *control, const ControlDef &def, QPoint innerOrigin)
+{
+    control->setObjectName(QString::fromLatin1(def.name));
+    control->setGeometry(innerOrigin.x() + rt::twipsToPixels(def.left),
+                         innerOrigin.y() + rt::twipsToPixels(def.top),
+                         rt::twipsToPixels(def.width), rt::twipsToPixels(def.height));
+}
+
+QLabel *label(QWidget *parent, const QString &text, const QColor &background)
+{
+    auto *l = new QLabel(text, parent);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    l->setWordWrap(true);
+    // A press on a label is the label's own: it never reaches the window below it.
+    l->setAttribute(Qt::WA_NoMousePropagation);
+    if (background.isValid()) {
+        l->setAutoFillBackground(true);
+        QPalette p = l->palette();
+        p.setColor(QPalette::Window, background);
+        l->setPalette(p);
+    }
+    return l;
+}
+
+QScrollBar *scrollBar(QWidget *parent, const int (&settings)[5])
+{
+    auto *s = new QScrollBar(Qt::Horizontal, parent);
+    s->setRange(settings[0], settings[1]);
+    s->setValue(settings[2]);
+    s->setSingleStep(settings[3]);
+    s->setPageStep(settings[4]);
+    s->setTracking(false);
+    s->setFocusPolicy(Qt::StrongFocus);
+    return s;
+}
+
+} // namespace defs

@@ -1,0 +1,108 @@
+#pragma once
+// The windows as designed: every size and position in twips (15 to a pixel),
+// laid out so each row can be read beside the design tables.
+
+#include <QColor>
+
+#include <span>
+#include <string_view>
+
+namespace defs {
+
+struct Rgb {
+    int r, g, b;
+};
+
+struct WindowDef {
+    const char *name;
+    const char *caption;
+    int clientWidth, clientHeight; // twips
+    int clientLeft, clientTop;     // twips from the screen's top-left; -1: centred on the screen
+    Rgb background;
+};
+
+struct ControlDef {
+    const char *name;
+    const char *container; // "" for the window's client area
+    int left, top, width, height;
+};
+
+struct MenuDef {
+    int level; // 0 heading, 1 item
+    const char *name;
+    const char *caption; // "-" is a separator
+    bool checked;
+};
+
+// --- Form1: the main window --------------------------------------------------------------
+//                              name     caption                                  width  height  left  top  background
+inline constexpr WindowDef Form1{"Form1", "みぽＱＵＩＢＢＯ－IEキャプチャ機能付", 6855, 3660, 3855, 2070, {237, 211, 227}};
+
+inline constexpr ControlDef Form1Controls[] = {
+    //  name        container    left   top  width  height
+    {"Picture2", "", 0, 0, 6255, 855},
+    {"Command1", "Picture2", 120, 120, 615, 615},
+    {"Command2", "Picture2", 840, 120, 615, 615},
+    {"Command3", "Picture2", 1560, 120, 615, 615},
+    {"Command4", "Picture2", 2280, 120, 615, 615},
+    {"Command5", "Picture2", 3000, 120, 615, 615},
+    {"Label1", "Picture2", 3840, 120, 1695, 135},
+    {"Label2", "Picture2", 3840, 360, 1095, 255},
+    {"HScroll1", "Picture2", 3840, 600, 2295, 135},
+    {"Picture1", "", 0, 840, 1020, 1020},
+    {"Image1", "", 0, 840, 1545, 1800},
+};
+
+inline constexpr MenuDef Form1Menu[] = {
+    {0, "mnufile", "ファイル(&F)", false},
+    {1, "mnuopen", "開く(&O)", false},
+    {1, "mnusave", "保存(&S)", false},
+    {1, "mnuend", "終了(&E)", false},
+    {0, "mnuedit", "編集(&A)", false},
+    {1, "mnucopy", "全体をクリップにコピー", false},
+    {1, "mnuclip", "クリップボードの画像を取り込む", false},
+    {1, "mnuie", "IEブラウザキャプチャ", false},
+    {1, "mnuborder", "-", false},
+    {1, "mnuoff", "ＩＥオフライン", true},
+    {1, "mnuon", "ＩＥオンライン", false},
+    {0, "mnuwin", "ウィンドウ(&W)", false},
+    {1, "mnuver", "バージョン情報(&B)", false},
+};
+
+inline constexpr const char *Form1Label1Caption = "ＩＥキャプチャＴＩＭＥバー";
+inline constexpr double Form1Label1FontPt = 8.25;
+// HScroll1: minimum, maximum, value, small step, large step
+inline constexpr int Form1HScroll1[5] = {1, 3000, 1500, 1, 1};
+// Focus order; labels and the invisible Picture1 take no focus.
+inline constexpr const char *Form1TabOrder[] = {"Picture2", "Command1", "Command2", "Command3",
+                                                "Command4", "Command5", "HScroll1"};
+
+// --- Form2: the picture information window ----------------------------------------------
+inline constexpr WindowDef Form2{"Form2", "ファイルネーム", 3930, 1695, -1, -1, {250, 253, 185}};
+
+inline constexpr ControlDef Form2Controls[] = {
+    //  name      container left   top  width  height
+    {"Label1", "", 600, 240, 2895, 615},
+    {"Label3", "", 1080, 840, 1455, 255},
+    {"Label2", "", 1200, 1080, 1455, 375},
+    {"HScroll1", "", 1200, 1440, 1455, 135},
+};
+
+inline constexpr const char *Form2Label3Caption = "解像度";
+inline constexpr double Form2Label2FontPt = 12.0;
+inline constexpr int Form2HScroll1[5] = {0, 100, 50, 1, 1};
+
+// The three named fonts ask for this face; the others stand in with the same metrics.
+inline constexpr const char *FontFamilies[] = {"ＭＳ Ｐゴシック", "IPAPGothic", "Noto Sans CJK JP"};
+// The window's default user-interface font, in points.
+inline constexpr double DefaultFontPt = 9.0;
+
+// Picture boxes: a sunken 3-D border of two pixels.
+inline constexpr int PictureBorderPx = 2;
+
+// Looks a control up by name in a table; a missing name is a programming error.
+const ControlDef &control(std::span<const ControlDef> table, std::string_view name);
+
+inline QColor color(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+} // namespace defs

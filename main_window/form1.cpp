@@ -1,0 +1,325 @@
+#include "main_window/form1.h"
+
+#include "info_window/form2.h"
+#include "main_window/controls.h"
+#include "main_window/definitions.h"
+#include "main_window/program.h"
+#include "platform/runtime.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScrollBar>
+
+namespace {
+const defs::ControlDef &def(const char *name) { return defs::control(defs::Form1Controls, name); }
+} // namespace
+
+Form1::Form1(Program &program) : program_(program)
+{
+    setWindowTitle(QString::fromUtf8(defs::Form1.caption));
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
+    buildMenus();
+    buildControls();
+
+    // The design places the client area (below the menu bar); Qt's geometry
+    // of a top-level excludes the frame but includes the menu bar.
+    const int clientW = rt::twipsToPixels(defs::Form1.clientWidth);
+    const int menuH = menuBarHeight(clientW);
+    setGeometry(rt::twipsToPixels(defs::Form1.clientLeft),
+                rt::twipsToPixels(defs::Form1.clientTop) - menuH, clientW,
+                rt::twipsToPixels(defs::Form1.clientHeight) + menuH);
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildMenus()
+{
+    QMenu *heading = nullptr;
+    for (const defs::MenuDef &m : defs::Form1Menu) {
+        const QString caption = QString::fromUtf8(m.caption);
+        if (m.level == 0) {
+            heading = menuBar()->addMenu(caption);
+            heading->setObjectName(QString::fromLatin1(m.name));
+            continue;
+        }
+        QAction *item = caption == u"-" ? heading->addSeparator() : heading->addAction(caption);
+        item->setObjectName(QString::fromLatin1(m.name));
+        setChecked(item, m.checked);
+    }
+    mnufile = menuBar()->findChild<QMenu *>(QStringLiteral("mnufile"));
+    mnuedit = menuBar()->findChild<QMenu *>(QStringLiteral("mnuedit"));
+    mnuwin = menuBar()->findChild<QMenu *>(QStringLiteral("mnuwin"));
+    auto item = [this](const char *name) {
+        return menuBar()->findChild<QAction *>(QString::fromLatin1(name));
+    };
+    mnuopen = item("mnuopen");
+    mnusave = item("mnusave");
+    mnuend = item("mnuend");
+    mnucopy = item("mnucopy");
+    mnuclip = item("mnuclip");
+    mnuie = item("mnuie");
+    mnuborder = item("mnuborder");
+    mnuoff = item("mnuoff");
+    mnuon = item("mnuon");
+    mnuver = item("mnuver");
+
+    const std::pair<QAction *, void (Form1::*)()> handlers[] = {
+        {mnuopen, &Form1::mnuopen_Click}, {mnusave, &Form1::mnusave_Click},
+        {mnuend, &Form1::mnuend_Click},   {mnucopy, &Form1::mnucopy_Click},
+        {mnuclip, &Form1::mnuclip_Click}, {mnuie, &Form1::mnuie_Click},
+        {mnuoff, &Form1::mnuoff_Click},   {mnuon, &Form1::mnuon_Click},
+        {mnuver, &Form1::mnuver_Click},
+    };
+    for (auto [action, handler] : handlers) {
+        connect(action, &QAction::triggered, this, [this, action, handler] {
+            // Qt flips a checkable item on its own; only the handlers set check marks here.
+            if (action->isCheckable())
+                action->setChecked(!action->isChecked());
+            rt::guard([this, handler] { (this->*handler)(); });
+        });
+    }
+}
+
+void Form1::setChecked(QAction *item, bool checked)
+{
+    // Unchecked items are not checkable, so no empty check box is drawn beside them.
+    item->setCheckable(checked);
+    item->setChecked(checked);
+}
+
+void Form1::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setAutoFillBackground(true);
+    QPalette p = client->palette();
+    p.setColor(QPalette::Window, defs::color(defs::Form1.background));
+    client->setPalette(p);
+    setCentralWidget(client);
+
+    // The windowless image lies under every windowed control.
+    Image1 = new ImageBox(client);
+    defs::place(Image1, def("Image1"));
+    QBitmap hand(QStringLiteral(":/pictures/hand.xbm"));
+    QBitmap handMask(QStringLiteral(":/pictures/hand_mask.xbm"));
+    Image1->setCursor(QCursor(hand, handMask, 6, 0));
+
+    Picture1 = new PictureBox(client, true);
+    defs::place(Picture1, def("Picture1"));
+    Picture1->setPicture(QImage(QStringLiteral(":/pictures/logo.gif")));
+    Picture1->hide();
+
+    Picture2 = new PictureBox(client);
+    defs::place(Picture2, def("Picture2"));
+    Picture2->setFocusPolicy(Qt::TabFocus);
+    const QPoint inner = Picture2->innerOrigin();
+
+    const struct {
+        GraphicalButton *&button;
+        const char *name;
+        const char *picture;
+        const char *downPicture;
+    } buttons[] = {
+        {Command1, "Command1", "open.gif", nullptr},
+        {Command2, "Command2", "save.gif", nullptr},
+        {Command3, "Command3", "copy.gif", nullptr},
+        {Command4, "Command4", "set.gif", nullptr},
+        {Command5, "Command5", "browser.gif", "browser_down.gif"},
+    };
+    for (const auto &b : buttons) {
+        b.button = new GraphicalButton(
+            Picture2, QStringLiteral(":/pictures/") + QLatin1String(b.picture),
+            b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture) : QString());
+        defs::place(b.button, def(b.name), inner);
+    }
+
+    Label1 = defs::label(Picture2, QString::fromUtf8(defs::Form1Label1Caption));
+    Label1->setFont(defs::font(defs::Form1Label1FontPt));
+    Label1->setWordWrap(false);
+    defs::place(Label1, def("Label1"), inner);
+
+    Label2 = defs::label(Picture2, QString(), palette().color(QPalette::HighlightedText));
+    Label2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Label2->setLineWidth(1);
+    defs::place(Label2, def("Label2"), inner);
+
+    HScroll1 = defs::scrollBar(Picture2, defs::Form1HScroll1);
+    defs::place(HScroll1, def("HScroll1"), inner);
+
+    QWidget *previous = nullptr;
+    for (const char *name : defs::Form1TabOrder) {
+        auto *w = findChild<QWidget *>(QString::fromLatin1(name));
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
+
+    const std::pair<GraphicalButton *, void (Form1::*)()> clicks[] = {
+        {Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
+        {Command3, &Form1::Command3_Click}, {Command4, &Form1::Command4_Click},
+        {Command5, &Form1::Command5_Click},
+    };
+    for (auto [button, handler] : clicks)
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { rt::guard([this, handler] { (this->*handler)(); }); });
+    connect(HScroll1, &QScrollBar::valueChanged, this,
+            [this] { rt::guard([this] { HScroll1_Change(); }); });
+    connect(Image1, &ImageBox::clicked, this, [this] { rt::guard([this] { Image1_Click(); }); });
+}
+
+// --- window properties ---------------------------------------------------------------------
+
+float Form1::Height() const { return rt::pixelsToTwips(frameGeometry().height()); }
+
+void Form1::setHeight(float twips)
+{
+    const int frameExtra = frameGeometry().height() - height();
+    resize(width(), rt::twipsToPixels(twips) - frameExtra);
+    rt::checkpoint();
+}
+
+float Form1::ScaleWidth() const { return rt::pixelsToTwips(width()); }
+
+float Form1::ScaleHeight() const
+{
+    return rt::pixelsToTwips(height() - menuBarHeight(width()));
+}
+
+int Form1::menuBarHeight(int windowWidth) const
+{
+    // What the main window's layout gives the menu bar at that width.
+    const int h = menuBar()->heightForWidth(windowWidth);
+    return h > 0 ? h : menuBar()->sizeHint().height();
+}
+
+void Form1::Show()
+{
+    show();
+    raise();
+    activateWindow();
+    rt::checkpoint();
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    rt::guard([this] { Form_Resize(); });
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimising and restoring resize a window on other systems; the layout expects to hear of it.
+    if (event->type() == QEvent::WindowStateChange)
+        rt::guard([this] { Form_Resize(); });
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    rt::guard([this, event] {
+        int16_t Cancel = 0;
+        Form_Unload(Cancel);
+        if (Cancel)
+            event->ignore();
+    });
+}
+
+// --- handlers ------------------------------------------------------------------------------
+
+void Form1::Form_Load()
+{
+    // 1.-2. A second instance reports itself and ends; the first is not touched.
+    if (program_.services().singleInstance->previousInstance()) {
+        program_.MsgBox(QStringLiteral("既に起動されています"), platform::vbOKOnly,
+                        QStringLiteral("二重起動"));
+        rt::End();
+    }
+    // 3.-5.
+    Image1->setPicture(Picture1->picture());
+    Image1->setWidthTwips(Picture1->Width());
+    Image1->setHeightTwips(Picture1->Height());
+    // 6.-11.
+    program_.JpegQuality = 50;
+    IEMode = 1;
+    Label2->setText(QString::number(HScroll1->value()));
+    CaptureWait = 1500;
+    PicWidth = Picture1->Width();
+    PicHeight = rt::roundToInt32(Picture1->Height());
+    // 12. Its load shows this window, whose first resize needs PicWidth and PicHeight.
+    program_.Form2().Show();
+    // 13.
+    program_.Form2().Label1->setText(QStringLiteral("NO FILE"));
+}
+
+void Form1::Form_Resize()
+{
+    // Minimised, the window has no inner area to fit anything into.
+    if (isMinimized())
+        return;
+    // 1.
+    Picture2->setWidthTwips(ScaleWidth());
+    // 2.
+    if (Height() >= 3000) {
+        const float W = ScaleWidth();
+        const float S = ScaleHeight();
+        const float T = Picture2->Height();
+        // An empty inner area would divide by zero: keep the picture's size then.
+        if (W > 0 && S - T > 0) {
+            const float rW = float(rt::fdiv(PicWidth, W));
+            const double rH = rt::fdiv(PicHeight, double(S - T));
+            double w = rt::fdiv(PicWidth, rW);
+            double h = rt::fdiv(PicHeight, rW);
+            if (h <= S) {
+                Image1->setWidthTwips(float(w));
+                Image1->setHeightTwips(float(h));
+            } else {
+                w = rt::fdiv(PicWidth, rH);
+                h = rt::fdiv(PicHeight, rH);
+                Image1->setWidthTwips(float(w));
+                Image1->setHeightTwips(float(h));
+            }
+        }
+    }
+    // 3. Below 3000 the picture keeps its size.
+    // 4.
+    const float H = Height();
+    if (H >= 1000 && H <= 3000)
+        setHeight(3000);
+}
+
+void Form1::Form_Unload(int16_t &)
+{
+    program_.form2Slot().unload();
+    rt::End();
+}
+
+void Form1::HScroll1_Change()
+{
+    Label2->setText(QString::number(HScroll1->value()));
+    CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
+}
+
+void Form1::Image1_Click()
+{
+    program_.Form2().Show();
+    program_.Form2().Label1->setText(FileName);
+    Form_Resize();
+}
+
+void Form1::Command1_Click() { mnuopen_Click(); }
+void Form1::Command2_Click() { mnusave_Click(); }
+void Form1::Command3_Click() { mnucopy_Click(); }
+void Form1::Command4_Click() { mnuclip_Click(); }
+void Form1::mnuie_Click() { Command5_Click(); }
+void Form1::mnuend_Click() { rt::End(); }
+
+// The commands below arrive with the picture-file, capture and About subsystems.
+void Form1::Command5_Click() {}
+void Form1::mnuver_Click() {}
+void Form1::mnuopen_Click() {}
+void Form1::mnusave_Click() {}
+void Form1::mnucopy_Click() {}
+void Form1::mnuclip_Click() {}
+void Form1::mnuoff_Click() {}
+void Form1::mnuon_Click() {}

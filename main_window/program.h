@@ -1,0 +1,78 @@
+#pragma once
+// What the whole program shares: the platform services, the program-wide
+// JpegQuality, the application identity and the windows, each created and
+// loaded on its first reference.
+
+#include "platform/services.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class Form1;
+class Form2;
+
+// One window that exists once, created and loaded when first referred to, and
+// created afresh when referred to after it was unloaded.
+template <class Form> class FormSlot {
+public:
+    explicit FormSlot(class Program &program) : program_(program) {}
+    ~FormSlot() { delete form_; }
+
+    Form &get()
+    {
+        if (!form_) {
+            // Stored before its load runs, so that a reference from inside the
+            // load (or from a window that load shows) finds this instance.
+            form_ = new Form(program_);
+            form_->Form_Load();
+        }
+        return *form_;
+    }
+    bool loaded() const { return form_ != nullptr; }
+    // Destroys the window; its deletion waits until the events under way are done.
+    void unload()
+    {
+        if (!form_)
+            return;
+        Form *f = form_;
+        form_ = nullptr;
+        f->hide();
+        f->deleteLater();
+    }
+
+private:
+    Program &program_;
+    Form *form_ = nullptr;
+};
+
+class Program {
+public:
+    explicit Program(platform::Services services);
+    ~Program();
+
+    const platform::Services &services() const { return services_; }
+
+    // The windows by name: created and loaded on first reference.
+    ::Form1 &Form1();
+    ::Form2 &Form2();
+    FormSlot<::Form1> &form1Slot() { return form1_; }
+    FormSlot<::Form2> &form2Slot() { return form2_; }
+
+    // Program-wide JPEG quality; start-up gives it its value.
+    int32_t JpegQuality = 0;
+
+    static QString Title();
+
+    // A message box; an empty title shows the application title.
+    int MsgBox(const QString &prompt, int style = 0, const QString &title = {});
+
+    // Starts the program: the main window is the start-up window.
+    void start();
+
+private:
+    platform::Services services_;
+    FormSlot<::Form1> form1_;
+    FormSlot<::Form2> form2_;
+};

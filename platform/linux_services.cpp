@@ -1,0 +1,216 @@
+#include "platform/linux_services.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRegion>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+int QtMessageBox::show(const QString &prompt, int style, const QString &title)
+{
+    QMessageBox box;
+    box.setWindowTitle(title);
+    box.setText(prompt);
+    switch (style & 0x70) {
+    case vbCritical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case vbQuestion:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case vbExclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case vbInformation:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    struct Choice {
+        QString text;
+        QMessageBox::ButtonRole role;
+        int answer;
+    };
+    QList<Choice> choices;
+    switch (style & 7) {
+    case vbOKCancel:
+        choices = {{QStringLiteral("OK"), QMessageBox::AcceptRole, vbOK},
+                   {QStringLiteral("キャンセル"), QMessageBox::RejectRole, vbCancel}};
+        break;
+    case vbYesNo:
+        choices = {{QStringLiteral("はい(&Y)"), QMessageBox::YesRole, vbYes},
+                   {QStringLiteral("いいえ(&N)"), QMessageBox::NoRole, vbNo}};
+        break;
+    default:
+        choices = {{QStringLiteral("OK"), QMessageBox::AcceptRole, vbOK}};
+        break;
+    }
+    QList<QAbstractButton *> buttons;
+    for (const Choice &c : choices)
+        buttons << box.addButton(c.text, c.role);
+    const int def = (style & vbDefaultButton2) && buttons.size() > 1 ? 1 : 0;
+    box.setDefaultButton(static_cast<QPushButton *>(buttons[def]));
+    box.setEscapeButton(buttons.last());
+    box.exec();
+    const int i = int(buttons.indexOf(box.clickedButton()));
+    return choices[i < 0 ? int(choices.size()) - 1 : i].answer;
+}
+
+namespace {
+QString sanitized(QString s)
+{
+    for (QChar &c : s)
+        if (!c.isLetterOrNumber() && c != u'.' && c != u'-')
+            c = u'_';
+    return s;
+}
+
+// A folder only this user can use: owned by us, a real folder, mode 0700.
+bool isPrivateFolder(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+} // namespace
+
+QString LockFileInstance::lockPath()
+{
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (folder.isEmpty() || !isPrivateFolder(folder)) {
+        folder = QDir::homePath() + QStringLiteral("/.cache/mipoquibbo");
+        QDir().mkpath(folder);
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        if (!isPrivateFolder(folder))
+            return {};
+    }
+    QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        display = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("none"));
+    return folder + QStringLiteral("/mipoquibbo-") + sanitized(display) + QStringLiteral(".lock");
+}
+
+LockFileInstance::LockFileInstance() = default;
+LockFileInstance::~LockFileInstance() = default;
+
+bool LockFileInstance::previousInstance()
+{
+    if (lock_)
+        return false;
+    const QString path = lockPath();
+    if (path.isEmpty())
+        return false; // no safe place: never refuse to start
+    auto lock = std::make_unique<QLockFile>(path);
+    // A running instance stays valid however long it runs; only a dead owner frees the lock.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        lock_ = std::move(lock);
+        return false;
+    }
+    return lock->error() == QLockFile::LockFailedError;
+}
+
+void X11WindowShape::setEllipticRegion(QWidget *window, int left, int top, int right, int bottom)
+{
+    window->setMask(QRegion(QRect(left, top, right - left, bottom - top), QRegion::Ellipse));
+}
+
+X11WindowShape::X11WindowShape()
+{
+    // Watches every press, so that a drag starts from where its press was and
+    // not from where the pointer has gone since.
+    if (qApp)
+        qApp->installEventFilter(this);
+}
+
+void X11WindowShape::beginCaptionDrag(QWidget *window)
+{
+    dragged_ = window;
+    pressPointer_ = lastPress_;
+    pressWindow_ = window->frameGeometry().topLeft();
+}
+
+bool X11WindowShape::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!watched->isWidgetType())
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        lastPress_ = static_cast<QMouseEvent *>(event)->globalPosition().toPoint();
+        return false;
+    case QEvent::MouseMove: {
+        if (!dragged_)
+            return false;
+        auto *me = static_cast<QMouseEvent *>(event);
+        if (!(me->buttons() & Qt::LeftButton)) {
+            dragged_ = nullptr;
+            return false;
+        }
+        dragged_->move(pressWindow_ + (me->globalPosition().toPoint() - pressPointer_));
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (dragged_ && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            dragged_ = nullptr;
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+namespace {
+xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
+{
+    auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(c, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);
+    return atom;
+}
+} // namespace
+
+void X11WindowShape::skipTaskbar(QWidget *window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11)
+        return; // not on X11: nothing to tell a window manager
+    xcb_connection_t *c = x11->connection();
+    const auto wid = xcb_window_t(window->winId());
+    const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
+    const xcb_atom_t wanted[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    if (!window->isVisible()) {
+        // Read at map time; Qt merges its own states into what is there.
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, wid, state, XCB_ATOM_ATOM, 32, 2, wanted);
+    } else {
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = wid;
+        ev.type = state;
+        ev.data.data32[0] = 1; // add
+        ev.data.data32[1] = wanted[0];
+        ev.data.data32[2] = wanted[1];
+        ev.data.data32[3] = 1; // from a normal application
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        xcb_send_event(c, 0, screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char *>(&ev));
+    }
+    xcb_flush(c);
+}
+
+} // namespace platform

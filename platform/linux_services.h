@@ -1,0 +1,61 @@
+#pragma once
+// The Linux (X11) implementations of the platform interfaces.
+
+#include "platform/services.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+
+#include <memory>
+
+class QLockFile;
+
+namespace platform {
+
+class QtMessageBox : public MessageBox {
+public:
+    int show(const QString &prompt, int style, const QString &title) override;
+};
+
+// A lock per user and display session, in the user's runtime folder (or a
+// private folder of the user's when there is none); a lock whose owner died
+// does not count.
+class LockFileInstance : public SingleInstance {
+public:
+    LockFileInstance();
+    ~LockFileInstance() override;
+    bool previousInstance() override;
+    // Where the lock lives; empty when no private folder could be made.
+    static QString lockPath();
+
+private:
+    std::unique_ptr<QLockFile> lock_;
+};
+
+class X11WindowShape : public QObject, public WindowShape {
+public:
+    X11WindowShape();
+    void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) override;
+    void beginCaptionDrag(QWidget *window) override;
+    void skipTaskbar(QWidget *window) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QPointer<QWidget> dragged_;
+    QPoint lastPress_; // where the last button press happened, screen pixels
+    QPoint pressPointer_;
+    QPoint pressWindow_;
+};
+
+// The real services, owned together.
+struct LinuxServices {
+    QtMessageBox messageBox;
+    LockFileInstance singleInstance;
+    X11WindowShape windowShape;
+    Services services() { return {&messageBox, &singleInstance, &windowShape}; }
+};
+
+} // namespace platform
