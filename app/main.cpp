@@ -39,6 +39,8 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // The menu bar belongs inside the main window, never in a desktop's global menu.
+    QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("mipoquibbo"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(app_identity::Major).arg(app_identity::Minor).arg(app_identity::Revision));

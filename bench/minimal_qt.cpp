@@ -11,7 +11,7 @@ class Window : public QWidget {
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        if (reported_)
+        if (reported_ || !qEnvironmentVariableIsSet("MIPOQUIBBO_REPORT_FIRST_PAINT"))
             return;
         reported_ = true;
         QTimer::singleShot(0, [] {

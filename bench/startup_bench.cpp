@@ -68,21 +68,26 @@ struct Result {
     double rssMb;
 };
 
-Result measure(const char *program, int runs)
+// Runs the two programs in turn, so that whatever else the machine does
+// weighs on both alike; medians of each.
+std::pair<Result, Result> measure(const char *a, const char *b, int runs)
 {
     Sample warm;
-    runOnce(program, warm); // page cache and font cache
-    std::vector<double> ms, rss;
-    for (int i = 0; i < runs; ++i) {
-        Sample s;
-        if (!runOnce(program, s)) {
-            std::fprintf(stderr, "%s did not report its first paint\n", program);
-            std::exit(1);
+    runOnce(a, warm); // page cache and font cache
+    runOnce(b, warm);
+    std::vector<double> ms[2], rss[2];
+    const char *programs[2] = {a, b};
+    for (int i = 0; i < runs; ++i)
+        for (int k = 0; k < 2; ++k) {
+            Sample s;
+            if (!runOnce(programs[k], s)) {
+                std::fprintf(stderr, "%s did not report its first paint\n", programs[k]);
+                std::exit(1);
+            }
+            ms[k].push_back(s.ms);
+            rss[k].push_back(double(s.maxRssKb) / 1024.0);
         }
-        ms.push_back(s.ms);
-        rss.push_back(double(s.maxRssKb) / 1024.0);
-    }
-    return {median(ms), median(rss)};
+    return {{median(ms[0]), median(rss[0])}, {median(ms[1]), median(rss[1])}};
 }
 
 } // namespace
@@ -93,9 +98,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s PROGRAM MINIMAL [RUNS]\n", argv[0]);
         return 2;
     }
-    const int runs = argc > 3 ? std::atoi(argv[3]) : 15;
-    const Result prog = measure(argv[1], runs);
-    const Result base = measure(argv[2], runs);
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 30;
+    const auto [prog, base] = measure(argv[1], argv[2], runs);
     std::printf("%-28s %12s %14s\n", "program", "first paint", "peak memory");
     std::printf("%-28s %9.1f ms %11.1f MB\n", "mipoquibbo", prog.ms, prog.rssMb);
     std::printf("%-28s %9.1f ms %11.1f MB\n", "minimal Qt Widgets program", base.ms, base.rssMb);

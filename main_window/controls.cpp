@@ -4,6 +4,7 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -100,9 +101,12 @@ QFont font(double pointSize, bool bold, bool italic)
     // Only installed faces go in: fontconfig would answer the first, missing
     // one with a Latin face and leave the Japanese glyphs to per-glyph fallback.
     static const QStringList families = [] {
+        // Looked up in the list: asking for a missing family by name costs a
+        // font-matching pass of its own.
+        const QStringList all = QFontDatabase::families();
         QStringList installed;
         for (const char *family : FontFamilies)
-            if (QFontDatabase::hasFamily(QString::fromUtf8(family)))
+            if (all.contains(QString::fromUtf8(family)))
                 installed << QString::fromUtf8(family);
         return installed;
     }();
@@ -139,9 +143,41 @@ QLabel *label(QWidget *parent, const QString &text, const QColor &background)
     return l;
 }
 
+namespace {
+// Qt's scroll bar steps up on the left arrow (its controls are inverted for the
+// vertical case); here left, up and page up step down, the others up.
+class HScrollBar : public QScrollBar {
+public:
+    explicit HScrollBar(QWidget *parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            triggerAction(SliderSingleStepSub);
+            break;
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            triggerAction(SliderSingleStepAdd);
+            break;
+        case Qt::Key_PageUp:
+            triggerAction(SliderPageStepSub);
+            break;
+        case Qt::Key_PageDown:
+            triggerAction(SliderPageStepAdd);
+            break;
+        default:
+            QScrollBar::keyPressEvent(event);
+        }
+    }
+};
+} // namespace
+
 QScrollBar *scrollBar(QWidget *parent, const int (&settings)[5])
 {
-    auto *s = new QScrollBar(Qt::Horizontal, parent);
+    auto *s = new HScrollBar(parent);
     s->setRange(settings[0], settings[1]);
     s->setValue(settings[2]);
     s->setSingleStep(settings[3]);

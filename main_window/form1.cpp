@@ -101,8 +101,9 @@ void Form1::buildControls()
     // The windowless image lies under every windowed control.
     Image1 = new ImageBox(client);
     defs::place(Image1, def("Image1"));
-    QBitmap hand(QStringLiteral(":/pictures/hand.xbm"));
-    QBitmap handMask(QStringLiteral(":/pictures/hand_mask.xbm"));
+    // Named formats: an unnamed one makes Qt try every image plug-in on the file.
+    QBitmap hand(QStringLiteral(":/pictures/hand.xbm"), "XBM");
+    QBitmap handMask(QStringLiteral(":/pictures/hand_mask.xbm"), "XBM");
     Image1->setCursor(QCursor(hand, handMask, 6, 0));
 
     Picture1 = new PictureBox(client, true);
@@ -266,16 +267,16 @@ void Form1::Form_Resize()
         const float T = Picture2->Height();
         // An empty inner area would divide by zero: keep the picture's size then.
         if (W > 0 && S - T > 0) {
-            const float rW = float(rt::fdiv(PicWidth, W));
-            const double rH = rt::fdiv(PicHeight, double(S - T));
-            double w = rt::fdiv(PicWidth, rW);
-            double h = rt::fdiv(PicHeight, rW);
+            const float rW = float(rt::quotient(PicWidth, W));
+            const double rH = rt::quotient(PicHeight, double(S - T));
+            double w = rt::quotient(PicWidth, rW);
+            double h = rt::quotient(PicHeight, rW);
             if (h <= S) {
                 Image1->setWidthTwips(float(w));
                 Image1->setHeightTwips(float(h));
             } else {
-                w = rt::fdiv(PicWidth, rH);
-                h = rt::fdiv(PicHeight, rH);
+                w = rt::quotient(PicWidth, rH);
+                h = rt::quotient(PicHeight, rH);
                 Image1->setWidthTwips(float(w));
                 Image1->setHeightTwips(float(h));
             }

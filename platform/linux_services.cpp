@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QLockFile>
+#include <QFile>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -11,6 +11,9 @@
 
 #include <xcb/xcb.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,24 +104,30 @@ QString LockFileInstance::lockPath()
     return folder + QStringLiteral("/mipoquibbo-") + sanitized(display) + QStringLiteral(".lock");
 }
 
-LockFileInstance::LockFileInstance() = default;
-LockFileInstance::~LockFileInstance() = default;
+LockFileInstance::~LockFileInstance()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 bool LockFileInstance::previousInstance()
 {
-    if (lock_)
+    if (fd_ >= 0)
         return false;
     const QString path = lockPath();
     if (path.isEmpty())
         return false; // no safe place: never refuse to start
-    auto lock = std::make_unique<QLockFile>(path);
-    // A running instance stays valid however long it runs; only a dead owner frees the lock.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
-        lock_ = std::move(lock);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        fd_ = fd;
         return false;
     }
-    return lock->error() == QLockFile::LockFailedError;
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }
 
 void X11WindowShape::setEllipticRegion(QWidget *window, int left, int top, int right, int bottom)

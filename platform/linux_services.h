@@ -7,9 +7,7 @@
 #include <QPoint>
 #include <QPointer>
 
-#include <memory>
 
-class QLockFile;
 
 namespace platform {
 
@@ -19,18 +17,20 @@ public:
 };
 
 // A lock per user and display session, in the user's runtime folder (or a
-// private folder of the user's when there is none); a lock whose owner died
-// does not count.
+// private folder of the user's when there is none). The kernel releases it
+// when its owner ends in any way, so a crashed instance never blocks the next.
 class LockFileInstance : public SingleInstance {
 public:
-    LockFileInstance();
+    LockFileInstance() = default;
     ~LockFileInstance() override;
+    LockFileInstance(const LockFileInstance &) = delete;
+    LockFileInstance &operator=(const LockFileInstance &) = delete;
     bool previousInstance() override;
     // Where the lock lives; empty when no private folder could be made.
     static QString lockPath();
 
 private:
-    std::unique_ptr<QLockFile> lock_;
+    int fd_ = -1;
 };
 
 class X11WindowShape : public QObject, public WindowShape {

@@ -153,7 +153,7 @@ int32_t roundToInt32(double v)
     return int32_t(r);
 }
 
-double fdiv(double a, double b)
+double quotient(double a, double b)
 {
     if (b == 0.0)
         throw RuntimeError(a == 0.0 || std::isnan(a) ? ErrOverflow : ErrDivisionByZero);

@@ -84,7 +84,7 @@ int32_t idiv32(int32_t a, int32_t b);
 int16_t roundToInt16(double v);
 int32_t roundToInt32(double v);
 // Floating division raising the run-time's errors instead of giving inf or NaN.
-double fdiv(double a, double b);
+double quotient(double a, double b);
 
 // Twips: 15 to a device-independent pixel.
 inline constexpr int TwipsPerPixel = 15;

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages this project needs that are not there yet.
+#   scripts/deps.sh          what building and running need
+#   scripts/deps.sh --tests  and what the tests need (X server, window manager, tools)
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
+          fonts-ipafont-gothic)
+if [[ ${1:-} == --tests ]]; then
+    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format)
+fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+echo "Installing: ${missing[*]}"
+sudo=()
+((EUID == 0)) || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

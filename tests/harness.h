@@ -1,0 +1,64 @@
+#pragma once
+// A program started with test doubles for its platform services, the
+// run-time's unhandled-error report and end recorded instead of acted on.
+
+#include "info_window/form2.h"
+#include "main_window/controls.h"
+#include "main_window/form1.h"
+#include "main_window/program.h"
+#include "platform/doubles.h"
+#include "platform/runtime.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <memory>
+
+struct Harness {
+    platform::FakeServices fakes;
+    platform::Services services = fakes.services();
+    QStringList unhandled;
+    int quitStatus = -1;
+    std::unique_ptr<Program> program;
+
+    Harness()
+    {
+        QApplication::setFont(defs::font(defs::DefaultFontPt));
+        rt::resetEnd();
+        rt::setHost({[this](const QString &text) { unhandled << text; },
+                     [this](int status) { quitStatus = status; }});
+        program = std::make_unique<Program>(services);
+    }
+    ~Harness()
+    {
+        program.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        rt::resetEnd();
+    }
+    Harness(const Harness &) = delete;
+    Harness &operator=(const Harness &) = delete;
+
+    // Starts as the executable does and lets the windows appear.
+    void start()
+    {
+        program->start();
+        if (!rt::ended()) {
+            QVERIFY(QTest::qWaitForWindowExposed(&program->Form1()));
+            QVERIFY(QTest::qWaitForWindowExposed(&program->Form2()));
+        }
+    }
+    Form1 &f1() { return program->Form1(); }
+    Form2 &f2() { return program->Form2(); }
+};
+
+// A picture of the given size in the way a command adopts one: into Picture1,
+// shown by Image1, PicWidth and PicHeight from Picture1.
+inline void adopt(Form1 &f, int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    f.Picture1->setPicture(picture);
+    f.Image1->setPicture(f.Picture1->picture());
+    f.PicWidth = f.Picture1->Width();
+    f.PicHeight = rt::roundToInt32(f.Picture1->Height());
+}

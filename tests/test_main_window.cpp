@@ -1,0 +1,449 @@
+// The main window and the picture information window with test doubles for
+// the platform, on an X server without a window manager (geometry changes
+// take effect at once there).
+#include "harness.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QScrollBar>
+
+namespace {
+int px(float twips) { return rt::twipsToPixels(twips); }
+
+// Resizes the main window so that its outer height is the given number of
+// pixels, as a user dragging its lower edge would.
+void setOuterHeight(Form1 &f, int outer)
+{
+    f.resize(f.width(), outer - (f.frameGeometry().height() - f.height()));
+    QCoreApplication::processEvents();
+}
+
+QStringList captions(const QList<QAction *> &actions)
+{
+    QStringList out;
+    for (QAction *a : actions)
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpState()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        QCOMPARE(f.CaptureWait, 1500);
+        QCOMPARE(f.HScroll1->value(), 1500);
+        QCOMPARE(h.program->JpegQuality, 50);
+        QCOMPARE(f.IEMode, int16_t(1));
+        QVERIFY(f.FileName.isEmpty());
+        QCOMPARE(f.PicWidth, 1020.0f);
+        QCOMPARE(f.PicHeight, 1020);
+        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(h.f2().Label2->text(), QStringLiteral("50"));
+        QCOMPARE(h.f2().Label3->text(), QStringLiteral("解像度"));
+        QCOMPARE(h.f2().HScroll1->value(), 50);
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+        QVERIFY(h.unhandled.isEmpty());
+        QVERIFY(!rt::ended());
+
+        // Captions and design geometry.
+        QCOMPARE(f.windowTitle(), QStringLiteral("みぽＱＵＩＢＢＯ－IEキャプチャ機能付"));
+        QCOMPARE(h.f2().windowTitle(), QStringLiteral("ファイルネーム"));
+        QCOMPARE(f.centralWidget()->size(), QSize(457, 244));
+        QCOMPARE(f.centralWidget()->mapToGlobal(QPoint(0, 0)), QPoint(257, 138));
+        QCOMPARE(h.f2().size(), QSize(262, 113));
+        QCOMPARE(h.f2().geometry().center(), QGuiApplication::primaryScreen()->geometry().center());
+        QVERIFY(h.f2().windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(!f.windowIcon().isNull());
+        QVERIFY(!f.Picture1->isVisible());
+        QCOMPARE(f.Picture1->size(), QSize(68, 68));
+        QCOMPARE(f.Picture1->picture().size(), QSize(64, 64));
+
+        // The picture information window: ellipse inscribed in 262 x 113, off the task bar.
+        QCOMPARE(h.fakes.windowShape.regions.size(), 1);
+        const QRect region = h.fakes.windowShape.regions.first();
+        QCOMPARE(region.topLeft(), QPoint(0, 0));
+        QCOMPARE(region.bottomRight(), QPoint(262, 113));
+        QCOMPARE(h.fakes.windowShape.taskbarSkips, 1);
+
+        // The first layout came from the first display: the logo fitted to the
+        // height below the toolbar strip, which spans the width.
+        QCOMPARE(f.Picture2->width(), 457);
+        QCOMPARE(f.Image1->pos(), QPoint(0, 56));
+        QCOMPARE(f.Image1->size(), QSize(187, 187));
+        QCOMPARE(f.Image1->picture().cacheKey(), f.Picture1->picture().cacheKey());
+    }
+
+    void menusAsDesigned()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        QCOMPARE(captions(f.menuBar()->actions()),
+                 (QStringList{"ファイル(&F)", "編集(&A)", "ウィンドウ(&W)"}));
+        QCOMPARE(captions(f.mnufile->actions()), (QStringList{"開く(&O)", "保存(&S)", "終了(&E)"}));
+        QCOMPARE(captions(f.mnuedit->actions()),
+                 (QStringList{"全体をクリップにコピー", "クリップボードの画像を取り込む",
+                              "IEブラウザキャプチャ", "-", "ＩＥオフライン", "ＩＥオンライン"}));
+        QCOMPARE(captions(f.mnuwin->actions()), QStringList{"バージョン情報(&B)"});
+        for (QMenu *menu : {f.mnufile, f.mnuedit, f.mnuwin})
+            for (QAction *a : menu->actions()) {
+                QVERIFY(a->shortcut().isEmpty());
+                QVERIFY(a->isEnabled());
+            }
+        QVERIFY(f.mnuoff->isChecked());
+        QVERIFY(!f.mnuon->isChecked());
+        // An unchecked item shows no check box at all.
+        QVERIFY(!f.mnuon->isCheckable());
+        QVERIFY(f.mnuborder->isSeparator());
+
+        // Triggering an item leaves its check mark to the handlers.
+        f.mnuoff->trigger();
+        f.mnuon->trigger();
+        QVERIFY(f.mnuoff->isChecked());
+        QVERIFY(!f.mnuon->isChecked());
+        QVERIFY(!rt::ended());
+    }
+
+    void toolbarAsDesigned()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        const QList<QPushButton *> buttons{f.Command1, f.Command2, f.Command3, f.Command4, f.Command5};
+        for (int i = 0; i < buttons.size(); ++i) {
+            // Inside the strip's two-pixel border, 48 pixels apart.
+            QCOMPARE(buttons[i]->geometry(), QRect(2 + 8 + 48 * i, 2 + 8, 41, 41));
+            QVERIFY(buttons[i]->text().isEmpty());
+            QVERIFY(!buttons[i]->icon().isNull());
+        }
+        QCOMPARE(f.Label1->text(), QStringLiteral("ＩＥキャプチャＴＩＭＥバー"));
+        QCOMPARE(f.Label1->geometry(), QRect(258, 10, 113, 9));
+        QCOMPARE(f.HScroll1->geometry(), QRect(258, 42, 153, 9));
+        QCOMPARE(f.Label1->font().pointSizeF(), 8.25);
+
+        // The browser button shows its lighter picture only while held down.
+        const qint64 normal = f.Command5->icon().cacheKey();
+        QTest::mousePress(f.Command5, Qt::LeftButton);
+        QVERIFY(f.Command5->icon().cacheKey() != normal);
+        QTest::mouseRelease(f.Command5, Qt::LeftButton);
+        QCOMPARE(f.Command5->icon().cacheKey(), normal);
+
+        // The hand pointer over the picture and nowhere else.
+        QCOMPARE(f.Image1->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(f.Image1->cursor().hotSpot(), QPoint(6, 0));
+        QCOMPARE(f.centralWidget()->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(f.Picture2->cursor().shape(), Qt::ArrowCursor);
+
+        // Focus order: the strip, the five buttons, the slider.
+        QWidget *w = f.Picture2;
+        for (QWidget *next : std::initializer_list<QWidget *>{f.Command1, f.Command2, f.Command3,
+                                                              f.Command4, f.Command5, f.HScroll1}) {
+            do
+                w = w->nextInFocusChain();
+            while (w->focusPolicy() == Qt::NoFocus);
+            QCOMPARE(w, next);
+        }
+    }
+
+    void captureWaitSliderReactsToChangesOnly()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        f.HScroll1->setFocus();
+        QTest::keyClick(f.HScroll1, Qt::Key_Home);
+        QCOMPARE(f.Label2->text(), QStringLiteral("1"));
+        QCOMPARE(f.CaptureWait, 10);
+        QTest::keyClick(f.HScroll1, Qt::Key_End);
+        QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
+        QCOMPARE(f.CaptureWait, 30000);
+        // Left and up step down, right and down step up, as on any scroll bar.
+        QTest::keyClick(f.HScroll1, Qt::Key_Left);
+        QCOMPARE(f.CaptureWait, 29990);
+        QTest::keyClick(f.HScroll1, Qt::Key_Up);
+        QTest::keyClick(f.HScroll1, Qt::Key_PageUp);
+        QCOMPARE(f.Label2->text(), QStringLiteral("2997"));
+        QTest::keyClick(f.HScroll1, Qt::Key_Right);
+        QTest::keyClick(f.HScroll1, Qt::Key_PageDown);
+        QTest::keyClick(f.HScroll1, Qt::Key_Down);
+        QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
+        // Back to the start-up position gives ten times the value, not 1500.
+        f.HScroll1->setValue(1500);
+        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        QCOMPARE(f.CaptureWait, 15000);
+
+        // A dragged thumb changes nothing until it is released.
+        f.HScroll1->setSliderDown(true);
+        f.HScroll1->setSliderPosition(200);
+        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        QCOMPARE(f.CaptureWait, 15000);
+        f.HScroll1->setSliderDown(false);
+        QCOMPARE(f.Label2->text(), QStringLiteral("200"));
+        QCOMPARE(f.CaptureWait, 2000);
+
+        // A click on the track steps by one.
+        QTest::mouseClick(f.HScroll1, Qt::LeftButton, {}, QPoint(f.HScroll1->width() - 20, 4));
+        QCOMPARE(f.HScroll1->value(), 201);
+        QCOMPARE(f.CaptureWait, 2010);
+    }
+
+    void qualitySliderSetsJpegQuality()
+    {
+        Harness h;
+        h.start();
+        Form2 &f = h.f2();
+        f.HScroll1->setFocus();
+        QTest::keyClick(f.HScroll1, Qt::Key_Home);
+        QCOMPARE(f.Label2->text(), QStringLiteral("0"));
+        QCOMPARE(h.program->JpegQuality, 0);
+        QTest::keyClick(f.HScroll1, Qt::Key_End);
+        QCOMPARE(f.Label2->text(), QStringLiteral("100"));
+        QCOMPARE(h.program->JpegQuality, 100);
+        f.HScroll1->setSliderDown(true);
+        f.HScroll1->setSliderPosition(30);
+        QCOMPARE(h.program->JpegQuality, 100);
+        f.HScroll1->setSliderDown(false);
+        QCOMPARE(h.program->JpegQuality, 30);
+        QCOMPARE(f.Label2->text(), QStringLiteral("30"));
+        QCOMPARE(f.HScroll1->focusPolicy(), Qt::StrongFocus);
+        for (QLabel *l : {f.Label1, f.Label2, f.Label3})
+            QCOMPARE(l->focusPolicy(), Qt::NoFocus);
+    }
+
+    void onlyALeftPressOnTheBackgroundDrags()
+    {
+        Harness h;
+        h.start();
+        Form2 &f = h.f2();
+        const QPoint background(20, 56);
+        QCOMPARE(f.childAt(background), nullptr);
+        QTest::mousePress(&f, Qt::RightButton, {}, background);
+        QTest::mouseRelease(&f, Qt::RightButton, {}, background);
+        QTest::mousePress(&f, Qt::MiddleButton, {}, background);
+        QTest::mouseRelease(&f, Qt::MiddleButton, {}, background);
+        QCOMPARE(h.fakes.windowShape.drags, 0);
+        for (QLabel *l : {f.Label1, f.Label2, f.Label3}) {
+            QTest::mousePress(l, Qt::LeftButton, {}, QPoint(3, 3));
+            QTest::mouseRelease(l, Qt::LeftButton, {}, QPoint(3, 3));
+        }
+        QTest::mousePress(f.HScroll1, Qt::LeftButton, {}, QPoint(40, 4));
+        QTest::mouseRelease(f.HScroll1, Qt::LeftButton, {}, QPoint(40, 4));
+        QCOMPARE(h.fakes.windowShape.drags, 0);
+        QTest::mousePress(&f, Qt::LeftButton, Qt::ShiftModifier, background);
+        QCOMPARE(h.fakes.windowShape.drags, 1);
+        QTest::mouseRelease(&f, Qt::LeftButton, {}, background);
+    }
+
+    void layoutThroughRealResizes()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        const int menu = f.menuBar()->height();
+        auto fitted = [&](int outer) {
+            // Square logo fitted to the height below the strip.
+            const int inner = outer - (f.frameGeometry().height() - f.height()) - menu;
+            return QSize(inner - 57, inner - 57);
+        };
+
+        // 2000 twips snaps back to 3000, and the picture is fitted there.
+        setOuterHeight(f, 133);
+        QCOMPARE(f.frameGeometry().height(), 200);
+        QCOMPARE(f.Height(), 3000.0f);
+        QCOMPARE(f.Image1->size(), fitted(200));
+
+        // Exactly 3000: fitted, and stays.
+        setOuterHeight(f, 260);
+        setOuterHeight(f, 200);
+        QCOMPARE(f.frameGeometry().height(), 200);
+        QCOMPARE(f.Image1->size(), fitted(200));
+
+        // 1000 twips (66.7 px) is the lowest height that snaps.
+        setOuterHeight(f, 67);
+        QCOMPARE(f.frameGeometry().height(), 200);
+
+        // Below 1000 twips the window stays and the picture keeps its size.
+        setOuterHeight(f, 300);
+        const QSize before = f.Image1->size();
+        setOuterHeight(f, 66);
+        QCOMPARE(f.frameGeometry().height(), 66);
+        QCOMPARE(f.Image1->size(), before);
+        // The strip spans the width at any height.
+        f.resize(600, f.height());
+        QCoreApplication::processEvents();
+        QCOMPARE(f.Picture2->width(), 600);
+        QCOMPARE(f.Picture2->height(), 57);
+        QCOMPARE(f.Image1->size(), before);
+        f.resize(380, 400);
+        QCoreApplication::processEvents();
+        QCOMPARE(f.Picture2->width(), 380);
+        // No toolbar control moved.
+        QCOMPARE(f.Command5->pos(), QPoint(202, 10));
+        QCOMPARE(f.HScroll1->pos(), QPoint(258, 42));
+        QVERIFY(h.unhandled.isEmpty());
+    }
+
+    void layoutFitsWideAndTallPictures()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        f.resize(457, 244 + f.menuBar()->height());
+        QCoreApplication::processEvents();
+        const double W = f.ScaleWidth(), S = f.ScaleHeight(), T = f.Picture2->Height();
+
+        // Wide: as wide as the window, aspect kept.
+        adopt(f, 400, 100);
+        f.Form_Resize();
+        QCOMPARE(f.Image1->width(), 457);
+        QCOMPARE(f.Image1->height(), px(W * 104 / 404));
+
+        // Tall: as tall as the window below the strip, narrower than the window.
+        adopt(f, 100, 400);
+        f.Form_Resize();
+        QCOMPARE(f.Image1->height(), px(S - T));
+        QCOMPARE(f.Image1->width(), px((S - T) * 104 / 404));
+        QVERIFY(f.Image1->width() < f.width());
+
+        // Width-fitted height between S - T and S: the width fit stays and
+        // the picture reaches below the window's lower edge.
+        adopt(f, 200, 96);
+        const double h100 = W * 100 / 204;
+        QVERIFY(h100 > S - T && h100 <= S);
+        f.Form_Resize();
+        QCOMPARE(f.Image1->width(), 457);
+        QCOMPARE(f.Image1->height(), px(h100));
+        QVERIFY(f.Image1->geometry().bottom() >= f.centralWidget()->height());
+        QCOMPARE(f.Image1->pos(), QPoint(0, 56));
+        // The layout changes nothing in the state record.
+        QCOMPARE(f.PicWidth, 204.0f * 15);
+        QCOMPARE(f.PicHeight, 100 * 15);
+    }
+
+    void layoutKeepsThePictureWhenThereIsNoRoom()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        const QSize before = f.Image1->size();
+        // A zero inner width at a tall outer height would divide by zero.
+        f.setMinimumSize(0, 0);
+        f.resize(0, 400);
+        f.Form_Resize();
+        QCOMPARE(f.Image1->size(), before);
+        QVERIFY(h.unhandled.isEmpty());
+        f.resize(457, 300);
+        QCoreApplication::processEvents();
+
+        // Minimised: the layout changes nothing, not even the height.
+        f.showMinimized();
+        QCoreApplication::processEvents();
+        QVERIFY(f.isMinimized());
+        f.resize(300, 100);
+        f.Form_Resize();
+        QCOMPARE(f.height(), 100);
+        QVERIFY(h.unhandled.isEmpty());
+        QVERIFY(!rt::ended());
+    }
+
+    void zeroPictureWidthIsAnUnhandledError()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        f.PicWidth = 0;
+        // Called directly, the error reaches the caller.
+        bool raised = false;
+        try {
+            f.Form_Resize();
+        } catch (const rt::RuntimeError &e) {
+            raised = e.number() == rt::ErrOverflow;
+        }
+        QVERIFY(raised);
+        // Raised by a real resize, it is shown and ends the program.
+        f.resize(f.width() + 10, f.height());
+        QCoreApplication::processEvents();
+        QCOMPARE(h.unhandled, QStringList{rt::RuntimeError::standardText(rt::ErrOverflow)});
+        QCOMPARE(h.quitStatus, 1);
+    }
+
+    void pictureClickBeforeAnyFile()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        const QSize before = f.Image1->size();
+        QTest::mouseClick(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(h.f2().Label1->text(), QString());
+        QVERIFY(h.f2().isVisible());
+        QCOMPARE(f.Image1->size(), before);
+        // Other buttons do not click it.
+        h.f2().Label1->setText(QStringLiteral("x"));
+        QTest::mouseClick(f.Image1, Qt::RightButton, {}, QPoint(10, 10));
+        QCOMPARE(h.f2().Label1->text(), QStringLiteral("x"));
+    }
+
+    void secondInstanceReportsAndEnds()
+    {
+        Harness h;
+        h.fakes.singleInstance.running = true;
+        h.start();
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls[0].prompt, QStringLiteral("既に起動されています"));
+        QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("二重起動"));
+        QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::vbOKOnly));
+        QVERIFY(rt::ended());
+        QCOMPARE(rt::endStatus(), 0);
+        QVERIFY(!h.program->form2Slot().loaded());
+        QVERIFY(!h.program->form1Slot().loaded() || !h.f1().isVisible());
+        QVERIFY(h.unhandled.isEmpty());
+    }
+
+    void endFromTheMenuLeavesTheInformationWindowLoaded()
+    {
+        Harness h;
+        h.start();
+        h.f1().mnuend->trigger();
+        QVERIFY(rt::ended());
+        QCOMPARE(h.quitStatus, 0);
+        QVERIFY(h.program->form2Slot().loaded());
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+    }
+
+    void closingTheMainWindowUnloadsTheInformationWindowFirst()
+    {
+        Harness h;
+        h.start();
+        h.f1().close();
+        QVERIFY(rt::ended());
+        QCOMPARE(h.quitStatus, 0);
+        QVERIFY(!h.program->form2Slot().loaded());
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+    }
+
+    void windowsAreCreatedAfreshAfterUnload()
+    {
+        Harness h;
+        h.start();
+        h.f2().Label1->setText(QStringLiteral("C:/x.jpg"));
+        h.f2().HScroll1->setValue(80);
+        h.program->form2Slot().unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!h.program->form2Slot().loaded());
+        Form2 &again = h.f2(); // loads it again
+        QVERIFY(h.program->form2Slot().loaded());
+        QCOMPARE(again.Label1->text(), QString());
+        QCOMPARE(again.HScroll1->value(), 50);
+        QCOMPARE(again.Label2->text(), QStringLiteral("80")); // its load shows JpegQuality
+        QCOMPARE(h.fakes.windowShape.regions.size(), 2);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

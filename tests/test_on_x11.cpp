@@ -1,0 +1,168 @@
+// The windows on a real X server with openbox: the real shape, drag and task
+// bar code, window-manager frames, pointer events from the X server itself.
+#include "harness.h"
+#include "platform/linux_services.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScrollBar>
+
+namespace {
+// Real input through the X server (XTEST), as a user's hand would give it.
+void xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    QVERIFY2(p.waitForFinished(10000) && p.exitCode() == 0, qPrintable(args.join(' ')));
+}
+
+QString windowState(QWidget *w)
+{
+    QProcess p;
+    p.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w->winId()),
+                                      QStringLiteral("_NET_WM_STATE")});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+class ClickRecorder : public QWidget {
+public:
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent *) override { ++presses; }
+};
+
+struct RealShapeHarness : Harness {
+    platform::X11WindowShape shape;
+    RealShapeHarness()
+    {
+        services.windowShape = &shape;
+        program = std::make_unique<Program>(services);
+    }
+};
+
+// Presses, moves and releases in steps the program sees one by one.
+void drag(QPoint from, QPoint by, const char *button = "1")
+{
+    xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())});
+    QTest::qWait(150);
+    xdotool({"mousedown", button});
+    QTest::qWait(150);
+    for (int i = 1; i <= 4; ++i) {
+        xdotool({"mousemove", QString::number(from.x() + by.x() * i / 4),
+                 QString::number(from.y() + by.y() * i / 4)});
+        QTest::qWait(60);
+    }
+    xdotool({"mouseup", button});
+    QTest::qWait(250);
+}
+} // namespace
+
+class TestOnX11 : public QObject {
+    Q_OBJECT
+private slots:
+    void theEllipseLetsClicksThrough()
+    {
+        RealShapeHarness h;
+        h.start();
+        Form2 &f = h.f2();
+        QTRY_VERIFY(!f.mask().isEmpty());
+        QVERIFY(f.mask().contains(QPoint(131, 56)));
+        QVERIFY(!f.mask().contains(QPoint(2, 2)));
+        QVERIFY(!f.mask().contains(QPoint(259, 110)));
+
+        // A window right below the information window's corner.
+        ClickRecorder below;
+        below.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        below.setGeometry(QRect(f.geometry().topLeft(), QSize(40, 40)));
+        below.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&below));
+        f.raise();
+        QTest::qWait(200);
+
+        const QPoint corner = f.geometry().topLeft() + QPoint(3, 3);
+        xdotool({"mousemove", QString::number(corner.x()), QString::number(corner.y()), "click", "1"});
+        QTRY_COMPARE(below.presses, 1);
+
+        // Inside the ellipse the window itself takes the click.
+        const QPoint inside = f.geometry().topLeft() + QPoint(30, 56);
+        below.setGeometry(QRect(inside - QPoint(5, 5), QSize(10, 10)));
+        f.raise();
+        QTest::qWait(200);
+        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"});
+        QTest::qWait(300);
+        QCOMPARE(below.presses, 1);
+    }
+
+    void leftDragOnTheBackgroundMovesTheWindow()
+    {
+        RealShapeHarness h;
+        h.start();
+        Form2 &f = h.f2();
+        QTest::qWait(300);
+        const QPoint start = f.frameGeometry().topLeft();
+        drag(start + QPoint(20, 56), QPoint(-80, 60));
+        QTRY_COMPARE(f.frameGeometry().topLeft(), start + QPoint(-80, 60));
+
+        // After the release the window no longer follows the pointer.
+        const QPoint rest = f.frameGeometry().topLeft();
+        xdotool({"mousemove_relative", "--", "30", "30"});
+        QTest::qWait(300);
+        QCOMPARE(f.frameGeometry().topLeft(), rest);
+
+        // The right button, and presses on a label or on the slider, move nothing.
+        drag(rest + QPoint(20, 56), QPoint(50, 50), "3");
+        QCOMPARE(f.frameGeometry().topLeft(), rest);
+        drag(rest + f.Label1->geometry().center(), QPoint(50, 50));
+        QCOMPARE(f.frameGeometry().topLeft(), rest);
+        drag(rest + f.Label3->geometry().center(), QPoint(50, 50));
+        QCOMPARE(f.frameGeometry().topLeft(), rest);
+        QVERIFY(!rt::ended());
+    }
+
+    void informationWindowHasNoTaskbarEntry()
+    {
+        RealShapeHarness h;
+        h.start();
+        QTRY_VERIFY(windowState(&h.f2()).contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+        QVERIFY(!windowState(&h.f1()).contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+    }
+
+    void mainWindowUnderAWindowManager()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        // The design places the client area, whatever the frame.
+        QTRY_COMPARE(f.centralWidget()->mapToGlobal(QPoint(0, 0)), QPoint(257, 138));
+        QTRY_VERIFY(f.frameGeometry().height() > f.height());
+
+        // Dragging to 2000 twips: it snaps back to an outer 3000 twips.
+        const int frame = f.frameGeometry().height() - f.height();
+        f.resize(f.width(), 133 - frame);
+        QTRY_COMPARE(f.frameGeometry().height(), 200);
+        const int inner = 200 - frame - f.menuBar()->height();
+        QTRY_COMPARE(f.Image1->size(), QSize(inner - 57, inner - 57));
+
+        // Minimising and restoring: no error, the picture and height stay.
+        f.resize(f.width(), 400);
+        QTRY_COMPARE(f.height(), 400);
+        const QSize picture = f.Image1->size();
+        f.showMinimized();
+        QTRY_VERIFY(f.isMinimized());
+        QTest::qWait(300);
+        QCOMPARE(f.Image1->size(), picture);
+        f.showNormal();
+        QTRY_VERIFY(!f.isMinimized());
+        QTest::qWait(300);
+        QCOMPARE(f.height(), 400);
+        QCOMPARE(f.Image1->size(), picture);
+        QVERIFY(h.unhandled.isEmpty());
+        QVERIFY(!rt::ended());
+    }
+};
+
+QTEST_MAIN(TestOnX11)
+#include "test_on_x11.moc"

@@ -1,0 +1,174 @@
+// The program as a user meets it: the real executable on an X server with
+// openbox, driven by real key presses; and its single-instance lock.
+#include "platform/linux_services.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+const QString Title = QStringLiteral("みぽＱＵＩＢＢＯ－IEキャプチャ機能付");
+
+QString run(const QString &program, const QStringList &args, int *exitCode = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(10000);
+    if (exitCode)
+        *exitCode = p.exitCode();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The X window whose title is exactly the given one, waiting for it to appear.
+QString findWindow(const QString &title, int timeoutMs = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        const QString ids = run(QStringLiteral("xdotool"),
+                                {"search", "--onlyvisible", "--name",
+                                 "^" + QRegularExpression::escape(title) + "$"});
+        if (!ids.isEmpty())
+            return ids.split('\n').first();
+        QTest::qWait(100);
+    }
+    return {};
+}
+
+struct Started {
+    QProcess process;
+    explicit Started(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    {
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("MIPOQUIBBO_EXE"), {});
+    }
+    ~Started()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+void key(const QString &window, const QString &keys)
+{
+    int code = 0;
+    run(QStringLiteral("xdotool"), {"windowactivate", "--sync", window}, &code);
+    QTest::qWait(200);
+    run(QStringLiteral("xdotool"), {"key", "--clearmodifiers", keys}, &code);
+    QCOMPARE(code, 0);
+}
+} // namespace
+
+class TestProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(QFileInfo(qEnvironmentVariable("MIPOQUIBBO_EXE")).isExecutable()); }
+
+    void secondStartReportsAndLeavesTheFirstAlone()
+    {
+        Started first;
+        const QString main = findWindow(Title);
+        QVERIFY(!main.isEmpty());
+
+        Started second;
+        const QString box = findWindow(QStringLiteral("二重起動"));
+        QVERIFY2(!box.isEmpty(), "no message box titled 二重起動");
+        QVERIFY(second.process.state() == QProcess::Running);
+        key(box, QStringLiteral("Return"));
+        QVERIFY(second.process.waitForFinished(10000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        // Only one main window, still there.
+        QCOMPARE(first.process.state(), QProcess::Running);
+        QCOMPARE(findWindow(Title), main);
+    }
+
+    void endMenuItemEndsTheProgram()
+    {
+        Started p;
+        const QString main = findWindow(Title);
+        QVERIFY(!main.isEmpty());
+        key(main, QStringLiteral("alt+f"));
+        QTest::qWait(300);
+        run(QStringLiteral("xdotool"), {"key", "e"});
+        QVERIFY(p.process.waitForFinished(10000));
+        QCOMPARE(p.process.exitCode(), 0);
+    }
+
+    void closingTheMainWindowEndsTheProgram()
+    {
+        Started p;
+        const QString main = findWindow(Title);
+        QVERIFY(!main.isEmpty());
+        key(main, QStringLiteral("alt+F4"));
+        QVERIFY(p.process.waitForFinished(10000));
+        QCOMPARE(p.process.exitCode(), 0);
+    }
+
+    void aCrashedInstanceDoesNotBlockTheNext()
+    {
+        {
+            Started crashed;
+            QVERIFY(!findWindow(Title).isEmpty());
+            crashed.process.kill(); // SIGKILL: no clean-up at all
+            crashed.process.waitForFinished();
+        }
+        Started next;
+        QVERIFY(!findWindow(Title).isEmpty());
+        QTest::qWait(500);
+        QVERIFY(findWindow(QStringLiteral("二重起動"), 300).isEmpty());
+        QCOMPARE(next.process.state(), QProcess::Running);
+    }
+
+    void lockIsPerUserAndDisplay()
+    {
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME"), oldRuntime = qgetenv("XDG_RUNTIME_DIR"),
+                         oldDisplay = qgetenv("DISPLAY");
+        qputenv("HOME", home.path().toUtf8());
+
+        // No runtime folder: a private folder of the user's.
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("DISPLAY", ":7");
+        const QString path = platform::LockFileInstance::lockPath();
+        QCOMPARE(path, home.path() + "/.cache/mipoquibbo/mipoquibbo-_7.lock");
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+
+        // A runtime folder others can write to is not trusted.
+        QTemporaryDir shared;
+        ::chmod(QFile::encodeName(shared.path()).constData(), 0777);
+        qputenv("XDG_RUNTIME_DIR", shared.path().toUtf8());
+        QVERIFY(!platform::LockFileInstance::lockPath().startsWith(shared.path()));
+
+        // A private one is used, with the display in the name.
+        ::chmod(QFile::encodeName(shared.path()).constData(), 0700);
+        QCOMPARE(platform::LockFileInstance::lockPath(), shared.path() + "/mipoquibbo-_7.lock");
+        {
+            platform::LockFileInstance one, two, other;
+            QVERIFY(!one.previousInstance());
+            QVERIFY(!one.previousInstance()); // asking again does not find itself
+            QVERIFY(two.previousInstance());
+            qputenv("DISPLAY", ":8");
+            QVERIFY(!other.previousInstance()); // another display session
+        }
+        qputenv("DISPLAY", ":7");
+        platform::LockFileInstance after;
+        QVERIFY(!after.previousInstance()); // released with its owner
+
+        qputenv("HOME", oldHome);
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("DISPLAY", oldDisplay);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "test_program.moc"
