@@ -10,10 +10,12 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 // For the start-up benchmark: once every window shown at start has painted,
 // say so on standard output and leave.
-class FirstPaintReport : public QObject {
+class FirstPaintReport : public QObject
+{
 public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -43,7 +45,10 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("mipoquibbo"));
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(app_identity::Major).arg(app_identity::Minor).arg(app_identity::Revision));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(app_identity::Major)
+                                            .arg(app_identity::Minor)
+                                            .arg(app_identity::Revision));
     QApplication::setFont(defs::font(defs::DefaultFontPt));
 
     FirstPaintReport report;

@@ -6,8 +6,10 @@
 
 #include <cstdio>
 
-namespace {
-class Window : public QWidget {
+namespace
+{
+class Window : public QWidget
+{
 protected:
     void paintEvent(QPaintEvent *) override
     {

@@ -16,7 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 struct Sample {
     double ms = 0;

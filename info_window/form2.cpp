@@ -12,8 +12,12 @@
 #include <QScreen>
 #include <QScrollBar>
 
-namespace {
-const defs::ControlDef &def(const char *name) { return defs::control(defs::Form2Controls, name); }
+namespace
+{
+const defs::ControlDef &def(const char *name)
+{
+    return defs::control(defs::Form2Controls, name);
+}
 } // namespace
 
 Form2::Form2(Program &program)
@@ -55,8 +59,14 @@ Form2::Form2(Program &program)
     program_.services().windowShape->skipTaskbar(this);
 }
 
-float Form2::Width() const { return rt::pixelsToTwips(frameGeometry().width()); }
-float Form2::Height() const { return rt::pixelsToTwips(frameGeometry().height()); }
+float Form2::Width() const
+{
+    return rt::pixelsToTwips(frameGeometry().width());
+}
+float Form2::Height() const
+{
+    return rt::pixelsToTwips(frameGeometry().height());
+}
 
 void Form2::Show()
 {
@@ -76,8 +86,9 @@ void Form2::mousePressEvent(QMouseEvent *event)
     else if (event->button() == Qt::MiddleButton)
         button = 4;
     const Qt::KeyboardModifiers m = event->modifiers();
-    const int16_t shift = int16_t((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
-                                  (m & Qt::AltModifier ? 4 : 0));
+    const int16_t shift =
+        int16_t((m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+                (m & Qt::AltModifier ? 4 : 0));
     const QPointF at = event->position();
     rt::guard([&] {
         Form_MouseDown(button, shift, float(at.x() * rt::TwipsPerPixel),

@@ -10,7 +10,8 @@ class Program;
 class QLabel;
 class QScrollBar;
 
-class Form2 : public QWidget {
+class Form2 : public QWidget
+{
     Q_OBJECT
 public:
     explicit Form2(Program &program);

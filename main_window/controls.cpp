@@ -3,8 +3,8 @@
 #include "platform/runtime.h"
 
 #include <QFontDatabase>
-#include <QLabel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -28,10 +28,22 @@ void PictureBox::setPicture(const QImage &picture)
     update();
 }
 
-float PictureBox::Width() const { return rt::pixelsToTwips(width()); }
-float PictureBox::Height() const { return rt::pixelsToTwips(height()); }
-void PictureBox::setWidthTwips(float twips) { resize(rt::twipsToPixels(twips), height()); }
-QPoint PictureBox::innerOrigin() const { return {defs::PictureBorderPx, defs::PictureBorderPx}; }
+float PictureBox::Width() const
+{
+    return rt::pixelsToTwips(width());
+}
+float PictureBox::Height() const
+{
+    return rt::pixelsToTwips(height());
+}
+void PictureBox::setWidthTwips(float twips)
+{
+    resize(rt::twipsToPixels(twips), height());
+}
+QPoint PictureBox::innerOrigin() const
+{
+    return {defs::PictureBorderPx, defs::PictureBorderPx};
+}
 
 void PictureBox::paintEvent(QPaintEvent *event)
 {
@@ -51,20 +63,32 @@ void ImageBox::setPicture(const QImage &picture)
     update();
 }
 
-float ImageBox::Width() const { return rt::pixelsToTwips(width()); }
-float ImageBox::Height() const { return rt::pixelsToTwips(height()); }
-void ImageBox::setWidthTwips(float twips) { resize(rt::twipsToPixels(twips), height()); }
-void ImageBox::setHeightTwips(float twips) { resize(width(), rt::twipsToPixels(twips)); }
+float ImageBox::Width() const
+{
+    return rt::pixelsToTwips(width());
+}
+float ImageBox::Height() const
+{
+    return rt::pixelsToTwips(height());
+}
+void ImageBox::setWidthTwips(float twips)
+{
+    resize(rt::twipsToPixels(twips), height());
+}
+void ImageBox::setHeightTwips(float twips)
+{
+    resize(width(), rt::twipsToPixels(twips));
+}
 
 void ImageBox::paintEvent(QPaintEvent *)
 {
     if (picture_.isNull() || width() <= 0 || height() <= 0)
         return;
     if (scaled_.size() != size()) {
-        scaled_ = QPixmap::fromImage(picture_.size() == size()
-                                         ? picture_
-                                         : picture_.scaled(size(), Qt::IgnoreAspectRatio,
-                                                           Qt::SmoothTransformation));
+        scaled_ = QPixmap::fromImage(
+            picture_.size() == size()
+                ? picture_
+                : picture_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
     QPainter(this).drawPixmap(0, 0, scaled_);
 }
@@ -83,7 +107,8 @@ void ImageBox::mouseReleaseEvent(QMouseEvent *event)
         emit clicked();
 }
 
-GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture, const QString &downPicture)
+GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture,
+                                 const QString &downPicture)
     : QPushButton(parent), normal_(picture), down_(downPicture.isEmpty() ? picture : downPicture)
 {
     setIcon(normal_);
@@ -94,7 +119,8 @@ GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture, const 
     }
 }
 
-namespace defs {
+namespace defs
+{
 
 QFont font(double pointSize, bool bold, bool italic)
 {
@@ -123,8 +149,8 @@ void place(QWidget *control, const ControlDef &def, QPoint innerOrigin)
 {
     control->setObjectName(QString::fromLatin1(def.name));
     control->setGeometry(innerOrigin.x() + rt::twipsToPixels(def.left),
-                         innerOrigin.y() + rt::twipsToPixels(def.top),
-                         rt::twipsToPixels(def.width), rt::twipsToPixels(def.height));
+                         innerOrigin.y() + rt::twipsToPixels(def.top), rt::twipsToPixels(def.width),
+                         rt::twipsToPixels(def.height));
 }
 
 QLabel *label(QWidget *parent, const QString &text, const QColor &background)
@@ -143,10 +169,12 @@ QLabel *label(QWidget *parent, const QString &text, const QColor &background)
     return l;
 }
 
-namespace {
+namespace
+{
 // Qt's scroll bar steps up on the left arrow (its controls are inverted for the
 // vertical case); here left, up and page up step down, the others up.
-class HScrollBar : public QScrollBar {
+class HScrollBar : public QScrollBar
+{
 public:
     explicit HScrollBar(QWidget *parent) : QScrollBar(Qt::Horizontal, parent) {}
 

@@ -14,7 +14,8 @@ class QScrollBar;
 
 // A picture box: sunken two-pixel border, an optional picture drawn at its
 // natural size, optionally sizing itself to that picture.
-class PictureBox : public QFrame {
+class PictureBox : public QFrame
+{
     Q_OBJECT
 public:
     explicit PictureBox(QWidget *parent, bool autoSize = false);
@@ -39,7 +40,8 @@ private:
 
 // The windowless picture display: stretches its picture to its own size.
 // The scaled copy is made once per size, not on every paint.
-class ImageBox : public QWidget {
+class ImageBox : public QWidget
+{
     Q_OBJECT
 public:
     explicit ImageBox(QWidget *parent);
@@ -68,7 +70,8 @@ private:
 
 // A graphical command button: a picture, no text, and optionally another
 // picture while it is held down.
-class GraphicalButton : public QPushButton {
+class GraphicalButton : public QPushButton
+{
     Q_OBJECT
 public:
     GraphicalButton(QWidget *parent, const QString &picture, const QString &downPicture = {});
@@ -77,7 +80,8 @@ private:
     QIcon normal_, down_;
 };
 
-namespace defs {
+namespace defs
+{
 // The design's fonts: the named face (or its stand-ins) at the given size.
 QFont font(double pointSize, bool bold = false, bool italic = false);
 // Places a control from its table row inside its container's inner area.

@@ -3,7 +3,8 @@
 #include <stdexcept>
 #include <string>
 
-namespace defs {
+namespace defs
+{
 
 const ControlDef &control(std::span<const ControlDef> table, std::string_view name)
 {

@@ -7,7 +7,8 @@
 #include <span>
 #include <string_view>
 
-namespace defs {
+namespace defs
+{
 
 struct Rgb {
     int r, g, b;
@@ -34,40 +35,45 @@ struct MenuDef {
     bool checked;
 };
 
+// clang-format off
 // --- Form1: the main window --------------------------------------------------------------
-//                              name     caption                                  width  height  left  top  background
-inline constexpr WindowDef Form1{"Form1", "みぽＱＵＩＢＢＯ－IEキャプチャ機能付", 6855, 3660, 3855, 2070, {237, 211, 227}};
+inline constexpr WindowDef Form1{
+    // name    caption                                  client w  h     client left top  background
+    "Form1", "みぽＱＵＩＢＢＯ－IEキャプチャ機能付",    6855, 3660,   3855, 2070,   {237, 211, 227}};
 
+// Picture2's controls are measured from the strip's inner area.
 inline constexpr ControlDef Form1Controls[] = {
-    //  name        container    left   top  width  height
-    {"Picture2", "", 0, 0, 6255, 855},
-    {"Command1", "Picture2", 120, 120, 615, 615},
-    {"Command2", "Picture2", 840, 120, 615, 615},
-    {"Command3", "Picture2", 1560, 120, 615, 615},
-    {"Command4", "Picture2", 2280, 120, 615, 615},
-    {"Command5", "Picture2", 3000, 120, 615, 615},
-    {"Label1", "Picture2", 3840, 120, 1695, 135},
-    {"Label2", "Picture2", 3840, 360, 1095, 255},
-    {"HScroll1", "Picture2", 3840, 600, 2295, 135},
-    {"Picture1", "", 0, 840, 1020, 1020},
-    {"Image1", "", 0, 840, 1545, 1800},
+    // name        container     left   top  width  height
+    {"Picture2",  "",              0,     0,  6255,   855},
+    {"Command1",  "Picture2",    120,   120,   615,   615},
+    {"Command2",  "Picture2",    840,   120,   615,   615},
+    {"Command3",  "Picture2",   1560,   120,   615,   615},
+    {"Command4",  "Picture2",   2280,   120,   615,   615},
+    {"Command5",  "Picture2",   3000,   120,   615,   615},
+    {"Label1",    "Picture2",   3840,   120,  1695,   135},
+    {"Label2",    "Picture2",   3840,   360,  1095,   255},
+    {"HScroll1",  "Picture2",   3840,   600,  2295,   135},
+    {"Picture1",  "",              0,   840,  1020,  1020},
+    {"Image1",    "",              0,   840,  1545,  1800},
 };
 
 inline constexpr MenuDef Form1Menu[] = {
-    {0, "mnufile", "ファイル(&F)", false},
-    {1, "mnuopen", "開く(&O)", false},
-    {1, "mnusave", "保存(&S)", false},
-    {1, "mnuend", "終了(&E)", false},
-    {0, "mnuedit", "編集(&A)", false},
-    {1, "mnucopy", "全体をクリップにコピー", false},
-    {1, "mnuclip", "クリップボードの画像を取り込む", false},
-    {1, "mnuie", "IEブラウザキャプチャ", false},
-    {1, "mnuborder", "-", false},
-    {1, "mnuoff", "ＩＥオフライン", true},
-    {1, "mnuon", "ＩＥオンライン", false},
-    {0, "mnuwin", "ウィンドウ(&W)", false},
-    {1, "mnuver", "バージョン情報(&B)", false},
+    // level name          caption                              checked
+    {0, "mnufile",   "ファイル(&F)",                          false},
+    {1, "mnuopen",   "開く(&O)",                              false},
+    {1, "mnusave",   "保存(&S)",                              false},
+    {1, "mnuend",    "終了(&E)",                              false},
+    {0, "mnuedit",   "編集(&A)",                              false},
+    {1, "mnucopy",   "全体をクリップにコピー",                false},
+    {1, "mnuclip",   "クリップボードの画像を取り込む",        false},
+    {1, "mnuie",     "IEブラウザキャプチャ",                  false},
+    {1, "mnuborder", "-",                                     false},
+    {1, "mnuoff",    "ＩＥオフライン",                        true},
+    {1, "mnuon",     "ＩＥオンライン",                        false},
+    {0, "mnuwin",    "ウィンドウ(&W)",                        false},
+    {1, "mnuver",    "バージョン情報(&B)",                    false},
 };
+// clang-format on
 
 inline constexpr const char *Form1Label1Caption = "ＩＥキャプチャＴＩＭＥバー";
 inline constexpr double Form1Label1FontPt = 8.25;
@@ -77,16 +83,20 @@ inline constexpr int Form1HScroll1[5] = {1, 3000, 1500, 1, 1};
 inline constexpr const char *Form1TabOrder[] = {"Picture2", "Command1", "Command2", "Command3",
                                                 "Command4", "Command5", "HScroll1"};
 
+// clang-format off
 // --- Form2: the picture information window ----------------------------------------------
-inline constexpr WindowDef Form2{"Form2", "ファイルネーム", 3930, 1695, -1, -1, {250, 253, 185}};
+inline constexpr WindowDef Form2{
+    // name    caption            client w  h     placement      background
+    "Form2", "ファイルネーム",    3930, 1695,     -1, -1,        {250, 253, 185}};
 
 inline constexpr ControlDef Form2Controls[] = {
-    //  name      container left   top  width  height
-    {"Label1", "", 600, 240, 2895, 615},
-    {"Label3", "", 1080, 840, 1455, 255},
-    {"Label2", "", 1200, 1080, 1455, 375},
-    {"HScroll1", "", 1200, 1440, 1455, 135},
+    // name       container  left   top  width  height
+    {"Label1",    "",         600,   240,  2895,   615},
+    {"Label3",    "",        1080,   840,  1455,   255},
+    {"Label2",    "",        1200,  1080,  1455,   375},
+    {"HScroll1",  "",        1200,  1440,  1455,   135},
 };
+// clang-format on
 
 inline constexpr const char *Form2Label3Caption = "解像度";
 inline constexpr double Form2Label2FontPt = 12.0;
@@ -103,6 +113,9 @@ inline constexpr int PictureBorderPx = 2;
 // Looks a control up by name in a table; a missing name is a programming error.
 const ControlDef &control(std::span<const ControlDef> table, std::string_view name);
 
-inline QColor color(Rgb c) { return QColor(c.r, c.g, c.b); }
+inline QColor color(Rgb c)
+{
+    return QColor(c.r, c.g, c.b);
+}
 
 } // namespace defs

@@ -12,8 +12,12 @@
 #include <QMenuBar>
 #include <QScrollBar>
 
-namespace {
-const defs::ControlDef &def(const char *name) { return defs::control(defs::Form1Controls, name); }
+namespace
+{
+const defs::ControlDef &def(const char *name)
+{
+    return defs::control(defs::Form1Controls, name);
+}
 } // namespace
 
 Form1::Form1(Program &program) : program_(program)
@@ -131,7 +135,8 @@ void Form1::buildControls()
     for (const auto &b : buttons) {
         b.button = new GraphicalButton(
             Picture2, QStringLiteral(":/pictures/") + QLatin1String(b.picture),
-            b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture) : QString());
+            b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture)
+                          : QString());
         defs::place(b.button, def(b.name), inner);
     }
 
@@ -171,7 +176,10 @@ void Form1::buildControls()
 
 // --- window properties ---------------------------------------------------------------------
 
-float Form1::Height() const { return rt::pixelsToTwips(frameGeometry().height()); }
+float Form1::Height() const
+{
+    return rt::pixelsToTwips(frameGeometry().height());
+}
 
 void Form1::setHeight(float twips)
 {
@@ -180,7 +188,10 @@ void Form1::setHeight(float twips)
     rt::checkpoint();
 }
 
-float Form1::ScaleWidth() const { return rt::pixelsToTwips(width()); }
+float Form1::ScaleWidth() const
+{
+    return rt::pixelsToTwips(width());
+}
 
 float Form1::ScaleHeight() const
 {
@@ -308,12 +319,30 @@ void Form1::Image1_Click()
     Form_Resize();
 }
 
-void Form1::Command1_Click() { mnuopen_Click(); }
-void Form1::Command2_Click() { mnusave_Click(); }
-void Form1::Command3_Click() { mnucopy_Click(); }
-void Form1::Command4_Click() { mnuclip_Click(); }
-void Form1::mnuie_Click() { Command5_Click(); }
-void Form1::mnuend_Click() { rt::End(); }
+void Form1::Command1_Click()
+{
+    mnuopen_Click();
+}
+void Form1::Command2_Click()
+{
+    mnusave_Click();
+}
+void Form1::Command3_Click()
+{
+    mnucopy_Click();
+}
+void Form1::Command4_Click()
+{
+    mnuclip_Click();
+}
+void Form1::mnuie_Click()
+{
+    Command5_Click();
+}
+void Form1::mnuend_Click()
+{
+    rt::End();
+}
 
 // The commands below arrive with the picture-file, capture and About subsystems.
 void Form1::Command5_Click() {}

@@ -16,7 +16,8 @@ class QScrollBar;
 class QAction;
 class QMenu;
 
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit Form1(Program &program);

@@ -5,17 +5,23 @@
 #include "main_window/form1.h"
 #include "platform/runtime.h"
 
-Program::Program(platform::Services services)
-    : services_(services), form1_(*this), form2_(*this)
-{
-}
+Program::Program(platform::Services services) : services_(services), form1_(*this), form2_(*this) {}
 
 Program::~Program() = default;
 
-Form1 &Program::Form1() { return form1_.get(); }
-Form2 &Program::Form2() { return form2_.get(); }
+Form1 &Program::Form1()
+{
+    return form1_.get();
+}
+Form2 &Program::Form2()
+{
+    return form2_.get();
+}
 
-QString Program::Title() { return QString::fromUtf8(app_identity::Title); }
+QString Program::Title()
+{
+    return QString::fromUtf8(app_identity::Title);
+}
 
 int Program::MsgBox(const QString &prompt, int style, const QString &title)
 {

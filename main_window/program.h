@@ -15,7 +15,8 @@ class Form2;
 
 // One window that exists once, created and loaded when first referred to, and
 // created afresh when referred to after it was unloaded.
-template <class Form> class FormSlot {
+template <class Form> class FormSlot
+{
 public:
     explicit FormSlot(class Program &program) : program_(program) {}
     ~FormSlot() { delete form_; }
@@ -47,7 +48,8 @@ private:
     Form *form_ = nullptr;
 };
 
-class Program {
+class Program
+{
 public:
     explicit Program(platform::Services services);
     ~Program();

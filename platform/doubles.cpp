@@ -1,6 +1,7 @@
 #include "platform/doubles.h"
 
-namespace platform {
+namespace platform
+{
 
 int FakeMessageBox::show(const QString &prompt, int style, const QString &title)
 {
@@ -13,8 +14,14 @@ void FakeWindowShape::setEllipticRegion(QWidget *, int left, int top, int right,
     regions.append(QRect(QPoint(left, top), QPoint(right, bottom)));
 }
 
-void FakeWindowShape::beginCaptionDrag(QWidget *) { ++drags; }
+void FakeWindowShape::beginCaptionDrag(QWidget *)
+{
+    ++drags;
+}
 
-void FakeWindowShape::skipTaskbar(QWidget *) { ++taskbarSkips; }
+void FakeWindowShape::skipTaskbar(QWidget *)
+{
+    ++taskbarSkips;
+}
 
 } // namespace platform

@@ -8,9 +8,11 @@
 #include <QRect>
 #include <QString>
 
-namespace platform {
+namespace platform
+{
 
-class FakeMessageBox : public MessageBox {
+class FakeMessageBox : public MessageBox
+{
 public:
     struct Call {
         QString prompt;
@@ -23,13 +25,15 @@ public:
     QList<int> answers; // taken in order; vbOK once they run out
 };
 
-class FakeSingleInstance : public SingleInstance {
+class FakeSingleInstance : public SingleInstance
+{
 public:
     bool previousInstance() override { return running; }
     bool running = false;
 };
 
-class FakeWindowShape : public WindowShape {
+class FakeWindowShape : public WindowShape
+{
 public:
     void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) override;
     void beginCaptionDrag(QWidget *window) override;

@@ -1,8 +1,8 @@
 #include "platform/linux_services.h"
 
 #include <QDir>
-#include <QGuiApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -17,7 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace platform
+{
 
 int QtMessageBox::show(const QString &prompt, int style, const QString &title)
 {
@@ -70,7 +71,8 @@ int QtMessageBox::show(const QString &prompt, int style, const QString &title)
     return choices[i < 0 ? int(choices.size()) - 1 : i].answer;
 }
 
-namespace {
+namespace
+{
 QString sanitized(QString s)
 {
     for (QChar &c : s)
@@ -82,7 +84,8 @@ QString sanitized(QString s)
 // A folder only this user can use: owned by us, a real folder, mode 0700.
 bool isPrivateFolder(const QString &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
            st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
@@ -180,7 +183,8 @@ bool X11WindowShape::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-namespace {
+namespace
+{
 xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
 {
     auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);

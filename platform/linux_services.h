@@ -7,11 +7,11 @@
 #include <QPoint>
 #include <QPointer>
 
+namespace platform
+{
 
-
-namespace platform {
-
-class QtMessageBox : public MessageBox {
+class QtMessageBox : public MessageBox
+{
 public:
     int show(const QString &prompt, int style, const QString &title) override;
 };
@@ -19,7 +19,8 @@ public:
 // A lock per user and display session, in the user's runtime folder (or a
 // private folder of the user's when there is none). The kernel releases it
 // when its owner ends in any way, so a crashed instance never blocks the next.
-class LockFileInstance : public SingleInstance {
+class LockFileInstance : public SingleInstance
+{
 public:
     LockFileInstance() = default;
     ~LockFileInstance() override;
@@ -33,7 +34,8 @@ private:
     int fd_ = -1;
 };
 
-class X11WindowShape : public QObject, public WindowShape {
+class X11WindowShape : public QObject, public WindowShape
+{
 public:
     X11WindowShape();
     void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) override;

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <limits>
 
-namespace rt {
+namespace rt
+{
 
-namespace {
+namespace
+{
 Host g_host;
 bool g_ended = false;
 int g_endStatus = 0;
@@ -54,9 +56,15 @@ QString RuntimeError::standardText(int number)
     }
 }
 
-void End(int status) { throw ProgramEnd{status}; }
+void End(int status)
+{
+    throw ProgramEnd{status};
+}
 
-void setHost(Host host) { g_host = std::move(host); }
+void setHost(Host host)
+{
+    g_host = std::move(host);
+}
 
 void guard(const std::function<void()> &handler)
 {
@@ -83,8 +91,14 @@ void guard(const std::function<void()> &handler)
     --g_guardDepth;
 }
 
-bool ended() { return g_ended; }
-int endStatus() { return g_endStatus; }
+bool ended()
+{
+    return g_ended;
+}
+int endStatus()
+{
+    return g_endStatus;
+}
 
 void checkpoint()
 {
@@ -112,9 +126,18 @@ int32_t cint32(int64_t v)
     return int32_t(v);
 }
 
-int16_t mul16(int16_t a, int16_t b) { return cint16(int64_t(a) * b); }
-int32_t mul32(int32_t a, int32_t b) { return cint32(int64_t(a) * b); }
-int32_t add32(int32_t a, int32_t b) { return cint32(int64_t(a) + b); }
+int16_t mul16(int16_t a, int16_t b)
+{
+    return cint16(int64_t(a) * b);
+}
+int32_t mul32(int32_t a, int32_t b)
+{
+    return cint32(int64_t(a) * b);
+}
+int32_t add32(int32_t a, int32_t b)
+{
+    return cint32(int64_t(a) + b);
+}
 
 int32_t idiv32(int32_t a, int32_t b)
 {
@@ -123,7 +146,8 @@ int32_t idiv32(int32_t a, int32_t b)
     return cint32(int64_t(a) / b);
 }
 
-namespace {
+namespace
+{
 double roundHalfEven(double v)
 {
     if (!std::isfinite(v))
@@ -163,6 +187,9 @@ double quotient(double a, double b)
     return r;
 }
 
-int twipsToPixels(double twips) { return roundToInt32(twips / TwipsPerPixel); }
+int twipsToPixels(double twips)
+{
+    return roundToInt32(twips / TwipsPerPixel);
+}
 
 } // namespace rt

@@ -9,7 +9,8 @@
 #include <exception>
 #include <functional>
 
-namespace rt {
+namespace rt
+{
 
 // Error numbers as the handlers and their traps know them.
 enum ErrorNumber : int {
@@ -23,7 +24,8 @@ enum ErrorNumber : int {
     ErrCancel = 32755,
 };
 
-class RuntimeError : public std::exception {
+class RuntimeError : public std::exception
+{
 public:
     RuntimeError(int number, QString text);
     // The standard text for one of the numbers above.
@@ -89,6 +91,9 @@ double quotient(double a, double b);
 // Twips: 15 to a device-independent pixel.
 inline constexpr int TwipsPerPixel = 15;
 int twipsToPixels(double twips);
-inline float pixelsToTwips(int px) { return float(px) * TwipsPerPixel; }
+inline float pixelsToTwips(int px)
+{
+    return float(px) * TwipsPerPixel;
+}
 
 } // namespace rt

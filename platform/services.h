@@ -7,7 +7,8 @@
 
 class QWidget;
 
-namespace platform {
+namespace platform
+{
 
 // Message box styles and answers, as callers combine and compare them.
 enum MsgStyle : int {
@@ -22,14 +23,16 @@ enum MsgStyle : int {
 };
 enum MsgAnswer : int { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
-class MessageBox {
+class MessageBox
+{
 public:
     virtual ~MessageBox() = default;
     // Modal; returns the answer. The title is never empty here.
     virtual int show(const QString &prompt, int style, const QString &title) = 0;
 };
 
-class SingleInstance {
+class SingleInstance
+{
 public:
     virtual ~SingleInstance() = default;
     // Whether another instance of the program runs in this user's display session.
@@ -37,7 +40,8 @@ public:
 };
 
 // The elliptical, title-less window: its shape, its drag, its task bar entry.
-class WindowShape {
+class WindowShape
+{
 public:
     virtual ~WindowShape() = default;
     // The ellipse inscribed in (left, top)-(right, bottom), window pixels;

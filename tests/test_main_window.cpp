@@ -7,8 +7,12 @@
 #include <QMenuBar>
 #include <QScrollBar>
 
-namespace {
-int px(float twips) { return rt::twipsToPixels(twips); }
+namespace
+{
+int px(float twips)
+{
+    return rt::twipsToPixels(twips);
+}
 
 // Resizes the main window so that its outer height is the given number of
 // pixels, as a user dragging its lower edge would.
@@ -27,7 +31,8 @@ QStringList captions(const QList<QAction *> &actions)
 }
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject
+{
     Q_OBJECT
 private slots:
     void startUpState()
@@ -115,7 +120,8 @@ private slots:
         Harness h;
         h.start();
         Form1 &f = h.f1();
-        const QList<QPushButton *> buttons{f.Command1, f.Command2, f.Command3, f.Command4, f.Command5};
+        const QList<QPushButton *> buttons{f.Command1, f.Command2, f.Command3, f.Command4,
+                                           f.Command5};
         for (int i = 0; i < buttons.size(); ++i) {
             // Inside the strip's two-pixel border, 48 pixels apart.
             QCOMPARE(buttons[i]->geometry(), QRect(2 + 8 + 48 * i, 2 + 8, 41, 41));

@@ -8,7 +8,8 @@
 #include <QProcess>
 #include <QScrollBar>
 
-namespace {
+namespace
+{
 // Real input through the X server (XTEST), as a user's hand would give it.
 void xdotool(const QStringList &args)
 {
@@ -20,13 +21,14 @@ void xdotool(const QStringList &args)
 QString windowState(QWidget *w)
 {
     QProcess p;
-    p.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w->winId()),
-                                      QStringLiteral("_NET_WM_STATE")});
+    p.start(QStringLiteral("xprop"),
+            {QStringLiteral("-id"), QString::number(w->winId()), QStringLiteral("_NET_WM_STATE")});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-class ClickRecorder : public QWidget {
+class ClickRecorder : public QWidget
+{
 public:
     int presses = 0;
 
@@ -60,7 +62,8 @@ void drag(QPoint from, QPoint by, const char *button = "1")
 }
 } // namespace
 
-class TestOnX11 : public QObject {
+class TestOnX11 : public QObject
+{
     Q_OBJECT
 private slots:
     void theEllipseLetsClicksThrough()
@@ -83,7 +86,8 @@ private slots:
         QTest::qWait(200);
 
         const QPoint corner = f.geometry().topLeft() + QPoint(3, 3);
-        xdotool({"mousemove", QString::number(corner.x()), QString::number(corner.y()), "click", "1"});
+        xdotool(
+            {"mousemove", QString::number(corner.x()), QString::number(corner.y()), "click", "1"});
         QTRY_COMPARE(below.presses, 1);
 
         // Inside the ellipse the window itself takes the click.
@@ -91,7 +95,8 @@ private slots:
         below.setGeometry(QRect(inside - QPoint(5, 5), QSize(10, 10)));
         f.raise();
         QTest::qWait(200);
-        xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"});
+        xdotool(
+            {"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"});
         QTest::qWait(300);
         QCOMPARE(below.presses, 1);
     }

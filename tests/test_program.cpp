@@ -11,7 +11,8 @@
 
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 const QString Title = QStringLiteral("みぽＱＵＩＢＢＯ－IEキャプチャ機能付");
 
 QString run(const QString &program, const QStringList &args, int *exitCode = nullptr)
@@ -30,9 +31,9 @@ QString findWindow(const QString &title, int timeoutMs = 15000)
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < timeoutMs) {
-        const QString ids = run(QStringLiteral("xdotool"),
-                                {"search", "--onlyvisible", "--name",
-                                 "^" + QRegularExpression::escape(title) + "$"});
+        const QString ids =
+            run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name",
+                                            "^" + QRegularExpression::escape(title) + "$"});
         if (!ids.isEmpty())
             return ids.split('\n').first();
         QTest::qWait(100);
@@ -66,10 +67,14 @@ void key(const QString &window, const QString &keys)
 }
 } // namespace
 
-class TestProgram : public QObject {
+class TestProgram : public QObject
+{
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(QFileInfo(qEnvironmentVariable("MIPOQUIBBO_EXE")).isExecutable()); }
+    void initTestCase()
+    {
+        QVERIFY(QFileInfo(qEnvironmentVariable("MIPOQUIBBO_EXE")).isExecutable());
+    }
 
     void secondStartReportsAndLeavesTheFirstAlone()
     {
@@ -139,7 +144,8 @@ private slots:
         qputenv("DISPLAY", ":7");
         const QString path = platform::LockFileInstance::lockPath();
         QCOMPARE(path, home.path() + "/.cache/mipoquibbo/mipoquibbo-_7.lock");
-        struct stat st {};
+        struct stat st {
+        };
         QCOMPARE(::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0700);
 

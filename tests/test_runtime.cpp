@@ -7,7 +7,8 @@
 
 using namespace rt;
 
-namespace {
+namespace
+{
 int errorOf(const std::function<void()> &f)
 {
     try {
@@ -19,7 +20,8 @@ int errorOf(const std::function<void()> &f)
 }
 } // namespace
 
-class TestRuntime : public QObject {
+class TestRuntime : public QObject
+{
     Q_OBJECT
     QStringList reported;
     QList<int> quits;
@@ -75,7 +77,8 @@ private slots:
         QCOMPARE(idiv32(3930, 15), 262);
         QCOMPARE(idiv32(-7, 2), -3); // discards the remainder
         QCOMPARE(errorOf([] { idiv32(1, 0); }), int(ErrDivisionByZero));
-        QCOMPARE(errorOf([] { idiv32(std::numeric_limits<int32_t>::min(), -1); }), int(ErrOverflow));
+        QCOMPARE(errorOf([] { idiv32(std::numeric_limits<int32_t>::min(), -1); }),
+                 int(ErrOverflow));
     }
 
     void floatingDivision()
