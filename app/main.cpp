@@ -66,5 +66,7 @@ int main(int argc, char *argv[])
 
     program.start();
     const int status = rt::ended() ? rt::endStatus() : QApplication::exec();
+    // Windows unloaded on the way out are still waiting for their deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return rt::ended() ? rt::endStatus() : status;
 }

@@ -102,23 +102,28 @@ void Form1::buildControls()
     client->setPalette(p);
     setCentralWidget(client);
 
+    // A control's table row says whether it is measured in the strip's inner area.
+    auto place = [this](QWidget *control, const char *name) {
+        const defs::ControlDef &d = def(name);
+        defs::place(control, d, *d.container ? Picture2->innerOrigin() : QPoint());
+    };
+
     // The windowless image lies under every windowed control.
     Image1 = new ImageBox(client);
-    defs::place(Image1, def("Image1"));
+    place(Image1, "Image1");
     // Named formats: an unnamed one makes Qt try every image plug-in on the file.
     QBitmap hand(QStringLiteral(":/pictures/hand.xbm"), "XBM");
     QBitmap handMask(QStringLiteral(":/pictures/hand_mask.xbm"), "XBM");
     Image1->setCursor(QCursor(hand, handMask, 6, 0));
 
     Picture1 = new PictureBox(client, true);
-    defs::place(Picture1, def("Picture1"));
+    place(Picture1, "Picture1");
     Picture1->setPicture(QImage(QStringLiteral(":/pictures/logo.gif")));
     Picture1->hide();
 
     Picture2 = new PictureBox(client);
-    defs::place(Picture2, def("Picture2"));
+    place(Picture2, "Picture2");
     Picture2->setFocusPolicy(Qt::TabFocus);
-    const QPoint inner = Picture2->innerOrigin();
 
     const struct {
         GraphicalButton *&button;
@@ -137,21 +142,21 @@ void Form1::buildControls()
             Picture2, QStringLiteral(":/pictures/") + QLatin1String(b.picture),
             b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture)
                           : QString());
-        defs::place(b.button, def(b.name), inner);
+        place(b.button, b.name);
     }
 
     Label1 = defs::label(Picture2, QString::fromUtf8(defs::Form1Label1Caption));
     Label1->setFont(defs::font(defs::Form1Label1FontPt));
     Label1->setWordWrap(false);
-    defs::place(Label1, def("Label1"), inner);
+    place(Label1, "Label1");
 
     Label2 = defs::label(Picture2, QString(), palette().color(QPalette::HighlightedText));
     Label2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Label2->setLineWidth(1);
-    defs::place(Label2, def("Label2"), inner);
+    place(Label2, "Label2");
 
     HScroll1 = defs::scrollBar(Picture2, defs::Form1HScroll1);
-    defs::place(HScroll1, def("HScroll1"), inner);
+    place(HScroll1, "HScroll1");
 
     QWidget *previous = nullptr;
     for (const char *name : defs::Form1TabOrder) {
