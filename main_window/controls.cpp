@@ -21,7 +21,15 @@ PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSiz
 
 void PictureBox::setPicture(const QImage &picture)
 {
-    picture_ = picture;
+    if (picture.hasAlphaChannel()) {
+        picture_ = QImage(picture.size(), QImage::Format_RGB32);
+        picture_.fill(palette().color(QPalette::Window));
+        QPainter(&picture_).drawImage(0, 0, picture);
+    } else if (picture.format() != QImage::Format_RGB32) {
+        picture_ = picture.convertToFormat(QImage::Format_RGB32);
+    } else {
+        picture_ = picture; // shared, not copied
+    }
     if (autoSize_)
         resize(picture_.width() + 2 * defs::PictureBorderPx,
                picture_.height() + 2 * defs::PictureBorderPx);

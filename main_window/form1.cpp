@@ -20,7 +20,8 @@ const defs::ControlDef &def(const char *name)
 }
 } // namespace
 
-Form1::Form1(Program &program) : program_(program)
+Form1::Form1(Program &program)
+    : CommonDialog1(program.services().fileChooser), program_(program)
 {
     setWindowTitle(QString::fromUtf8(defs::Form1.caption));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
@@ -349,11 +350,9 @@ void Form1::mnuend_Click()
     rt::End();
 }
 
-// The commands below arrive with the picture-file, capture and About subsystems.
+// The commands below arrive with the capture and About subsystems.
 void Form1::Command5_Click() {}
 void Form1::mnuver_Click() {}
-void Form1::mnuopen_Click() {}
-void Form1::mnusave_Click() {}
 void Form1::mnucopy_Click() {}
 void Form1::mnuclip_Click() {}
 void Form1::mnuoff_Click() {}

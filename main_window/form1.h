@@ -3,6 +3,8 @@
 // commands of the capture and picture-file subsystems are handlers on this
 // window too and live in those folders.
 
+#include "picture_files/common_dialog.h"
+
 #include <QMainWindow>
 
 #include <cstdint>
@@ -38,6 +40,7 @@ public:
     PictureBox *Picture1;
     ImageBox *Image1;
     QMenu *mnufile, *mnuedit, *mnuwin;
+    CommonDialog CommonDialog1;
     QAction *mnuopen, *mnusave, *mnuend, *mnucopy, *mnuclip, *mnuie, *mnuborder, *mnuoff, *mnuon,
         *mnuver;
 
@@ -75,6 +78,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+
+    Program &program() { return program_; }
 
 private:
     void buildMenus();

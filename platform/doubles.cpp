@@ -1,5 +1,7 @@
 #include "platform/doubles.h"
 
+#include "platform/runtime.h"
+
 namespace platform
 {
 
@@ -22,6 +24,28 @@ void FakeWindowShape::beginCaptionDrag(QWidget *)
 void FakeWindowShape::skipTaskbar(QWidget *)
 {
     ++taskbarSkips;
+}
+
+
+std::optional<QString> FakeFileChooser::choose(const Request &request)
+{
+    requests.append(request);
+    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+}
+
+QImage FakePictureLoader::LoadPicture(const QString &path)
+{
+    loaded.append(path);
+    if (!pictures.contains(path))
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    return pictures.value(path);
+}
+
+int16_t FakeJpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height,
+                                      char *fileName, uint8_t quality, int32_t reserved)
+{
+    calls.append({hdc, width, height, QByteArray(fileName), quality, reserved});
+    return result;
 }
 
 } // namespace platform

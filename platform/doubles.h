@@ -5,6 +5,7 @@
 #include "platform/services.h"
 
 #include <QList>
+#include <QMap>
 #include <QRect>
 #include <QString>
 
@@ -44,11 +45,52 @@ public:
     int taskbarSkips = 0;
 };
 
+class FakeFileChooser : public FileChooser {
+public:
+    std::optional<QString> choose(const Request &request) override;
+
+    QList<Request> requests;
+    QList<std::optional<QString>> answers; // taken in order; cancel once they run out
+};
+
+// Pictures by path, as a test puts them there; other paths fail to load.
+class FakePictureLoader : public PictureLoader {
+public:
+    QImage LoadPicture(const QString &path) override;
+    bool isPicture(const QString &path) override { return pictures.contains(path); }
+
+    QMap<QString, QImage> pictures;
+    QStringList loaded;
+};
+
+class FakeJpegEncoder : public JpegEncoder {
+public:
+    struct Call {
+        const QImage *hdc;
+        int32_t width, height;
+        QByteArray fileName;
+        uint8_t quality;
+        int32_t reserved;
+    };
+    int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
+                         uint8_t quality, int32_t reserved) override;
+
+    QList<Call> calls;
+    int16_t result = 0;
+};
+
 struct FakeServices {
     FakeMessageBox messageBox;
     FakeSingleInstance singleInstance;
     FakeWindowShape windowShape;
-    Services services() { return {&messageBox, &singleInstance, &windowShape}; }
+    FakeFileChooser fileChooser;
+    FakePictureLoader pictureLoader;
+    FakeJpegEncoder jpegEncoder;
+    Services services()
+    {
+        return {&messageBox, &singleInstance, &windowShape,
+                &fileChooser, &pictureLoader,   &jpegEncoder};
+    }
 };
 
 } // namespace platform

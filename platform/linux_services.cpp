@@ -1,6 +1,11 @@
 #include "platform/linux_services.h"
 
+#include "platform/runtime.h"
+
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -14,6 +19,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,6 +230,101 @@ void X11WindowShape::skipTaskbar(QWidget *window)
                        reinterpret_cast<const char *>(&ev));
     }
     xcb_flush(c);
+}
+
+std::optional<QString> QtFileChooser::choose(const Request &request)
+{
+    QFileDialog dialog;
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
+                      QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Qt reads an entry's patterns from its last parentheses and, with the
+    // details hidden, shows what comes before them: the description as given.
+    QStringList filters;
+    for (qsizetype i = 0; i < request.descriptions.size(); ++i)
+        filters << request.descriptions[i] + QStringLiteral(" (") +
+                       request.patterns.value(i).join(u' ') + u')';
+    dialog.setNameFilters(filters);
+    if (request.selected >= 0 && request.selected < filters.size())
+        dialog.selectNameFilter(filters[request.selected]);
+    if (!request.startPath.isEmpty()) {
+        const QFileInfo start(request.startPath);
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
+namespace {
+struct Mapping {
+    void *base;
+    size_t length;
+};
+
+void unmap(void *info)
+{
+    auto *m = static_cast<Mapping *>(info);
+    ::munmap(m->base, m->length);
+    delete m;
+}
+
+// A large picture's buffer on transparent huge pages: one fault per 2 MB
+// instead of one per 4 KB page while the decoder fills it. Null when that is
+// not worth it or not to be had; the reader then allocates as usual.
+QImage hugePageImage(QSize size, QImage::Format format)
+{
+    constexpr size_t Huge = 2u << 20;
+    if (format == QImage::Format_Invalid || size.isEmpty())
+        return {};
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    const qsizetype bytesPerLine = ((qsizetype(size.width()) * depth + 31) / 32) * 4;
+    const size_t bytes = size_t(bytesPerLine) * size_t(size.height());
+    if (bytes < 4 * Huge)
+        return {};
+    const size_t length = bytes + Huge;
+    void *base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return {};
+    auto *data = reinterpret_cast<uchar *>((reinterpret_cast<uintptr_t>(base) + Huge - 1) & ~(Huge - 1));
+    ::madvise(data, bytes, MADV_HUGEPAGE);
+    return QImage(data, size.width(), size.height(), bytesPerLine, format, unmap,
+                  new Mapping{base, length});
+}
+} // namespace
+
+QtPictureLoader::QtPictureLoader()
+{
+    // In megabytes, for the decoded picture: room for the largest accepted photo.
+    QImageReader::setAllocationLimit(int(MaxPixels * 4 / (1 << 20)) + 64);
+}
+
+QImage QtPictureLoader::LoadPicture(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw rt::RuntimeError(rt::ErrFileNotFound);
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    if (!info.isFile() || !reader.canRead())
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > MaxPixels)
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    QImage picture = hugePageImage(size, reader.imageFormat());
+    if (!reader.read(&picture) || picture.isNull())
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    return picture;
+}
+
+bool QtPictureLoader::isPicture(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    return reader.canRead();
 }
 
 } // namespace platform

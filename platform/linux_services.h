@@ -1,6 +1,7 @@
 #pragma once
 // The Linux (X11) implementations of the platform interfaces.
 
+#include "platform/libjpeg_encoder.h"
 #include "platform/services.h"
 
 #include <QObject>
@@ -52,12 +53,38 @@ private:
     QPoint pressWindow_;
 };
 
+// Qt's own file dialog (the same on every desktop), with the design's
+// behaviour: no overwrite question, no default suffix, typed names of files
+// that do not exist are accepted.
+class QtFileChooser : public FileChooser {
+public:
+    std::optional<QString> choose(const Request &request) override;
+};
+
+// Qt's image readers, the format taken from the content; pictures larger than
+// a 100-megapixel photo are refused from their header, before any decoding.
+class QtPictureLoader : public PictureLoader {
+public:
+    QtPictureLoader();
+    QImage LoadPicture(const QString &path) override;
+    bool isPicture(const QString &path) override;
+
+    static constexpr qint64 MaxPixels = 120'000'000;
+};
+
 // The real services, owned together.
 struct LinuxServices {
     QtMessageBox messageBox;
     LockFileInstance singleInstance;
     X11WindowShape windowShape;
-    Services services() { return {&messageBox, &singleInstance, &windowShape}; }
+    QtFileChooser fileChooser;
+    QtPictureLoader pictureLoader;
+    LibjpegEncoder jpegEncoder;
+    Services services()
+    {
+        return {&messageBox, &singleInstance, &windowShape,
+                &fileChooser, &pictureLoader,   &jpegEncoder};
+    }
 };
 
 } // namespace platform

@@ -112,6 +112,13 @@ void resetEnd()
     g_endStatus = 0;
 }
 
+uint8_t cbyte(int64_t v)
+{
+    if (v < 0 || v > 255)
+        throw RuntimeError(ErrOverflow);
+    return uint8_t(v);
+}
+
 int16_t cint16(int64_t v)
 {
     if (v < std::numeric_limits<int16_t>::min() || v > std::numeric_limits<int16_t>::max())

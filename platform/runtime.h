@@ -75,6 +75,7 @@ void checkpoint();
 void resetEnd();
 
 // Checked integer arithmetic: results outside the type raise ErrOverflow.
+uint8_t cbyte(int64_t v);
 int16_t cint16(int64_t v);
 int32_t cint32(int64_t v);
 int16_t mul16(int16_t a, int16_t b);

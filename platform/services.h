@@ -3,7 +3,12 @@
 // platform. Each has a Linux implementation (linux_services.h) and a test
 // double (doubles.h).
 
+#include <QImage>
 #include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
 
 class QWidget;
 
@@ -54,10 +59,50 @@ public:
     virtual void skipTaskbar(QWidget *window) = 0;
 };
 
+// A modal choice of one file.
+class FileChooser {
+public:
+    struct Request {
+        bool save = false;
+        QStringList descriptions;      // shown as given, one an entry
+        QList<QStringList> patterns;   // each entry's patterns, matched case-insensitively
+        int selected = 0;              // 0-based entry selected at opening
+        QString startPath;             // the name the dialog starts with; may be empty
+    };
+    virtual ~FileChooser() = default;
+    // The chosen full path; nothing when the user cancelled.
+    virtual std::optional<QString> choose(const Request &request) = 0;
+};
+
+// Reads picture files, telling the format from the content.
+class PictureLoader {
+public:
+    virtual ~PictureLoader() = default;
+    // The picture, upright; raises a run-time error when the file is missing
+    // or holds no picture this loader reads.
+    virtual QImage LoadPicture(const QString &path) = 0;
+    // Whether the file's content is a picture this loader reads (header only).
+    virtual bool isPicture(const QString &path) = 0;
+};
+
+// The JPEG encoder's one entry point: writes the top-left width x height
+// pixels of the surface to fileName (NUL-terminated, the system's narrow
+// encoding) at the quality. Results: 0 written, 1 cannot open, 2 cannot
+// write, 3 format error, 4 out of memory.
+class JpegEncoder {
+public:
+    virtual ~JpegEncoder() = default;
+    virtual int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
+                                 uint8_t quality, int32_t reserved) = 0;
+};
+
 struct Services {
     MessageBox *messageBox = nullptr;
     SingleInstance *singleInstance = nullptr;
     WindowShape *windowShape = nullptr;
+    FileChooser *fileChooser = nullptr;
+    PictureLoader *pictureLoader = nullptr;
+    JpegEncoder *jpegEncoder = nullptr;
 };
 
 } // namespace platform

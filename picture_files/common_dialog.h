@@ -1,0 +1,31 @@
+#pragma once
+// The one file dialog the main window's commands share. Each use sets what it
+// needs; the file name a use returns is where the next one starts.
+
+#include "platform/services.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class CommonDialog {
+public:
+    explicit CommonDialog(platform::FileChooser *chooser) : chooser_(chooser) {}
+
+    bool CancelError = false;
+    int32_t Flags = 0;  // 4: no read-only box (Qt's dialog never has one)
+    QString Filter;     // "description|pattern|description|pattern|", patterns split by ";"
+    int16_t FilterIndex = 0; // 1-based
+    QString FileName;
+
+    // Modal; with CancelError, Cancel raises the cancel error.
+    void ShowOpen();
+    void ShowSave();
+
+    // Filter as entries: descriptions and each one's patterns.
+    static platform::FileChooser::Request parseFilter(const QString &filter);
+
+private:
+    void show(bool save);
+    platform::FileChooser *chooser_;
+};
