@@ -19,8 +19,14 @@ platform::FileChooser::Request CommonDialog::parseFilter(const QString &filter)
     return request;
 }
 
-void CommonDialog::ShowOpen() { show(false); }
-void CommonDialog::ShowSave() { show(true); }
+void CommonDialog::ShowOpen()
+{
+    show(false);
+}
+void CommonDialog::ShowSave()
+{
+    show(true);
+}
 
 void CommonDialog::show(bool save)
 {

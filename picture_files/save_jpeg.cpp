@@ -10,7 +10,8 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 // A file the user may care about: it exists, is a regular file, and is no
 // picture (so not something this tool wrote or reads).
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader)
@@ -29,7 +30,8 @@ void Form1::mnusave_Click()
     try {
         // 3.
         CommonDialog1.Flags = 4;
-        CommonDialog1.Filter = QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
+        CommonDialog1.Filter =
+            QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
         CommonDialog1.FilterIndex = 1;
         CommonDialog1.ShowSave();
         // 4.
@@ -61,7 +63,8 @@ void Form1::mnusave_Click()
             program().MsgBox(QStringLiteral("JPEG変換完了♪"), platform::vbOKOnly, Title);
             break;
         case 1:
-            program().MsgBox(QStringLiteral("ファイルがオープンできません"), platform::vbOKOnly, Title);
+            program().MsgBox(QStringLiteral("ファイルがオープンできません"), platform::vbOKOnly,
+                             Title);
             break;
         case 2:
             program().MsgBox(QStringLiteral("ファイルが書きこめません"), platform::vbOKOnly, Title);
@@ -70,7 +73,8 @@ void Form1::mnusave_Click()
             program().MsgBox(QStringLiteral("フォーマットエラーです"), platform::vbOKOnly, Title);
             break;
         case 4:
-            program().MsgBox(QStringLiteral("スタックオーバーフローです"), platform::vbOKOnly, Title);
+            program().MsgBox(QStringLiteral("スタックオーバーフローです"), platform::vbOKOnly,
+                             Title);
             break;
         default:
             break;

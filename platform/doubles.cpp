@@ -26,7 +26,6 @@ void FakeWindowShape::skipTaskbar(QWidget *)
     ++taskbarSkips;
 }
 
-
 std::optional<QString> FakeFileChooser::choose(const Request &request)
 {
     requests.append(request);

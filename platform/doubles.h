@@ -45,7 +45,8 @@ public:
     int taskbarSkips = 0;
 };
 
-class FakeFileChooser : public FileChooser {
+class FakeFileChooser : public FileChooser
+{
 public:
     std::optional<QString> choose(const Request &request) override;
 
@@ -54,7 +55,8 @@ public:
 };
 
 // Pictures by path, as a test puts them there; other paths fail to load.
-class FakePictureLoader : public PictureLoader {
+class FakePictureLoader : public PictureLoader
+{
 public:
     QImage LoadPicture(const QString &path) override;
     bool isPicture(const QString &path) override { return pictures.contains(path); }
@@ -63,7 +65,8 @@ public:
     QStringList loaded;
 };
 
-class FakeJpegEncoder : public JpegEncoder {
+class FakeJpegEncoder : public JpegEncoder
+{
 public:
     struct Call {
         const QImage *hdc;
@@ -88,8 +91,8 @@ struct FakeServices {
     FakeJpegEncoder jpegEncoder;
     Services services()
     {
-        return {&messageBox, &singleInstance, &windowShape,
-                &fileChooser, &pictureLoader,   &jpegEncoder};
+        return {&messageBox,  &singleInstance, &windowShape,
+                &fileChooser, &pictureLoader,  &jpegEncoder};
     }
 };
 

@@ -15,23 +15,33 @@
 // after jpeglib.h, which it needs
 #include <jerror.h>
 
-namespace platform {
+namespace platform
+{
 
-namespace {
+namespace
+{
 
-enum Result : int16_t { Written = 0, CannotOpen = 1, CannotWrite = 2, FormatError = 3, OutOfMemory = 4 };
+enum Result : int16_t {
+    Written = 0,
+    CannotOpen = 1,
+    CannotWrite = 2,
+    FormatError = 3,
+    OutOfMemory = 4
+};
 
 // Where the bytes go: a temporary file beside the target that is renamed over
 // it at the end, or, for a target that is not a regular file (a device, a
 // pipe), the target itself.
-class Destination {
+class Destination
+{
 public:
     ~Destination() { abandon(); }
 
     Result open(const std::string &name)
     {
         target_ = resolveLinks(name);
-        struct stat st {};
+        struct stat st {
+        };
         const bool exists = ::stat(target_.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode))
             return CannotOpen;
@@ -100,7 +110,8 @@ private:
     {
         std::string path = name;
         for (int hops = 0; hops < 40; ++hops) {
-            struct stat st {};
+            struct stat st {
+            };
             if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
                 break;
             std::string link(size_t(st.st_size > 0 ? st.st_size : 4096), '\0');
@@ -110,7 +121,8 @@ private:
             link.resize(size_t(n));
             if (link.front() != '/') {
                 const std::string::size_type slash = path.rfind('/');
-                link = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+                link =
+                    (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
             }
             path = link;
         }
@@ -173,8 +185,8 @@ int16_t LibjpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t h
     if (const Result r = out.open(fileName); r != Written)
         return r;
 
-    jpeg_compress_struct cinfo {};
-    ErrorManager err {};
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = onError;
     err.base.emit_message = silent;

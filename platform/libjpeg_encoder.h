@@ -4,9 +4,11 @@
 
 #include "platform/services.h"
 
-namespace platform {
+namespace platform
+{
 
-class LibjpegEncoder : public JpegEncoder {
+class LibjpegEncoder : public JpegEncoder
+{
 public:
     int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
                          uint8_t quality, int32_t reserved) override;

@@ -3,11 +3,11 @@
 #include "platform/runtime.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QImageReader>
-#include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -258,7 +258,8 @@ std::optional<QString> QtFileChooser::choose(const Request &request)
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 
-namespace {
+namespace
+{
 struct Mapping {
     void *base;
     size_t length;
@@ -285,13 +286,69 @@ QImage hugePageImage(QSize size, QImage::Format format)
     if (bytes < 4 * Huge)
         return {};
     const size_t length = bytes + Huge;
-    void *base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *base =
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return {};
-    auto *data = reinterpret_cast<uchar *>((reinterpret_cast<uintptr_t>(base) + Huge - 1) & ~(Huge - 1));
+    auto *data =
+        reinterpret_cast<uchar *>((reinterpret_cast<uintptr_t>(base) + Huge - 1) & ~(Huge - 1));
     ::madvise(data, bytes, MADV_HUGEPAGE);
     return QImage(data, size.width(), size.height(), bytesPerLine, format, unmap,
                   new Mapping{base, length});
+}
+} // namespace
+
+namespace
+{
+quint32 le32(const uchar *p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (quint32(p[3]) << 24);
+}
+
+// Qt's readers return what they could decode of a cut-off file; a picture
+// that ends early is refused instead, as any other unreadable file.
+bool looksComplete(QFile &file, const QByteArray &format)
+{
+    const qint64 size = file.size();
+    const uchar *b = size > 0 ? file.map(0, size) : nullptr;
+    if (!b)
+        return size > 0; // cannot look: let the reader decide
+    if (format == "jpeg") {
+        // The end-of-image marker must follow the first scan's start.
+        qint64 i = 2, scan = -1;
+        while (i + 3 < size && b[i] == 0xFF) {
+            while (i + 1 < size && b[i + 1] == 0xFF)
+                ++i;
+            const uchar m = b[i + 1];
+            if (m == 0xDA) {
+                scan = i;
+                break;
+            }
+            i += (m >= 0xD0 && m <= 0xD7) || m == 0x01 ? 2 : 2 + ((b[i + 2] << 8) | b[i + 3]);
+        }
+        if (scan < 0)
+            return false;
+        for (qint64 j = size - 2; j > scan; --j)
+            if (b[j] == 0xFF && b[j + 1] == 0xD9)
+                return true;
+        return false;
+    }
+    if (format == "gif")
+        return b[size - 1] == 0x3B; // the trailer
+    if (format == "bmp" && size >= 54) {
+        // Uncompressed rows must all be there.
+        const quint32 offset = le32(b + 10), headerSize = le32(b + 14);
+        if (headerSize < 40)
+            return true;
+        const qint64 width = qint32(le32(b + 18)), height = qAbs(qint64(qint32(le32(b + 22))));
+        const int bits = b[28] | (b[29] << 8);
+        const quint32 compression = le32(b + 30);
+        if (compression != 0 && compression != 3)
+            return true;
+        const qint64 row = ((width * bits + 31) / 32) * 4;
+        return size >= qint64(offset) + row * height;
+    }
+    return true;
 }
 } // namespace
 
@@ -313,6 +370,9 @@ QImage QtPictureLoader::LoadPicture(const QString &path)
         throw rt::RuntimeError(rt::ErrInvalidPicture);
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > MaxPixels)
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !looksComplete(file, reader.format()))
         throw rt::RuntimeError(rt::ErrInvalidPicture);
     QImage picture = hugePageImage(size, reader.imageFormat());
     if (!reader.read(&picture) || picture.isNull())

@@ -56,14 +56,16 @@ private:
 // Qt's own file dialog (the same on every desktop), with the design's
 // behaviour: no overwrite question, no default suffix, typed names of files
 // that do not exist are accepted.
-class QtFileChooser : public FileChooser {
+class QtFileChooser : public FileChooser
+{
 public:
     std::optional<QString> choose(const Request &request) override;
 };
 
 // Qt's image readers, the format taken from the content; pictures larger than
 // a 100-megapixel photo are refused from their header, before any decoding.
-class QtPictureLoader : public PictureLoader {
+class QtPictureLoader : public PictureLoader
+{
 public:
     QtPictureLoader();
     QImage LoadPicture(const QString &path) override;
@@ -82,8 +84,8 @@ struct LinuxServices {
     LibjpegEncoder jpegEncoder;
     Services services()
     {
-        return {&messageBox, &singleInstance, &windowShape,
-                &fileChooser, &pictureLoader,   &jpegEncoder};
+        return {&messageBox,  &singleInstance, &windowShape,
+                &fileChooser, &pictureLoader,  &jpegEncoder};
     }
 };
 

@@ -60,14 +60,15 @@ public:
 };
 
 // A modal choice of one file.
-class FileChooser {
+class FileChooser
+{
 public:
     struct Request {
         bool save = false;
-        QStringList descriptions;      // shown as given, one an entry
-        QList<QStringList> patterns;   // each entry's patterns, matched case-insensitively
-        int selected = 0;              // 0-based entry selected at opening
-        QString startPath;             // the name the dialog starts with; may be empty
+        QStringList descriptions;    // shown as given, one an entry
+        QList<QStringList> patterns; // each entry's patterns, matched case-insensitively
+        int selected = 0;            // 0-based entry selected at opening
+        QString startPath;           // the name the dialog starts with; may be empty
     };
     virtual ~FileChooser() = default;
     // The chosen full path; nothing when the user cancelled.
@@ -75,7 +76,8 @@ public:
 };
 
 // Reads picture files, telling the format from the content.
-class PictureLoader {
+class PictureLoader
+{
 public:
     virtual ~PictureLoader() = default;
     // The picture, upright; raises a run-time error when the file is missing
@@ -89,7 +91,8 @@ public:
 // pixels of the surface to fileName (NUL-terminated, the system's narrow
 // encoding) at the quality. Results: 0 written, 1 cannot open, 2 cannot
 // write, 3 format error, 4 out of memory.
-class JpegEncoder {
+class JpegEncoder
+{
 public:
     virtual ~JpegEncoder() = default;
     virtual int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
           fonts-ipafont-gothic)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format)
+    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,339 @@
+// The encoder layer and the picture loader on real files.
+#include "platform/libjpeg_encoder.h"
+#include "platform/linux_services.h"
+#include "platform/runtime.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+QImage photoLike(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRgb((x * 255) / w, (y * 255) / h, ((x ^ y) * 7) & 255);
+    }
+    return img;
+}
+
+int16_t save(const QImage &img, const QString &path, int quality, int w = -1, int h = -1)
+{
+    platform::LibjpegEncoder encoder;
+    QByteArray name = QFile::encodeName(path);
+    return encoder.DCSavetoJPEG(&img, w < 0 ? img.width() : w, h < 0 ? img.height() : h,
+                                name.data(), uint8_t(quality), 0);
+}
+
+QByteArray read(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// The markers of a JPEG file: first luminance quantisation value, the luma
+// sampling factors, whether it is baseline and has a JFIF header.
+struct JpegFacts {
+    int firstQuant = -1;
+    int lumaH = 0, lumaV = 0;
+    bool baseline = false, jfif = false;
+};
+
+JpegFacts facts(const QByteArray &b)
+{
+    JpegFacts f;
+    for (int i = 2; i + 4 < b.size();) {
+        if (uchar(b[i]) != 0xFF)
+            break;
+        const int marker = uchar(b[i + 1]);
+        const int len = (uchar(b[i + 2]) << 8) | uchar(b[i + 3]);
+        const char *seg = b.constData() + i + 4;
+        if (marker == 0xE0 && QByteArray(seg, 4) == "JFIF")
+            f.jfif = true;
+        if (marker == 0xDB && f.firstQuant < 0 && (uchar(seg[0]) & 0x0F) == 0)
+            f.firstQuant = uchar(seg[1]);
+        if (marker == 0xC0) {
+            f.baseline = true;
+            f.lumaH = uchar(seg[7]) >> 4;
+            f.lumaV = uchar(seg[7]) & 15;
+        }
+        if (marker == 0xDA)
+            break;
+        i += 2 + len;
+    }
+    return f;
+}
+
+QStringList leftovers(const QString &dir, const QString &keep)
+{
+    QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    names.removeAll(keep);
+    return names;
+}
+} // namespace
+
+class TestEncoder : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString at(const QString &name) { return dir.filePath(name); }
+
+private slots:
+    void roundTripKeepsSizeAndPixels()
+    {
+        const QImage img = photoLike(123, 45);
+        QCOMPARE(save(img, at("a.jpg"), 90), int16_t(0));
+        QImage back(at("a.jpg"));
+        QCOMPARE(back.size(), QSize(123, 45));
+        const QColor a = img.pixelColor(60, 20), b = back.pixelColor(60, 20);
+        QVERIFY(qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12);
+        // Only the top-left part asked for is written.
+        QCOMPARE(save(img, at("part.jpg"), 50, 100, 10), int16_t(0));
+        QCOMPARE(QImage(at("part.jpg")).size(), QSize(100, 10));
+    }
+
+    void qualityReachesTheFile()
+    {
+        const QImage img = photoLike(64, 64);
+        QCOMPARE(save(img, at("q50.jpg"), 50), int16_t(0));
+        JpegFacts f = facts(read(at("q50.jpg")));
+        QCOMPARE(f.firstQuant, 16); // the standard table at 100 %
+        QVERIFY(f.baseline && f.jfif);
+        QCOMPARE(f.lumaH, 2); // 4:2:0 below 90
+        QCOMPARE(f.lumaV, 2);
+        // 0 is the lowest quality, 1: the table at 5000 %, kept within baseline.
+        QCOMPARE(save(img, at("q0.jpg"), 0), int16_t(0));
+        f = facts(read(at("q0.jpg")));
+        QCOMPARE(f.firstQuant, 255);
+        QVERIFY(f.baseline);
+        QCOMPARE(save(img, at("q90.jpg"), 90), int16_t(0));
+        f = facts(read(at("q90.jpg")));
+        QCOMPARE(f.firstQuant, 3);
+        QCOMPARE(f.lumaH, 1); // 4:4:4 from 90
+        QCOMPARE(f.lumaV, 1);
+        QVERIFY(read(at("q90.jpg")).size() > read(at("q50.jpg")).size());
+    }
+
+    void sameBytesAsTheCommandLineEncoder()
+    {
+        const QString cjpeg = QStandardPaths::findExecutable(QStringLiteral("cjpeg"));
+        if (cjpeg.isEmpty())
+            QSKIP("cjpeg is not installed");
+        const QImage img = photoLike(301, 199);
+        QVERIFY(img.convertToFormat(QImage::Format_RGB888).save(at("src.ppm"), "PPM"));
+        for (int q : {50, 90}) {
+            QStringList args{"-quality", QString::number(q), "-optimize"};
+            if (q >= 90)
+                args << "-sample"
+                     << "1x1";
+            args << "-outfile" << at("cjpeg.jpg") << at("src.ppm");
+            QCOMPARE(QProcess::execute(cjpeg, args), 0);
+            QCOMPARE(save(img, at("ours.jpg"), q), int16_t(0));
+            QCOMPARE(read(at("ours.jpg")), read(at("cjpeg.jpg")));
+        }
+    }
+
+    void formatErrors()
+    {
+        const QImage img = photoLike(10, 10);
+        QCOMPARE(save(img, at("f.jpg"), 50, 0, 10), int16_t(3));
+        QCOMPARE(save(img, at("f.jpg"), 50, 10, -1 + 0 * 0), int16_t(0)); // -1: whole height
+        QCOMPARE(save(img, at("g.jpg"), 50, 11, 10), int16_t(3));         // beyond the surface
+        const QImage wide(70000, 1, QImage::Format_RGB32);
+        QCOMPARE(save(wide, at("g.jpg"), 50), int16_t(3));
+        platform::LibjpegEncoder encoder;
+        QByteArray name = QFile::encodeName(at("g.jpg"));
+        QCOMPARE(encoder.DCSavetoJPEG(nullptr, 1, 1, name.data(), 50, 0), int16_t(3));
+        QVERIFY(!QFile::exists(at("g.jpg")));
+    }
+
+    void cannotOpen()
+    {
+        const QImage img = photoLike(10, 10);
+        QCOMPARE(save(img, at("missing/x.jpg"), 50), int16_t(1));
+        QDir(dir.path()).mkdir("folder");
+        QCOMPARE(save(img, at("folder"), 50), int16_t(1));
+        write(at("plain"), "x");
+        QCOMPARE(save(img, at("plain/x.jpg"), 50), int16_t(1));
+        // A pipe nobody reads: an answer at once, not a hung window.
+        QCOMPARE(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0600), 0);
+        QCOMPARE(save(img, at("pipe"), 50), int16_t(1));
+        QVERIFY(QFileInfo(at("pipe")).isFile() == false);
+    }
+
+    void cannotWriteLeavesTheOldFile()
+    {
+        const QImage img = photoLike(400, 400);
+        // A full disk.
+        QCOMPARE(save(img, QStringLiteral("/dev/full"), 50), int16_t(2));
+
+        // A file-size limit, in a child process so the test keeps its own.
+        write(at("old.jpg"), "the old file");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{2000, 2000};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            _exit(save(img, at("old.jpg"), 95));
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 2);
+        QCOMPARE(read(at("old.jpg")), QByteArray("the old file"));
+        QCOMPARE(leftovers(dir.path(), "old.jpg").filter("old.jpg"), QStringList());
+    }
+
+    void replacingKeepsPermissionsAndLinks()
+    {
+        const QImage img = photoLike(20, 20);
+        write(at("perm.jpg"), "old");
+        ::chmod(QFile::encodeName(at("perm.jpg")).constData(), 0640);
+        QCOMPARE(save(img, at("perm.jpg"), 50), int16_t(0));
+        struct stat st {
+        };
+        ::stat(QFile::encodeName(at("perm.jpg")).constData(), &st);
+        QCOMPARE(int(st.st_mode & 0777), 0640);
+        QCOMPARE(QImage(at("perm.jpg")).size(), QSize(20, 20));
+
+        // A link stays a link; what it points at gets the picture.
+        write(at("target.jpg"), "old");
+        QVERIFY(QFile::link(QStringLiteral("target.jpg"), at("link.jpg")));
+        QCOMPARE(save(img, at("link.jpg"), 50), int16_t(0));
+        QVERIFY(QFileInfo(at("link.jpg")).isSymLink());
+        QCOMPARE(QImage(at("target.jpg")).size(), QSize(20, 20));
+
+        // A new file: 0666 less the umask.
+        const mode_t old = ::umask(027);
+        QCOMPARE(save(img, at("new.jpg"), 50), int16_t(0));
+        ::umask(old);
+        ::stat(QFile::encodeName(at("new.jpg")).constData(), &st);
+        QCOMPARE(int(st.st_mode & 0777), 0640);
+        QCOMPARE(leftovers(dir.path(), {}).filter(QRegularExpression("^\\.")), QStringList());
+    }
+
+    void japaneseFileName()
+    {
+        const QString path = at("写真　テスト.jpg");
+        QCOMPARE(save(photoLike(8, 8), path, 50), int16_t(0));
+        QVERIFY(QFile::exists(path));
+    }
+
+    // --- the picture loader ---
+
+    void loaderReadsByContent()
+    {
+        platform::QtPictureLoader loader;
+        const QImage img = photoLike(40, 30);
+        QVERIFY(img.save(at("really-a-bmp.jpg"), "BMP"));
+        QCOMPARE(loader.LoadPicture(at("really-a-bmp.jpg")).size(), QSize(40, 30));
+        QVERIFY(img.save(at("pic.png"), "PNG"));
+        QCOMPARE(loader.LoadPicture(at("pic.png")).size(), QSize(40, 30));
+        QVERIFY(loader.isPicture(at("pic.png")));
+
+        // An orientation tag: shown upright.
+        QImageWriter w(at("turned.jpg"), "jpeg");
+        w.setTransformation(QImageIOHandler::TransformationRotate90);
+        QVERIFY(w.write(img));
+        QCOMPARE(loader.LoadPicture(at("turned.jpg")).size(), QSize(30, 40));
+
+        // A large picture is decoded straight into a huge-page buffer.
+        const QImage big = photoLike(2200, 1500);
+        QVERIFY(big.save(at("big.jpg"), "JPEG", 95));
+        const QImage loaded = loader.LoadPicture(at("big.jpg"));
+        QCOMPARE(loaded.size(), big.size());
+        QCOMPARE(reinterpret_cast<quintptr>(loaded.constBits()) % (2u << 20), quintptr(0));
+        QVERIFY(qAbs(loaded.pixelColor(1100, 700).red() - big.pixelColor(1100, 700).red()) < 8);
+    }
+
+    void loaderRefusesBadInput_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QByteArray jpeg, bmp, gif;
+        {
+            QBuffer b(&jpeg);
+            b.open(QIODevice::WriteOnly);
+            photoLike(64, 64).save(&b, "JPEG");
+        }
+        {
+            QBuffer b(&bmp);
+            b.open(QIODevice::WriteOnly);
+            photoLike(64, 64).save(&b, "BMP");
+        }
+        gif = read(QStringLiteral(":/pictures/logo.gif"));
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("text") << QByteArray("<html>not a picture</html>\n");
+        QTest::newRow("truncated jpeg header") << jpeg.left(200);
+        QTest::newRow("truncated jpeg scan") << jpeg.left(jpeg.size() - 40);
+        QByteArray flipped = jpeg;
+        flipped[2] = 0x12; // no marker where one must be
+        QTest::newRow("corrupt jpeg") << flipped;
+        QTest::newRow("truncated bmp") << bmp.left(100);
+        QTest::newRow("truncated bmp rows") << bmp.left(bmp.size() - 64);
+        QTest::newRow("truncated gif") << gif.left(30);
+        QTest::newRow("truncated gif data") << gif.left(gif.size() - 20);
+        // Headers that claim 65535 x 65535 pixels.
+        QByteArray hugeGif("GIF89a\xff\xff\xff\xff\x00\x00\x00", 13);
+        hugeGif += QByteArray("\x2c\0\0\0\0\xff\xff\xff\xff\x00\x02\x02\x44\x01\x00\x3b", 17);
+        QTest::newRow("huge gif") << hugeGif;
+        QByteArray hugeBmp = bmp.left(54);
+        const int side = 65535;
+        memcpy(hugeBmp.data() + 18, &side, 4);
+        memcpy(hugeBmp.data() + 22, &side, 4);
+        QTest::newRow("huge bmp") << hugeBmp + QByteArray(1000, '\x7f');
+    }
+
+    void loaderRefusesBadInput()
+    {
+        QFETCH(QByteArray, bytes);
+        platform::QtPictureLoader loader;
+        write(at("bad.jpg"), bytes);
+        bool refused = false;
+        try {
+            loader.LoadPicture(at("bad.jpg"));
+        } catch (const rt::RuntimeError &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+    }
+
+    void loaderRefusesWhatIsNoFile()
+    {
+        platform::QtPictureLoader loader;
+        for (const QString &path : {at("no-such.jpg"), dir.path()}) {
+            bool refused = false;
+            try {
+                loader.LoadPicture(path);
+            } catch (const rt::RuntimeError &) {
+                refused = true;
+            }
+            QVERIFY2(refused, qPrintable(path));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEncoder)
+#include "test_encoder.moc"
