@@ -306,6 +306,10 @@ private slots:
         // A JPEG typed while the BMP entry is selected is returned all the same.
         QTimer::singleShot(0, [&] {
             auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            auto *view = d->findChild<QListView *>(QStringLiteral("listView"));
+            // Typed after the listing has come in, which selects the starting name.
+            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
+                                  2000);
             auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             edit->setText(dir.filePath("PHOTO.JPG"));
             QTest::keyClick(edit, Qt::Key_Return);
