@@ -102,6 +102,37 @@ inline constexpr const char *Form2Label3Caption = "解像度";
 inline constexpr double Form2Label2FontPt = 12.0;
 inline constexpr int Form2HScroll1[5] = {0, 100, 50, 1, 1};
 
+// clang-format off
+// --- frmAbout: the About box ------------------------------------------------------------
+inline constexpr WindowDef frmAbout{
+    // name       caption          client w  h     client left top  background (button face)
+    "frmAbout", "ﾊﾞｰｼﾞｮﾝ情報",    4260, 3675,   1125, 1770,   {-1, -1, -1}};
+
+inline constexpr ControlDef frmAboutControls[] = {
+    // name               container  left   top  width  height
+    {"picIcon",           "",         240,   480,   480,   480},
+    {"lblTitle",          "",         840,   240,  3885,   480},
+    {"lblVersion",        "",         840,   780,  3885,   225},
+    {"lblDescription",    "",         120,  1125,  3885,  1170},
+    {"lblDisclaimer",     "",         255,  2625,  3870,   825},
+    {"cmdOK",             "",        2640,  2520,  1310,   345},
+    {"cmdSysInfo",        "",        2640,  3000,  1310,   345},
+};
+// Line1: from (90, 2445) to (3960, 2445), grey, one pixel.
+inline constexpr int frmAboutLine1[4] = {90, 2445, 3960, 2445};
+inline constexpr Rgb frmAboutLine1Color{128, 128, 128};
+inline constexpr Rgb frmAboutTitleColor{255, 0, 0};
+inline constexpr double frmAboutTitleFontPt = 14.25;
+inline constexpr const char *frmAboutTexts[][2] = {
+    {"lblTitle", "みぽＱＵＩＢＢＯ"},
+    {"lblVersion", "Ver.0.2β"},
+    {"lblDescription", "Jpeg//Bmp簡易変換ツール"},
+    {"lblDisclaimer", "Hollowmere　2000"},
+    {"cmdOK", "OK"},
+    {"cmdSysInfo", "ｼｽﾃﾑ情報(&S)..."},
+};
+// clang-format on
+
 // The three named fonts ask for this face; the others stand in with the same metrics.
 inline constexpr const char *FontFamilies[] = {"ＭＳ Ｐゴシック", "IPAPGothic", "Noto Sans CJK JP"};
 // The window's default user-interface font, in points.

@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include "about/frm_about.h"
 #include "info_window/form2.h"
 #include "main_window/controls.h"
 #include "main_window/definitions.h"
@@ -20,8 +21,7 @@ const defs::ControlDef &def(const char *name)
 }
 } // namespace
 
-Form1::Form1(Program &program)
-    : CommonDialog1(program.services().fileChooser), program_(program)
+Form1::Form1(Program &program) : CommonDialog1(program.services().fileChooser), program_(program)
 {
     setWindowTitle(QString::fromUtf8(defs::Form1.caption));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
@@ -350,9 +350,18 @@ void Form1::mnuend_Click()
     rt::End();
 }
 
-// The commands below arrive with the capture and About subsystems.
+void Form1::mnuver_Click()
+{
+    // 1.
+    program_.frmAbout().Show();
+    // 2.
+    setEnabled(false);
+    // 3.
+    program_.Form2().setEnabled(false);
+}
+
+// The commands below arrive with the capture subsystem.
 void Form1::Command5_Click() {}
-void Form1::mnuver_Click() {}
 void Form1::mnucopy_Click() {}
 void Form1::mnuclip_Click() {}
 void Form1::mnuoff_Click() {}

@@ -1,11 +1,15 @@
 #include "main_window/program.h"
 
+#include "about/frm_about.h"
 #include "app_identity.h"
 #include "info_window/form2.h"
 #include "main_window/form1.h"
 #include "platform/runtime.h"
 
-Program::Program(platform::Services services) : services_(services), form1_(*this), form2_(*this) {}
+Program::Program(platform::Services services)
+    : services_(services), form1_(*this), form2_(*this), about_(*this)
+{
+}
 
 Program::~Program() = default;
 
@@ -16,6 +20,10 @@ Form1 &Program::Form1()
 Form2 &Program::Form2()
 {
     return form2_.get();
+}
+frmAbout &Program::frmAbout()
+{
+    return about_.get();
 }
 
 QString Program::Title()

@@ -12,6 +12,7 @@
 
 class Form1;
 class Form2;
+class frmAbout;
 
 // One window that exists once, created and loaded when first referred to, and
 // created afresh when referred to after it was unloaded.
@@ -32,13 +33,18 @@ public:
         return *form_;
     }
     bool loaded() const { return form_ != nullptr; }
-    // Destroys the window; its deletion waits until the events under way are done.
+    // Runs the window's unload handler, if it has one, and destroys the
+    // window; its deletion waits until the events under way are done.
     void unload()
     {
         if (!form_)
             return;
         Form *f = form_;
         form_ = nullptr;
+        if constexpr (requires(Form & w, int16_t & cancel) { w.Form_Unload(cancel); }) {
+            int16_t Cancel = 0;
+            f->Form_Unload(Cancel);
+        }
         f->hide();
         f->deleteLater();
     }
@@ -59,8 +65,10 @@ public:
     // The windows by name: created and loaded on first reference.
     ::Form1 &Form1();
     ::Form2 &Form2();
+    ::frmAbout &frmAbout();
     FormSlot<::Form1> &form1Slot() { return form1_; }
     FormSlot<::Form2> &form2Slot() { return form2_; }
+    FormSlot<::frmAbout> &aboutSlot() { return about_; }
 
     // Program-wide JPEG quality; start-up gives it its value.
     int32_t JpegQuality = 0;
@@ -77,4 +85,5 @@ private:
     platform::Services services_;
     FormSlot<::Form1> form1_;
     FormSlot<::Form2> form2_;
+    FormSlot<::frmAbout> about_;
 };

@@ -47,4 +47,55 @@ int16_t FakeJpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t 
     return result;
 }
 
+int32_t FakeRegistry::RegOpenKeyExA(int32_t hKey, const QByteArray &lpSubKey, int32_t,
+                                    int32_t samDesired, int32_t &phkResult)
+{
+    attempts << lpSubKey;
+    if (hKey != HKEY_LOCAL_MACHINE || !keys.contains(lpSubKey))
+        return ERROR_FILE_NOT_FOUND;
+    if (samDesired == KEY_ALL_ACCESS && denied.contains(lpSubKey))
+        return ERROR_ACCESS_DENIED;
+    phkResult = next_++;
+    handles_[phkResult] = lpSubKey;
+    open << phkResult;
+    return ERROR_SUCCESS;
+}
+
+int32_t FakeRegistry::RegQueryValueExA(int32_t hKey, const QByteArray &lpValueName, int32_t,
+                                       int32_t &lpType, QByteArray &data, int32_t &cbData)
+{
+    if (!handles_.contains(hKey))
+        return ERROR_INVALID_HANDLE;
+    const auto values = keys.value(handles_[hKey]);
+    if (!values.contains(lpValueName))
+        return ERROR_FILE_NOT_FOUND;
+    const Value v = values[lpValueName];
+    if (v.bytes.size() > cbData)
+        return ERROR_MORE_DATA;
+    lpType = v.type;
+    data.replace(0, v.bytes.size(), v.bytes);
+    cbData = int32_t(v.bytes.size());
+    return ERROR_SUCCESS;
+}
+
+int32_t FakeRegistry::RegCloseKey(int32_t hKey)
+{
+    closed << hKey;
+    open.removeAll(hKey);
+    return handles_.remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+void FakeProcessStarter::Shell(const QString &pathName)
+{
+    if (!startable.contains(pathName))
+        throw rt::RuntimeError(rt::ErrFileNotFound);
+    started << pathName;
+}
+
+QString FakeFileSystem::Dir(const QString &pathName)
+{
+    asked << pathName;
+    return files.contains(pathName) ? pathName.section(u'\\', -1) : QString();
+}
+
 } // namespace platform

@@ -82,6 +82,47 @@ public:
     int16_t result = 0;
 };
 
+class FakeRegistry : public Registry
+{
+public:
+    struct Value {
+        int32_t type;
+        QByteArray bytes;
+    };
+    int32_t RegOpenKeyExA(int32_t hKey, const QByteArray &lpSubKey, int32_t ulOptions,
+                          int32_t samDesired, int32_t &phkResult) override;
+    int32_t RegQueryValueExA(int32_t hKey, const QByteArray &lpValueName, int32_t lpReserved,
+                             int32_t &lpType, QByteArray &data, int32_t &cbData) override;
+    int32_t RegCloseKey(int32_t hKey) override;
+
+    // Keys under HKEY_LOCAL_MACHINE by path, each with its values.
+    QMap<QByteArray, QMap<QByteArray, Value>> keys;
+    QList<QByteArray> denied;   // keys that cannot be opened with full access
+    QList<QByteArray> attempts; // every key asked for, in order
+    QList<int32_t> open;        // handles not closed yet
+    QList<int32_t> closed;      // every close, in order
+
+private:
+    QMap<int32_t, QByteArray> handles_;
+    int32_t next_ = 100;
+};
+
+class FakeProcessStarter : public ProcessStarter
+{
+public:
+    void Shell(const QString &pathName) override;
+    QStringList started;
+    QStringList startable; // paths that start; others raise an error
+};
+
+class FakeFileSystem : public FileSystem
+{
+public:
+    QString Dir(const QString &pathName) override;
+    QStringList files;
+    QStringList asked;
+};
+
 struct FakeServices {
     FakeMessageBox messageBox;
     FakeSingleInstance singleInstance;
@@ -89,10 +130,20 @@ struct FakeServices {
     FakeFileChooser fileChooser;
     FakePictureLoader pictureLoader;
     FakeJpegEncoder jpegEncoder;
+    FakeRegistry registry;
+    FakeProcessStarter processStarter;
+    FakeFileSystem fileSystem;
     Services services()
     {
-        return {&messageBox,  &singleInstance, &windowShape,
-                &fileChooser, &pictureLoader,  &jpegEncoder};
+        return {.messageBox = &messageBox,
+                .singleInstance = &singleInstance,
+                .windowShape = &windowShape,
+                .fileChooser = &fileChooser,
+                .pictureLoader = &pictureLoader,
+                .jpegEncoder = &jpegEncoder,
+                .registry = &registry,
+                .processStarter = &processStarter,
+                .fileSystem = &fileSystem};
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegion>
 #include <QWidget>
@@ -385,6 +386,19 @@ bool QtPictureLoader::isPicture(const QString &path)
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
+}
+
+void DetachedProcessStarter::Shell(const QString &pathName)
+{
+    // No shell in between: the path is the program, nothing in it is interpreted.
+    if (pathName.isEmpty() || !QProcess::startDetached(pathName, {}))
+        throw rt::RuntimeError(rt::ErrFileNotFound);
+}
+
+QString LocalFileSystem::Dir(const QString &pathName)
+{
+    const QFileInfo info(pathName);
+    return info.isFile() ? info.fileName() : QString();
 }
 
 } // namespace platform

@@ -74,6 +74,37 @@ public:
     static constexpr qint64 MaxPixels = 120'000'000;
 };
 
+// There is no registry here: no key exists.
+class NoRegistry : public Registry
+{
+public:
+    int32_t RegOpenKeyExA(int32_t, const QByteArray &, int32_t, int32_t, int32_t &) override
+    {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    int32_t RegQueryValueExA(int32_t, const QByteArray &, int32_t, int32_t &, QByteArray &,
+                             int32_t &) override
+    {
+        return ERROR_INVALID_HANDLE;
+    }
+    int32_t RegCloseKey(int32_t hKey) override
+    {
+        return hKey ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    }
+};
+
+class DetachedProcessStarter : public ProcessStarter
+{
+public:
+    void Shell(const QString &pathName) override;
+};
+
+class LocalFileSystem : public FileSystem
+{
+public:
+    QString Dir(const QString &pathName) override;
+};
+
 // The real services, owned together.
 struct LinuxServices {
     QtMessageBox messageBox;
@@ -82,10 +113,20 @@ struct LinuxServices {
     QtFileChooser fileChooser;
     QtPictureLoader pictureLoader;
     LibjpegEncoder jpegEncoder;
+    NoRegistry registry;
+    DetachedProcessStarter processStarter;
+    LocalFileSystem fileSystem;
     Services services()
     {
-        return {&messageBox,  &singleInstance, &windowShape,
-                &fileChooser, &pictureLoader,  &jpegEncoder};
+        return {.messageBox = &messageBox,
+                .singleInstance = &singleInstance,
+                .windowShape = &windowShape,
+                .fileChooser = &fileChooser,
+                .pictureLoader = &pictureLoader,
+                .jpegEncoder = &jpegEncoder,
+                .registry = &registry,
+                .processStarter = &processStarter,
+                .fileSystem = &fileSystem};
     }
 };
 

@@ -99,6 +99,43 @@ public:
                                  uint8_t quality, int32_t reserved) = 0;
 };
 
+// The system's registry, read only. Results are 0 on success, a system
+// error code otherwise.
+class Registry
+{
+public:
+    static constexpr int32_t HKEY_LOCAL_MACHINE = int32_t(0x80000002u);
+    static constexpr int32_t KEY_ALL_ACCESS = 0x2003F;
+    static constexpr int32_t REG_SZ = 1, REG_DWORD = 4;
+    static constexpr int32_t ERROR_SUCCESS = 0, ERROR_FILE_NOT_FOUND = 2, ERROR_ACCESS_DENIED = 5,
+                             ERROR_INVALID_HANDLE = 6, ERROR_MORE_DATA = 234;
+    virtual ~Registry() = default;
+    virtual int32_t RegOpenKeyExA(int32_t hKey, const QByteArray &lpSubKey, int32_t ulOptions,
+                                  int32_t samDesired, int32_t &phkResult) = 0;
+    // Fills data (whose size is cbData) with the value's bytes.
+    virtual int32_t RegQueryValueExA(int32_t hKey, const QByteArray &lpValueName,
+                                     int32_t lpReserved, int32_t &lpType, QByteArray &data,
+                                     int32_t &cbData) = 0;
+    virtual int32_t RegCloseKey(int32_t hKey) = 0;
+};
+
+// Starting another program, detached: it outlives this one.
+class ProcessStarter
+{
+public:
+    virtual ~ProcessStarter() = default;
+    // Raises a run-time error when the program cannot be started.
+    virtual void Shell(const QString &pathName) = 0;
+};
+
+// The file-existence test: the file's name when a normal file is there, else empty.
+class FileSystem
+{
+public:
+    virtual ~FileSystem() = default;
+    virtual QString Dir(const QString &pathName) = 0;
+};
+
 struct Services {
     MessageBox *messageBox = nullptr;
     SingleInstance *singleInstance = nullptr;
@@ -106,6 +143,9 @@ struct Services {
     FileChooser *fileChooser = nullptr;
     PictureLoader *pictureLoader = nullptr;
     JpegEncoder *jpegEncoder = nullptr;
+    Registry *registry = nullptr;
+    ProcessStarter *processStarter = nullptr;
+    FileSystem *fileSystem = nullptr;
 };
 
 } // namespace platform
