@@ -129,6 +129,41 @@ def program_icon():
     return img
 
 
+def program_icon_large(size):
+    """The program icon drawn again at a larger size (for desktop menus), with
+    smooth edges: drawn four times larger, then scaled down."""
+    k = size * 4 / 32.0
+    big = Image.new("RGBA", (size * 4, size * 4), TRANSPARENT)
+    d = ImageDraw.Draw(big)
+
+    def box(x0, y0, x1, y1):
+        return [x0 * k, y0 * k, x1 * k, y1 * k]
+
+    green, dark = (110, 200, 90, 255), (20, 80, 20, 255)
+    d.ellipse(box(6, 12, 25.5, 31.5), fill=green, outline=dark, width=int(k))
+    d.polygon([(13 * k, 13 * k), (16 * k, 9.5 * k), (19 * k, 13 * k)], fill=dark)
+    for ex in (11.5, 20):
+        d.ellipse(box(ex - 1.2, 18.5, ex + 1.2, 21.5), fill=BLACK)
+        d.ellipse(box(ex - 0.6, 18.8, ex + 0.2, 19.8), fill=WHITE)
+    for cx in (8.5, 22):
+        d.ellipse(box(cx - 1.3, 22.3, cx + 1.3, 23.7), fill=(255, 110, 130, 255))
+    d.arc(box(12.5, 20, 19.5, 28), 20, 160, fill=(150, 20, 20, 255), width=int(k * 0.8))
+    d.rounded_rectangle(box(0.5, 0, 31.5, 10), radius=k * 1.5, fill=(255, 230, 40, 255),
+                        outline=(40, 150, 60, 255), width=int(k))
+    w = text_width("MIPO", 1, 1)
+    scale = 1.4
+    x = 16 - w * scale / 2
+    for ch in "MIPO":
+        for row, bits in enumerate(GLYPHS[ch]):
+            for col, bit in enumerate(bits):
+                if bit == "1":
+                    d.rectangle(box(x + col * scale, 1.6 + row * scale,
+                                    x + (col + 1) * scale, 1.6 + (row + 1) * scale),
+                                fill=(200, 30, 60, 255))
+        x += 4 * scale
+    return big.resize((size, size), Image.LANCZOS)
+
+
 def save_gif(img, name):
     """GIF with one transparent colour: every fully transparent pixel."""
     rgb = Image.new("RGB", img.size, (255, 0, 255))
@@ -234,6 +269,9 @@ def main():
     save_gif(browser_page(light=True), "browser_down.gif")
     save_gif(logo(), "logo.gif")
     save_ico(program_icon(), "program.ico")
+    # The same 32x32 picture for the desktop's icon theme, and a larger one.
+    program_icon().save(os.path.join(HERE, "icon-32.png"))
+    program_icon_large(128).save(os.path.join(HERE, "icon-128.png"))
     save_xbm(HAND, "hand.xbm", "#")
     save_xbm(HAND, "hand_mask.xbm", "#.")
 

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
           fonts-ipafont-gothic)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs)
+    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
+                  desktop-file-utils appstream dpkg-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Starts the program on a private X server with openbox and saves a picture of
-# the screen's upper part: scripts/screenshot.sh [OUT.png] (default docs/main-window.png).
+# Starts the program on a private X server with openbox and saves two pictures
+# into a folder (default docs/): main-window.png (both windows) and
+# about-box.png (the About box open over them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=$(realpath -m "${1:-docs/main-window.png}")
-mkdir -p "$(dirname "$out")"
+out=$(realpath -m "${1:-docs}")
+mkdir -p "$out"
 [[ -x build/mipoquibbo ]] || { cmake -S . -B build -G Ninja && cmake --build build --target mipoquibbo; }
 tests/with_x.sh --wm bash -c '
+    out=$0
     build/mipoquibbo & pid=$!
     for _ in $(seq 100); do
         xdotool search --onlyvisible --name "^ファイルネーム$" >/dev/null 2>&1 && break
         sleep 0.1
     done
     sleep 1
-    import -window root -crop 820x620+230+70 +repage "$0"
+    import -window root -crop 820x620+230+70 +repage "$out/main-window.png"
+    main=$(xdotool search --onlyvisible --name "^みぽＱＵＩＢＢＯ－IEキャプチャ機能付$" | head -n1)
+    xdotool windowactivate --sync "$main" key --clearmodifiers alt+w
+    sleep 0.5
+    xdotool key Return
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name "^みぽ様ツールのバージョン情報$" >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    sleep 0.5
+    import -window root -crop 820x620+0+40 +repage "$out/about-box.png"
     kill $pid' "$out"
-echo "$out"
+echo "$out/main-window.png $out/about-box.png"

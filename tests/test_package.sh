@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it with its dependencies, checks the
+# desktop entry and AppStream data, starts the installed program on a private
+# X server and removes the package again. It changes the system, so it runs
+# only in CI (CI=true) or when MIPO_PACKAGE_TEST=1, and only as root.
+#   tests/test_package.sh BUILD_DIR
+set -euo pipefail
+if [[ ${CI:-} != true && ${MIPO_PACKAGE_TEST:-} != 1 ]] || ((EUID != 0)); then
+    echo "skipped: installs a package system-wide (set MIPO_PACKAGE_TEST=1, run as root)"
+    exit 77
+fi
+build=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/mipoquibbo_*_*.deb | head -n1)
+dpkg-deb -f "$deb" Depends | tee /dev/stderr | grep -q 'libqt6gui6'
+trap 'dpkg -r mipoquibbo >/dev/null 2>&1 || true' EXIT
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
+desktop-file-validate /usr/share/applications/net.hollowmere.Mipoquibbo.desktop
+appstreamcli validate --no-net /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
+test -s /usr/share/icons/hicolor/32x32/apps/mipoquibbo.png
+test -s /usr/share/icons/hicolor/128x128/apps/mipoquibbo.png
+"$here/with_x.sh" bash -c '
+    /usr/bin/mipoquibbo & pid=$!
+    for _ in $(seq 100); do
+        if xdotool search --onlyvisible --name "^みぽＱＵＩＢＢＯ－IEキャプチャ機能付$" >/dev/null 2>&1; then
+            kill $pid; wait $pid 2>/dev/null; echo "installed program started"; exit 0
+        fi
+        sleep 0.1
+    done
+    kill $pid 2>/dev/null; echo "the installed program showed no window"; exit 1'
