@@ -110,11 +110,8 @@ frmAbout::frmAbout(Program &program)
 
 void frmAbout::Show()
 {
-    show();
-    raise();
-    activateWindow();
     cmdOK->setFocus();
-    rt::checkpoint();
+    showWindow(this);
 }
 
 void frmAbout::closeEvent(QCloseEvent *event)

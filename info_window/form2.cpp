@@ -70,10 +70,7 @@ float Form2::Height() const
 
 void Form2::Show()
 {
-    show();
-    raise();
-    activateWindow();
-    rt::checkpoint();
+    showWindow(this);
 }
 
 void Form2::mousePressEvent(QMouseEvent *event)

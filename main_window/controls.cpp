@@ -127,6 +127,15 @@ GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture,
     }
 }
 
+void showWindow(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    // A handler run by the showing (a resize) may have ended the program.
+    rt::checkpoint();
+}
+
 namespace defs
 {
 

@@ -87,6 +87,10 @@ private:
     QIcon normal_, down_;
 };
 
+// Shows a window, or brings it to the front and activates it when it is
+// shown already.
+void showWindow(QWidget *window);
+
 namespace defs
 {
 // The design's fonts: the named face (or its stand-ins) at the given size.

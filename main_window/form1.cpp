@@ -213,10 +213,7 @@ int Form1::menuBarHeight(int windowWidth) const
 
 void Form1::Show()
 {
-    show();
-    raise();
-    activateWindow();
-    rt::checkpoint();
+    showWindow(this);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)

@@ -8,10 +8,20 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
 #include <vector>
 
 namespace
 {
+// The encoder's results that have a message; others show nothing.
+constexpr std::pair<int16_t, const char *> Messages[] = {
+    {0, "JPEG変換完了♪"},
+    {1, "ファイルがオープンできません"},
+    {2, "ファイルが書きこめません"},
+    {3, "フォーマットエラーです"},
+    {4, "スタックオーバーフローです"},
+};
+
 // A file the user may care about: it exists, is a regular file, and is no
 // picture (so not something this tool wrote or reads).
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader)
@@ -58,27 +68,11 @@ void Form1::mnusave_Click()
             rt::cbyte(program().JpegQuality), 0);
         FileName = QFile::decodeName(name.data());
         // 7.
-        switch (result) {
-        case 0:
-            program().MsgBox(QStringLiteral("JPEG変換完了♪"), platform::vbOKOnly, Title);
-            break;
-        case 1:
-            program().MsgBox(QStringLiteral("ファイルがオープンできません"), platform::vbOKOnly,
-                             Title);
-            break;
-        case 2:
-            program().MsgBox(QStringLiteral("ファイルが書きこめません"), platform::vbOKOnly, Title);
-            break;
-        case 3:
-            program().MsgBox(QStringLiteral("フォーマットエラーです"), platform::vbOKOnly, Title);
-            break;
-        case 4:
-            program().MsgBox(QStringLiteral("スタックオーバーフローです"), platform::vbOKOnly,
-                             Title);
-            break;
-        default:
-            break;
-        }
+        for (const auto &[code, message] : Messages)
+            if (result == code) {
+                program().MsgBox(QString::fromUtf8(message), platform::vbOKOnly, Title);
+                break;
+            }
     } catch (const rt::RuntimeError &) {
     }
 }

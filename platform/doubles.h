@@ -133,18 +133,7 @@ struct FakeServices {
     FakeRegistry registry;
     FakeProcessStarter processStarter;
     FakeFileSystem fileSystem;
-    Services services()
-    {
-        return {.messageBox = &messageBox,
-                .singleInstance = &singleInstance,
-                .windowShape = &windowShape,
-                .fileChooser = &fileChooser,
-                .pictureLoader = &pictureLoader,
-                .jpegEncoder = &jpegEncoder,
-                .registry = &registry,
-                .processStarter = &processStarter,
-                .fileSystem = &fileSystem};
-    }
+    Services services() { return servicesOf(*this); }
 };
 
 } // namespace platform

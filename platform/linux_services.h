@@ -116,18 +116,7 @@ struct LinuxServices {
     NoRegistry registry;
     DetachedProcessStarter processStarter;
     LocalFileSystem fileSystem;
-    Services services()
-    {
-        return {.messageBox = &messageBox,
-                .singleInstance = &singleInstance,
-                .windowShape = &windowShape,
-                .fileChooser = &fileChooser,
-                .pictureLoader = &pictureLoader,
-                .jpegEncoder = &jpegEncoder,
-                .registry = &registry,
-                .processStarter = &processStarter,
-                .fileSystem = &fileSystem};
-    }
+    Services services() { return servicesOf(*this); }
 };
 
 } // namespace platform

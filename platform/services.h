@@ -148,4 +148,18 @@ struct Services {
     FileSystem *fileSystem = nullptr;
 };
 
+// The interfaces of a bundle that holds one of each under the same names.
+template <class Bundle> Services servicesOf(Bundle &b)
+{
+    return {.messageBox = &b.messageBox,
+            .singleInstance = &b.singleInstance,
+            .windowShape = &b.windowShape,
+            .fileChooser = &b.fileChooser,
+            .pictureLoader = &b.pictureLoader,
+            .jpegEncoder = &b.jpegEncoder,
+            .registry = &b.registry,
+            .processStarter = &b.processStarter,
+            .fileSystem = &b.fileSystem};
+}
+
 } // namespace platform
