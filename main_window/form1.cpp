@@ -357,9 +357,3 @@ void Form1::mnuver_Click()
     program_.Form2().setEnabled(false);
 }
 
-// The commands below arrive with the capture subsystem.
-void Form1::Command5_Click() {}
-void Form1::mnucopy_Click() {}
-void Form1::mnuclip_Click() {}
-void Form1::mnuoff_Click() {}
-void Form1::mnuon_Click() {}

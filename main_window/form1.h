@@ -64,6 +64,7 @@ public:
     void mnuclip_Click();
     void mnuoff_Click();
     void mnuon_Click();
+    void AdoptClipboardPicture();
 
     // --- window properties, in twips ---
     float Height() const;        // outer height, frame included

@@ -8,6 +8,10 @@ namespace platform
 int FakeMessageBox::show(const QString &prompt, int style, const QString &title)
 {
     calls.append({prompt, style, title});
+    if (log)
+        log->append(QStringLiteral("MsgBox ") + prompt);
+    if (onShow)
+        onShow(calls.last());
     return answers.isEmpty() ? int(vbOK) : answers.takeFirst();
 }
 
@@ -96,6 +100,52 @@ QString FakeFileSystem::Dir(const QString &pathName)
 {
     asked << pathName;
     return files.contains(pathName) ? pathName.section(u'\\', -1) : QString();
+}
+
+void FakeKeyEvents::keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo)
+{
+    log(QStringLiteral("key %1 %2 %3 %4").arg(bVk).arg(bScan).arg(dwFlags).arg(dwExtraInfo));
+}
+
+QImage FakeClipboard::GetData()
+{
+    log(QStringLiteral("GetData"));
+    return picture;
+}
+
+void FakeBrowser::setVisible(bool visible)
+{
+    log_(QStringLiteral("Visible %1").arg(visible));
+}
+
+void FakeBrowser::Navigate(const QString &target)
+{
+    log_(QStringLiteral("Navigate ") + target);
+}
+
+std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
+{
+    log(QStringLiteral("CreateObject"));
+    if (!available)
+        throw rt::RuntimeError(rt::ErrCantCreateObject);
+    ++created;
+    return std::make_unique<FakeBrowser>(log);
+}
+
+QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,
+                                  const QString &defaultText)
+{
+    calls.append({prompt, title, defaultText});
+    log(QStringLiteral("InputBox"));
+    return answer.value_or(defaultText);
+}
+
+FakeServices::FakeServices()
+{
+    messageBox.log = &log;
+    for (Log *l : {&keyEvents.log, &clipboard.log, &eventLoop.log, &browserFactory.log,
+                   &inputPrompt.log, &windowActivator.log})
+        l->lines = &log;
 }
 
 } // namespace platform

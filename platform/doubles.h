@@ -9,6 +9,9 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 namespace platform
 {
 
@@ -24,6 +27,8 @@ public:
 
     QList<Call> calls;
     QList<int> answers; // taken in order; vbOK once they run out
+    std::function<void(const Call &)> onShow;
+    QStringList *log = nullptr;
 };
 
 class FakeSingleInstance : public SingleInstance
@@ -123,6 +128,81 @@ public:
     QStringList asked;
 };
 
+// The doubles below write what they are asked, in order, into one shared log.
+struct Log {
+    QStringList *lines = nullptr;
+    void operator()(const QString &line) const
+    {
+        if (lines)
+            lines->append(line);
+    }
+};
+
+class FakeKeyEvents : public KeyEvents
+{
+public:
+    void keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo) override;
+    Log log;
+};
+
+class FakeClipboard : public Clipboard
+{
+public:
+    QImage GetData() override;
+    QImage picture;
+    Log log;
+};
+
+class FakeEventLoop : public EventLoop
+{
+public:
+    void DoEvents() override { log(QStringLiteral("DoEvents")); }
+    void pass() override { ++passes; }
+    qint64 passes = 0;
+    Log log;
+};
+
+class FakeBrowser : public Browser
+{
+public:
+    explicit FakeBrowser(Log log) : log_(log) {}
+    void setVisible(bool visible) override;
+    void Navigate(const QString &target) override;
+
+private:
+    Log log_;
+};
+
+class FakeBrowserFactory : public BrowserFactory
+{
+public:
+    std::unique_ptr<Browser> CreateObject() override;
+    bool available = true;
+    int created = 0;
+    Log log;
+};
+
+class FakeInputPrompt : public InputPrompt
+{
+public:
+    QString InputBox(const QString &prompt, const QString &title,
+                     const QString &defaultText) override;
+    struct Call {
+        QString prompt, title, defaultText;
+    };
+    QList<Call> calls;
+    // The answer: the prefilled text when unset (OK on the untouched field).
+    std::optional<QString> answer;
+    Log log;
+};
+
+class FakeWindowActivator : public WindowActivator
+{
+public:
+    void AppActivate(const QString &title) override { log(QStringLiteral("AppActivate ") + title); }
+    Log log;
+};
+
 struct FakeServices {
     FakeMessageBox messageBox;
     FakeSingleInstance singleInstance;
@@ -133,6 +213,17 @@ struct FakeServices {
     FakeRegistry registry;
     FakeProcessStarter processStarter;
     FakeFileSystem fileSystem;
+    FakeKeyEvents keyEvents;
+    FakeClipboard clipboard;
+    FakeEventLoop eventLoop;
+    FakeBrowserFactory browserFactory;
+    FakeInputPrompt inputPrompt;
+    FakeWindowActivator windowActivator;
+    QStringList log;
+
+    FakeServices();
+    FakeServices(const FakeServices &) = delete;
+    FakeServices &operator=(const FakeServices &) = delete;
     Services services() { return servicesOf(*this); }
 };
 

@@ -2,6 +2,7 @@
 // The Linux (X11) implementations of the platform interfaces.
 
 #include "platform/libjpeg_encoder.h"
+#include "platform/linux_capture.h"
 #include "platform/services.h"
 
 #include <QObject>
@@ -116,6 +117,12 @@ struct LinuxServices {
     NoRegistry registry;
     DetachedProcessStarter processStarter;
     LocalFileSystem fileSystem;
+    X11KeyEvents keyEvents;
+    QtClipboard clipboard;
+    QtEventLoop eventLoop;
+    ProcessBrowserFactory browserFactory;
+    QtInputPrompt inputPrompt;
+    X11WindowActivator windowActivator;
     Services services() { return servicesOf(*this); }
 };
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QWidget;
@@ -136,6 +137,74 @@ public:
     virtual QString Dir(const QString &pathName) = 0;
 };
 
+// Synthesised key strokes. Here nothing in the system answers Print Screen,
+// so the layer does: a Print Screen key-down puts a picture of the whole
+// screen on the clipboard, or of the active window (with its frame) while Alt
+// is down.
+class KeyEvents
+{
+public:
+    static constexpr uint8_t VK_MENU = 18, VK_SNAPSHOT = 44;
+    static constexpr int32_t KEYEVENTF_KEYUP = 2;
+    virtual ~KeyEvents() = default;
+    virtual void keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo) = 0;
+};
+
+class Clipboard
+{
+public:
+    virtual ~Clipboard() = default;
+    // The clipboard's picture in whatever picture format it holds; null when it holds none.
+    virtual QImage GetData() = 0;
+};
+
+// The event loop as handlers see it.
+class EventLoop
+{
+public:
+    virtual ~EventLoop() = default;
+    // Lets pending events run once.
+    virtual void DoEvents() = 0;
+    // One empty pass of a counted wait (a fixed, short time).
+    virtual void pass() = 0;
+};
+
+// One browser window driven from here.
+class Browser
+{
+public:
+    virtual ~Browser() = default;
+    virtual void setVisible(bool visible) = 0;
+    // Opens the target (a web address or a file) in a new window of its own.
+    virtual void Navigate(const QString &target) = 0;
+};
+
+class BrowserFactory
+{
+public:
+    virtual ~BrowserFactory() = default;
+    // Raises a run-time error when no browser can be found.
+    virtual std::unique_ptr<Browser> CreateObject() = 0;
+};
+
+// The modal one-line prompt: the text on OK, the empty text on Cancel.
+class InputPrompt
+{
+public:
+    virtual ~InputPrompt() = default;
+    virtual QString InputBox(const QString &prompt, const QString &title,
+                             const QString &defaultText) = 0;
+};
+
+// Brings to the front the top-level window titled exactly so, or else one
+// whose title begins so.
+class WindowActivator
+{
+public:
+    virtual ~WindowActivator() = default;
+    virtual void AppActivate(const QString &title) = 0;
+};
+
 struct Services {
     MessageBox *messageBox = nullptr;
     SingleInstance *singleInstance = nullptr;
@@ -146,6 +215,12 @@ struct Services {
     Registry *registry = nullptr;
     ProcessStarter *processStarter = nullptr;
     FileSystem *fileSystem = nullptr;
+    KeyEvents *keyEvents = nullptr;
+    Clipboard *clipboard = nullptr;
+    EventLoop *eventLoop = nullptr;
+    BrowserFactory *browserFactory = nullptr;
+    InputPrompt *inputPrompt = nullptr;
+    WindowActivator *windowActivator = nullptr;
 };
 
 // The interfaces of a bundle that holds one of each under the same names.
@@ -159,7 +234,13 @@ template <class Bundle> Services servicesOf(Bundle &b)
             .jpegEncoder = &b.jpegEncoder,
             .registry = &b.registry,
             .processStarter = &b.processStarter,
-            .fileSystem = &b.fileSystem};
+            .fileSystem = &b.fileSystem,
+            .keyEvents = &b.keyEvents,
+            .clipboard = &b.clipboard,
+            .eventLoop = &b.eventLoop,
+            .browserFactory = &b.browserFactory,
+            .inputPrompt = &b.inputPrompt,
+            .windowActivator = &b.windowActivator};
 }
 
 } // namespace platform
