@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-tu
           fonts-ipafont-gothic)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
-                  desktop-file-utils appstream dpkg-dev)
+                  desktop-file-utils appstream dpkg-dev chromium)
 fi
 missing=()
 for p in "${packages[@]}"; do

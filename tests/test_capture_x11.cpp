@@ -1,0 +1,152 @@
+// Captures with the real X11, clipboard and browser layers, on a real X
+// server with openbox.
+#include "harness.h"
+#include "platform/linux_services.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace
+{
+struct RealHarness : Harness {
+    platform::LinuxServices real;
+    RealHarness()
+    {
+        platform::Services s = real.services();
+        // Message boxes answer at once; everything else is real.
+        s.messageBox = &fakes.messageBox;
+        s.singleInstance = &fakes.singleInstance;
+        s.fileChooser = &fakes.fileChooser;
+        s.inputPrompt = &fakes.inputPrompt;
+        services = s;
+        program = std::make_unique<Program>(services);
+    }
+};
+
+// The share of pixels within a small distance of the colour.
+double share(const QImage &img, QColor c)
+{
+    qint64 near = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor p = img.pixelColor(x, y);
+            near +=
+                qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
+                30;
+        }
+    return double(near) / (qint64(img.width()) * img.height());
+}
+
+const QString Tests = QStringLiteral(MIPO_TESTS_DIR);
+} // namespace
+
+class TestCaptureX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void desktopCopyThenImportGivesTheScreen()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        f.mnucopy_Click();
+        f.mnuclip_Click();
+        QCOMPARE(f.Picture1->picture().size(), QGuiApplication::primaryScreen()->virtualSize());
+        QCOMPARE(f.PicWidth, float(1280 + 4) * 15);
+        // It is the screen: the main window's background is in it.
+        QVERIFY(share(f.Picture1->picture(), QColor(237, 211, 227)) > 0.01);
+    }
+
+    void anotherProgramsPictureImports()
+    {
+        RealHarness h;
+        h.start();
+        QTemporaryDir dir;
+        QImage img(123, 45, QImage::Format_RGB32);
+        img.fill(QColor(200, 40, 90));
+        QVERIFY(img.save(dir.filePath("p.png")));
+        QProcess xclip;
+        xclip.start("xclip",
+                    {"-selection", "clipboard", "-t", "image/png", "-i", dir.filePath("p.png")});
+        QVERIFY(xclip.waitForFinished(5000)); // it leaves a child that serves the clipboard
+        QTRY_VERIFY(!QGuiApplication::clipboard()->image().isNull());
+        h.f1().mnuclip_Click();
+        QCOMPARE(h.f1().Picture1->picture().size(), QSize(123, 45));
+        QCOMPARE(h.f1().Picture1->picture().pixelColor(60, 20), QColor(200, 40, 90));
+        QGuiApplication::clipboard()->clear(); // the xclip child ends when it loses the clipboard
+    }
+
+    void typedTextNeverBecomesASwitch()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        QTemporaryDir dir;
+        const QString argsFile = dir.filePath("args");
+        qputenv("MIPO_ARGS_FILE", argsFile.toLocal8Bit());
+        qputenv("BROWSER", QFile::encodeName(Tests + "/record_args.sh"));
+        f.mnuon_Click();
+        f.HScroll1->setValue(1);
+        h.fakes.inputPrompt.answer = QStringLiteral("--version");
+        f.Command5_Click();
+        QTRY_VERIFY(QFileInfo::exists(argsFile));
+        QFile file(argsFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList args = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(args, (QStringList{"--", "--version"}));
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
+        qunsetenv("BROWSER");
+    }
+
+    void offlineCaptureThroughChromium()
+    {
+        if (!QFileInfo(QStringLiteral("/usr/lib/chromium/chromium")).isExecutable())
+            QSKIP("chromium is not installed");
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        QTemporaryDir dir;
+        const QString page = dir.filePath("page.html");
+        QFile html(page);
+        QVERIFY(html.open(QIODevice::WriteOnly));
+        html.write(
+            "<!doctype html><html><body style=\"margin:0;background:#1e90ff\"></body></html>");
+        html.close();
+        const QString pids = dir.filePath("pids");
+        qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
+        qputenv("TMPDIR", dir.path().toLocal8Bit());
+        qputenv("BROWSER", QFile::encodeName(Tests + "/browser.sh"));
+        h.fakes.fileChooser.answers << page;
+        f.HScroll1->setValue(600); // 24,000,001 passes: about 12 s for the browser to start
+        f.FileName = QStringLiteral("/kept.jpg");
+        f.Command5_Click();
+        qunsetenv("BROWSER");
+        qunsetenv("TMPDIR");
+
+        const QImage shot = f.Picture1->picture();
+        QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
+                 qPrintable(QStringLiteral("%1x%2, %3 of it the page's colour")
+                                .arg(shot.width())
+                                .arg(shot.height())
+                                .arg(share(shot, QColor(0x1e, 0x90, 0xff)))));
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
+        QCOMPARE(f.FileName, QStringLiteral("/kept.jpg"));
+        // The program's window is in front again, the browser still open.
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QFile pidFile(pids);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const qint64 pid = pidFile.readAll().trimmed().toLongLong();
+        QVERIFY(pid > 0);
+        QCOMPARE(::kill(pid_t(pid), 0), 0);
+        ::kill(pid_t(pid), SIGTERM);
+    }
+};
+
+QTEST_MAIN(TestCaptureX11)
+#include "test_capture_x11.moc"
