@@ -63,6 +63,35 @@ private slots:
         QVERIFY(share(f.Picture1->picture(), QColor(237, 211, 227)) > 0.01);
     }
 
+    void printScreenKeyLayer()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        platform::KeyEvents &keys = *h.services.keyEvents;
+        using K = platform::KeyEvents;
+        QClipboard *clip = QGuiApplication::clipboard();
+
+        // A second key-down without a key-up between copies again.
+        keys.keybd_event(K::VK_SNAPSHOT, 1, 0, 0);
+        clip->clear();
+        keys.keybd_event(K::VK_SNAPSHOT, 1, 0, 0);
+        QCOMPARE(clip->image().size(), QGuiApplication::primaryScreen()->virtualSize());
+
+        // With Alt down: the active window with its frame.
+        showWindow(&f);
+        QTRY_VERIFY(f.isActiveWindow());
+        QTest::qWait(200);
+        keys.keybd_event(K::VK_MENU, 0, 0, 0);
+        keys.keybd_event(K::VK_SNAPSHOT, 0, 0, 0);
+        keys.keybd_event(K::VK_SNAPSHOT, 0, K::KEYEVENTF_KEYUP, 0);
+        keys.keybd_event(K::VK_MENU, 0, K::KEYEVENTF_KEYUP, 0);
+        QCOMPARE(clip->image().size(), f.frameGeometry().size());
+        // Alt released: the whole screen again.
+        keys.keybd_event(K::VK_SNAPSHOT, 0, 0, 0);
+        QCOMPARE(clip->image().size(), QGuiApplication::primaryScreen()->virtualSize());
+    }
+
     void anotherProgramsPictureImports()
     {
         RealHarness h;
