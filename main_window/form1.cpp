@@ -77,7 +77,9 @@ void Form1::buildMenus()
         {mnuoff, &Form1::mnuoff_Click},   {mnuon, &Form1::mnuon_Click},
         {mnuver, &Form1::mnuver_Click},
     };
-    for (auto [action, handler] : handlers) {
+    for (const auto &entry : handlers) {
+        QAction *action = entry.first;
+        void (Form1::*handler)() = entry.second;
         connect(action, &QAction::triggered, this, [this, action, handler] {
             // Qt flips a checkable item on its own; only the handlers set check marks here.
             if (action->isCheckable())
@@ -172,9 +174,11 @@ void Form1::buildControls()
         {Command3, &Form1::Command3_Click}, {Command4, &Form1::Command4_Click},
         {Command5, &Form1::Command5_Click},
     };
-    for (auto [button, handler] : clicks)
-        connect(button, &QPushButton::clicked, this,
+    for (const auto &entry : clicks) {
+        void (Form1::*handler)() = entry.second;
+        connect(entry.first, &QPushButton::clicked, this,
                 [this, handler] { rt::guard([this, handler] { (this->*handler)(); }); });
+    }
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { rt::guard([this] { HScroll1_Change(); }); });
     connect(Image1, &ImageBox::clicked, this, [this] { rt::guard([this] { Image1_Click(); }); });
@@ -356,4 +360,3 @@ void Form1::mnuver_Click()
     // 3.
     program_.Form2().setEnabled(false);
 }
-

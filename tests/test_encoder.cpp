@@ -1,4 +1,5 @@
 // The encoder layer and the picture loader on real files.
+#include "fuzz/encoder_input.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
@@ -318,6 +319,25 @@ private slots:
             refused = true;
         }
         QVERIFY(refused);
+    }
+
+    // Every input the fuzzers ever found is replayed here.
+    void fuzzFindingsStayFixed()
+    {
+        const QDir found(QStringLiteral(MIPO_FUZZ_REGRESSIONS));
+        platform::QtPictureLoader loader;
+        for (const QFileInfo &f : QDir(found.filePath("fuzz_loader")).entryInfoList(QDir::Files)) {
+            try {
+                (void)loader.LoadPicture(f.filePath());
+            } catch (const rt::RuntimeError &) {
+            }
+        }
+        for (const QFileInfo &f : QDir(found.filePath("fuzz_encoder")).entryInfoList(QDir::Files)) {
+            const QByteArray input = read(f.filePath());
+            QVERIFY2(fuzz::runEncoder(reinterpret_cast<const uint8_t *>(input.constData()),
+                                      size_t(input.size())),
+                     qPrintable(f.fileName()));
+        }
     }
 
     void loaderRefusesWhatIsNoFile()

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan + UBSan), makes the seed
+# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 150).
+# A crashing input is copied into tests/fuzz/regressions/<target>/ (keep it:
+# the test suite replays every file there) and the run fails.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${FUZZ_SECONDS:-150}
+missing=()
+for p in clang libclang-rt-14-dev python3-pil; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=(); ((EUID == 0)) || sudo=(sudo)
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMIPO_FUZZ=ON -DMIPO_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_loader fuzz_encoder
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+/usr/bin/python3 tests/fuzz/make_seeds.py "$work/seeds"
+status=0
+for target in fuzz_loader fuzz_encoder; do
+    mkdir -p "$work/$target" "$work/$target-crashes"
+    seeds=()
+    [[ $target == fuzz_loader ]] && seeds=("$work/seeds")
+    echo "--- $target: $seconds s"
+    if ! build-fuzz/tests/fuzz/$target "$work/$target" "${seeds[@]}" -max_total_time="$seconds" \
+        -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
+        -artifact_prefix="$work/$target-crashes/" 2>&1 | tail -n 12; then
+        status=1
+    fi
+    if compgen -G "$work/$target-crashes/*" >/dev/null; then
+        mkdir -p "tests/fuzz/regressions/$target"
+        cp "$work/$target-crashes/"* "tests/fuzz/regressions/$target/"
+        echo "$target found crashing inputs: tests/fuzz/regressions/$target/"
+        status=1
+    fi
+done
+exit $status
