@@ -13,7 +13,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 
-#include <xcb/xcb.h>
+#include "platform/x11.h"
 
 #include <thread>
 
@@ -22,25 +22,7 @@ namespace platform
 
 namespace
 {
-xcb_connection_t *connection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_window_t rootWindow(xcb_connection_t *c)
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-}
-
-xcb_atom_t atom(xcb_connection_t *c, const char *name)
-{
-    auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(c, cookie, nullptr);
-    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    free(reply);
-    return a;
-}
+using x11::atom;
 
 QList<uint32_t> property32(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type)
 {
@@ -73,7 +55,7 @@ QString windowTitle(xcb_connection_t *c, xcb_window_t w)
 // reparented it, else the window itself.
 xcb_window_t topLevelOf(xcb_connection_t *c, xcb_window_t w)
 {
-    const xcb_window_t root = rootWindow(c);
+    const xcb_window_t root = x11::root(c);
     for (int depth = 0; w != XCB_NONE && w != root && depth < 64; ++depth) {
         xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
         if (!tree)
@@ -114,11 +96,11 @@ QImage X11KeyEvents::grabScreen()
 
 QImage X11KeyEvents::grabActiveWindow()
 {
-    xcb_connection_t *c = connection();
+    xcb_connection_t *c = x11::connection();
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!c || !screen)
         return {};
-    const xcb_window_t root = rootWindow(c);
+    const xcb_window_t root = x11::root(c);
     xcb_window_t active = XCB_NONE;
     const QList<uint32_t> named =
         property32(c, root, atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
@@ -273,10 +255,10 @@ QString QtInputPrompt::InputBox(const QString &prompt, const QString &title,
 
 void X11WindowActivator::AppActivate(const QString &title)
 {
-    xcb_connection_t *c = connection();
+    xcb_connection_t *c = x11::connection();
     xcb_window_t target = XCB_NONE;
     if (c) {
-        const xcb_window_t root = rootWindow(c);
+        const xcb_window_t root = x11::root(c);
         const QList<uint32_t> clients =
             property32(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
         xcb_window_t prefixed = XCB_NONE;
@@ -293,18 +275,7 @@ void X11WindowActivator::AppActivate(const QString &title)
             target = prefixed;
         if (target != XCB_NONE) {
             // Asked as a pager would ask: window managers honour that at once.
-            xcb_client_message_event_t ev{};
-            ev.response_type = XCB_CLIENT_MESSAGE;
-            ev.format = 32;
-            ev.window = target;
-            ev.type = atom(c, "_NET_ACTIVE_WINDOW");
-            ev.data.data32[0] = 2;
-            ev.data.data32[1] = XCB_CURRENT_TIME;
-            xcb_send_event(c, 0, root,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
-                               XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                           reinterpret_cast<const char *>(&ev));
-            xcb_flush(c);
+            x11::sendToRoot(c, target, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
             return;
         }
     }

@@ -15,7 +15,7 @@
 #include <QRegion>
 #include <QWidget>
 
-#include <xcb/xcb.h>
+#include "platform/x11.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -190,47 +190,24 @@ bool X11WindowShape::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-namespace
-{
-xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
-{
-    auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(c, cookie, nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    free(reply);
-    return atom;
-}
-} // namespace
-
 void X11WindowShape::skipTaskbar(QWidget *window)
 {
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    xcb_connection_t *c = x11::connection();
+    if (!c)
         return; // not on X11: nothing to tell a window manager
-    xcb_connection_t *c = x11->connection();
     const auto wid = xcb_window_t(window->winId());
-    const xcb_atom_t state = internAtom(c, "_NET_WM_STATE");
-    const xcb_atom_t wanted[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    const xcb_atom_t skipTaskbar = x11::atom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+                     skipPager = x11::atom(c, "_NET_WM_STATE_SKIP_PAGER");
     if (!window->isVisible()) {
         // Read at map time; Qt merges its own states into what is there.
-        xcb_change_property(c, XCB_PROP_MODE_APPEND, wid, state, XCB_ATOM_ATOM, 32, 2, wanted);
+        const xcb_atom_t wanted[] = {skipTaskbar, skipPager};
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, wid, x11::atom(c, "_NET_WM_STATE"),
+                            XCB_ATOM_ATOM, 32, 2, wanted);
+        xcb_flush(c);
     } else {
-        xcb_client_message_event_t ev{};
-        ev.response_type = XCB_CLIENT_MESSAGE;
-        ev.format = 32;
-        ev.window = wid;
-        ev.type = state;
-        ev.data.data32[0] = 1; // add
-        ev.data.data32[1] = wanted[0];
-        ev.data.data32[2] = wanted[1];
-        ev.data.data32[3] = 1; // from a normal application
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        xcb_send_event(c, 0, screen->root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                       reinterpret_cast<const char *>(&ev));
+        // 1: add; 1: from a normal application.
+        x11::sendToRoot(c, wid, "_NET_WM_STATE", {1, skipTaskbar, skipPager, 1, 0});
     }
-    xcb_flush(c);
 }
 
 std::optional<QString> QtFileChooser::choose(const Request &request)
