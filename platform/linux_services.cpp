@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMessageBox>
@@ -73,6 +74,12 @@ int QtMessageBox::show(const QString &prompt, int style, const QString &title)
     const int def = (style & vbDefaultButton2) && buttons.size() > 1 ? 1 : 0;
     box.setDefaultButton(static_cast<QPushButton *>(buttons[def]));
     box.setEscapeButton(buttons.last());
+    // Wide enough for its title beside the window manager's buttons, as a
+    // message box sizes itself on other systems; Qt sizes it by its text only.
+    const int titleWidth = box.fontMetrics().horizontalAdvance(title) + 160;
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
     const int i = int(buttons.indexOf(box.clickedButton()));
     return choices[i < 0 ? int(choices.size()) - 1 : i].answer;
