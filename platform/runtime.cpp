@@ -141,11 +141,6 @@ int32_t mul32(int32_t a, int32_t b)
 {
     return cint32(int64_t(a) * b);
 }
-int32_t add32(int32_t a, int32_t b)
-{
-    return cint32(int64_t(a) + b);
-}
-
 int32_t idiv32(int32_t a, int32_t b)
 {
     if (b == 0)

@@ -80,7 +80,6 @@ int16_t cint16(int64_t v);
 int32_t cint32(int64_t v);
 int16_t mul16(int16_t a, int16_t b);
 int32_t mul32(int32_t a, int32_t b);
-int32_t add32(int32_t a, int32_t b);
 // Integer division discarding the remainder; ErrDivisionByZero for b = 0.
 int32_t idiv32(int32_t a, int32_t b);
 // Floating value to integer, nearest, halves to even; ErrOverflow when out of range.
