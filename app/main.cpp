@@ -9,6 +9,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <thread>
+
+#include <dlfcn.h>
 
 namespace
 {
@@ -41,6 +44,16 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // Reading fontconfig's configuration takes a few milliseconds that the first
+    // caption would otherwise wait for; it can run while Qt connects to the display.
+    // The library is already loaded as Qt's own dependency, hence no link to it.
+    std::thread fontWarmUp([] {
+        if (void *fc = dlopen("libfontconfig.so.1", RTLD_LAZY | RTLD_NOLOAD)) {
+            if (auto init = reinterpret_cast<int (*)()>(dlsym(fc, "FcInit")))
+                init();
+            dlclose(fc);
+        }
+    });
     // The menu bar belongs inside the main window, never in a desktop's global menu.
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
@@ -49,6 +62,7 @@ int main(int argc, char *argv[])
                                             .arg(app_identity::Major)
                                             .arg(app_identity::Minor)
                                             .arg(app_identity::Revision));
+    fontWarmUp.join();
     QApplication::setFont(defs::font(defs::DefaultFontPt));
 
     FirstPaintReport report;
