@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -44,6 +45,9 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // A reader that goes away turns a write into an error the save reports,
+    // never into the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
     // Reading fontconfig's configuration takes a few milliseconds that the first
     // caption would otherwise wait for; it can run while Qt connects to the display.
     // The library is already loaded as Qt's own dependency, hence no link to it.

@@ -70,6 +70,11 @@ void Form1::Command5_Click()
         const int32_t bound = rt::mul32(CaptureWait, 4000);
         for (int32_t i = 0; i <= bound; ++i)
             sys.eventLoop->pass();
+        // A browser that ended without a window leaves nothing to capture: the
+        // grab would only take this program's own window for the page.
+        if (!ie->windowAppeared())
+            throw rt::RuntimeError(rt::ErrCantCreateObject,
+                                   QStringLiteral("ブラウザのウィンドウが開きませんでした"));
         // 16.
         sys.keyEvents->keybd_event(KeyEvents::VK_MENU, 0, 0, 0);
         sys.keyEvents->keybd_event(KeyEvents::VK_SNAPSHOT, 0, 0, 0);

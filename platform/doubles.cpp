@@ -129,7 +129,7 @@ std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
     if (!available)
         throw rt::RuntimeError(rt::ErrCantCreateObject);
     ++created;
-    return std::make_unique<FakeBrowser>(log);
+    return std::make_unique<FakeBrowser>(log, opensWindow);
 }
 
 QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,

@@ -165,12 +165,14 @@ public:
 class FakeBrowser : public Browser
 {
 public:
-    explicit FakeBrowser(Log log) : log_(log) {}
+    FakeBrowser(Log log, bool opensWindow) : log_(log), opensWindow_(opensWindow) {}
     void setVisible(bool visible) override;
     void Navigate(const QString &target) override;
+    bool windowAppeared() override { return opensWindow_; }
 
 private:
     Log log_;
+    bool opensWindow_;
 };
 
 class FakeBrowserFactory : public BrowserFactory
@@ -178,6 +180,7 @@ class FakeBrowserFactory : public BrowserFactory
 public:
     std::unique_ptr<Browser> CreateObject() override;
     bool available = true;
+    bool opensWindow = true; // false: a browser that ends before showing anything
     int created = 0;
     Log log;
 };

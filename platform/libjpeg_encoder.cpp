@@ -7,7 +7,12 @@
 #include <cstring>
 #include <string>
 
+#include <csignal>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,9 +34,47 @@ enum Result : int16_t {
     OutOfMemory = 4
 };
 
-// Where the bytes go: a temporary file beside the target that is renamed over
-// it at the end, or, for a target that is not a regular file (a device, a
-// pipe), the target itself.
+// Names of our temporary files: short, so that any target name fits beside them.
+constexpr char TempPrefix[] = ".mipo-";
+
+std::string folderOf(const std::string &path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes to a reader that has gone must fail with an error, not end the
+// program: SIGPIPE is held back for this thread while the guard lives, and
+// one that arrived meanwhile is taken off its queue.
+class BrokenPipeGuard
+{
+public:
+    BrokenPipeGuard()
+    {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~BrokenPipeGuard()
+    {
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    BrokenPipeGuard(const BrokenPipeGuard &) = delete;
+    BrokenPipeGuard &operator=(const BrokenPipeGuard &) = delete;
+
+private:
+    sigset_t pipe_{}, old_{};
+};
+
+// Where the bytes go: an unnamed temporary file in the target's folder (or,
+// where the file system has none, a short-named one) that takes the target's
+// name only when complete; for a target that is not a regular file (a device,
+// a pipe), the target itself.
 class Destination
 {
 public:
@@ -39,10 +82,13 @@ public:
 
     Result open(const std::string &name)
     {
-        target_ = resolveLinks(name);
+        if (const Result r = resolveLinks(name, target_); r != Written)
+            return r;
         struct stat st {
         };
         const bool exists = ::stat(target_.c_str(), &st) == 0;
+        if (!exists && errno != ENOENT)
+            return CannotOpen;
         if (exists && S_ISDIR(st.st_mode))
             return CannotOpen;
         if (exists && !S_ISREG(st.st_mode)) {
@@ -53,16 +99,31 @@ public:
             ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
             return attach();
         }
-        const std::string::size_type slash = target_.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-        std::string pattern = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".XXXXXX";
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ < 0)
+        // A file the user may not write stays as it is, as an editor leaves it.
+        if (exists && (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0 ||
+                       (st.st_mode & 0222) == 0))
             return CannotOpen;
-        temp_ = pattern;
-        // The new file gets the old one's permissions, or what a new file would get.
-        ::fchmod(fd_, exists ? (st.st_mode & 07777) : (0666 & ~currentUmask()));
+        folder_ = folderOf(target_);
+        removeStaleTemporaries();
+        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            std::string pattern = folder_ + "/" + TempPrefix + "XXXXXX";
+            fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd_ < 0)
+                return CannotOpen;
+            temp_ = pattern;
+        }
+        // Held while the file is ours: a later save tells live temporaries from stale ones.
+        ::flock(fd_, LOCK_EX);
+        if (exists) {
+            // Owner and group as they were, where we may give them; then the mode,
+            // which a change of owner may have cleared bits of.
+            if (::fchown(fd_, st.st_uid, st.st_gid) != 0 && ::fchown(fd_, uid_t(-1), st.st_gid)) {
+            }
+            ::fchmod(fd_, st.st_mode & 07777);
+        } else {
+            ::fchmod(fd_, 0666 & ~currentUmask());
+        }
         return attach();
     }
 
@@ -71,31 +132,31 @@ public:
     Result commit()
     {
         const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+        const bool named = flushed && (folder_.empty() || !temp_.empty() || linkUnnamed());
         const bool closed = std::fclose(file_) == 0;
         file_ = nullptr;
         fd_ = -1;
-        if (!flushed || !closed)
+        if (!flushed || !named || !closed ||
+            (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
+            abandon();
             return CannotWrite;
-        if (!temp_.empty()) {
-            if (::rename(temp_.c_str(), target_.c_str()) != 0)
-                return CannotWrite;
-            temp_.clear();
         }
+        temp_.clear();
         return Written;
     }
 
     // Leaves the target as it was: no temporary file stays behind.
     void abandon()
     {
+        if (!temp_.empty())
+            ::unlink(temp_.c_str());
+        temp_.clear();
         if (file_)
             std::fclose(file_);
         else if (fd_ >= 0)
             ::close(fd_);
         file_ = nullptr;
         fd_ = -1;
-        if (!temp_.empty())
-            ::unlink(temp_.c_str());
-        temp_.clear();
     }
 
 private:
@@ -105,28 +166,85 @@ private:
         return file_ ? Written : CannotOpen;
     }
 
-    // A symbolic link stays a link: what it points at is written.
-    static std::string resolveLinks(const std::string &name)
+    // Gives the unnamed file a short name beside the target, for the rename.
+    bool linkUnnamed()
     {
-        std::string path = name;
-        for (int hops = 0; hops < 40; ++hops) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = folder_ + "/" + TempPrefix + "XXXXXX";
+            // mkstemp's names, without its file: six random letters.
+            static constexpr char Letters[] =
+                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+            for (char *p = name.data() + name.size() - 6; *p; ++p)
+                *p = Letters[std::rand() % (sizeof Letters - 1)];
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                temp_ = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    // Temporaries that an ended save of ours left in the folder: unlocked, ours,
+    // and not written to for a while.
+    void removeStaleTemporaries() const
+    {
+        DIR *dir = ::opendir(folder_.c_str());
+        if (!dir)
+            return;
+        const time_t now = ::time(nullptr);
+        while (const dirent *entry = ::readdir(dir)) {
+            if (std::strncmp(entry->d_name, TempPrefix, sizeof TempPrefix - 1) != 0 ||
+                std::strlen(entry->d_name) != sizeof TempPrefix - 1 + 6)
+                continue;
+            const int fd = ::openat(::dirfd(dir), entry->d_name,
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            if (fd < 0)
+                continue;
             struct stat st {
             };
-            if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-                break;
-            std::string link(size_t(st.st_size > 0 ? st.st_size : 4096), '\0');
-            const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-            if (n <= 0)
-                break;
-            link.resize(size_t(n));
-            if (link.front() != '/') {
-                const std::string::size_type slash = path.rfind('/');
-                link =
-                    (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                now - st.st_mtime > 10 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::close(fd);
+        }
+        ::closedir(dir);
+    }
+
+    // A symbolic link stays a link: what it points at is written. A link that
+    // another user planted in a shared sticky folder (such as /tmp) is not
+    // followed, as the kernel would not follow it either, nor a chain of more
+    // links than the kernel follows.
+    static Result resolveLinks(const std::string &name, std::string &resolved)
+    {
+        constexpr int MaxLinks = 40;
+        std::string path = name;
+        for (int hops = 0;; ++hops) {
+            struct stat st {
+            };
+            if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+                resolved = path;
+                return Written;
             }
+            if (hops == MaxLinks)
+                return CannotOpen;
+            const std::string folder = folderOf(path);
+            struct stat fs {
+            };
+            if (::stat(folder.c_str(), &fs) == 0 && (fs.st_mode & S_ISVTX) &&
+                (fs.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != fs.st_uid)
+                return CannotOpen;
+            std::string link(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+            const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+            if (n <= 0 || size_t(n) >= link.size())
+                return CannotOpen;
+            link.resize(size_t(n));
+            if (link.front() != '/')
+                link = (path.find('/') == std::string::npos ? std::string() : folder + "/") + link;
             path = link;
         }
-        return path;
     }
 
     static mode_t currentUmask()
@@ -136,7 +254,7 @@ private:
         return mask;
     }
 
-    std::string target_, temp_;
+    std::string target_, folder_, temp_;
     int fd_ = -1;
     FILE *file_ = nullptr;
 };
@@ -181,6 +299,7 @@ int16_t LibjpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t h
         width > hdc->width() || height > hdc->height() || !isBgrx(hdc->format()))
         return FormatError;
 
+    BrokenPipeGuard pipeGuard;
     Destination out;
     if (const Result r = out.open(fileName); r != Written)
         return r;

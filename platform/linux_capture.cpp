@@ -1,12 +1,15 @@
 #include "platform/linux_capture.h"
 
+#include "platform/linux_services.h"
 #include "platform/runtime.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -15,6 +18,9 @@
 
 #include "platform/x11.h"
 
+#include <limits>
+#include <optional>
+#include <poll.h>
 #include <thread>
 
 namespace platform
@@ -67,6 +73,32 @@ xcb_window_t topLevelOf(xcb_connection_t *c, xcb_window_t w)
         w = parent;
     }
     return XCB_NONE;
+}
+// The windows on screen: the root's mapped children (frames, under a window manager).
+QSet<xcb_window_t> viewableTopLevels()
+{
+    QSet<xcb_window_t> found;
+    xcb_connection_t *c = x11::connection();
+    if (!c)
+        return found;
+    xcb_query_tree_reply_t *tree =
+        xcb_query_tree_reply(c, xcb_query_tree(c, x11::root(c)), nullptr);
+    if (!tree)
+        return found;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    const int n = xcb_query_tree_children_length(tree);
+    QList<xcb_get_window_attributes_cookie_t> cookies;
+    for (int i = 0; i < n; ++i)
+        cookies << xcb_get_window_attributes(c, children[i]);
+    for (int i = 0; i < n; ++i) {
+        xcb_get_window_attributes_reply_t *a =
+            xcb_get_window_attributes_reply(c, cookies[i], nullptr);
+        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE)
+            found.insert(children[i]);
+        free(a);
+    }
+    free(tree);
+    return found;
 }
 } // namespace
 
@@ -130,9 +162,166 @@ QImage X11KeyEvents::grabActiveWindow()
         .toImage();
 }
 
+namespace
+{
+// Waits on our own connection for the event the test accepts, until the deadline.
+template <class Accept>
+xcb_generic_event_t *waitForEvent(xcb_connection_t *c,
+                                  std::chrono::steady_clock::time_point deadline, Accept accept)
+{
+    using namespace std::chrono;
+    for (;;) {
+        while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
+            if (accept(e))
+                return e;
+            free(e);
+        }
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        if (xcb_connection_has_error(c) || left <= 0)
+            return nullptr;
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        ::poll(&p, 1, int(std::min<long long>(left, 100)));
+    }
+}
+
+// The whole value of a property of ours, read in pieces; deleted once read.
+bool takeProperty(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t &type,
+                  QByteArray &value)
+{
+    value.clear();
+    for (uint32_t offset = 0;;) {
+        xcb_get_property_reply_t *r = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, w, prop, XCB_GET_PROPERTY_TYPE_ANY, offset, 1u << 20),
+            nullptr);
+        if (!r)
+            return false;
+        type = r->type;
+        const int bytes = xcb_get_property_value_length(r);
+        value.append(static_cast<const char *>(xcb_get_property_value(r)), bytes);
+        offset += uint32_t(bytes) / 4;
+        const uint32_t after = r->bytes_after;
+        free(r);
+        if (after == 0 || bytes == 0)
+            break;
+    }
+    xcb_delete_property(c, w, prop);
+    xcb_flush(c);
+    return true;
+}
+
+// Reads the clipboard as the given type on a connection of our own: an owner
+// that never answers costs no more than the time left, which Qt's own reader
+// would spend again for every picture type it asks for.
+class SelectionReader
+{
+public:
+    explicit SelectionReader(std::chrono::steady_clock::time_point deadline) : deadline_(deadline)
+    {
+        c_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c_))
+            return;
+        w_ = xcb_generate_id(c_);
+        const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, w_, x11::root(c_), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                          &events);
+        clipboard_ = atom(c_, "CLIPBOARD");
+        incr_ = atom(c_, "INCR");
+        prop_ = atom(c_, "MIPOQUIBBO_SELECTION");
+        ok_ = true;
+    }
+    ~SelectionReader() { xcb_disconnect(c_); }
+    SelectionReader(const SelectionReader &) = delete;
+    SelectionReader &operator=(const SelectionReader &) = delete;
+
+    xcb_atom_t intern(const char *name) { return atom(c_, name); }
+
+    // The value, or nothing when the owner refused or did not answer in time.
+    std::optional<QByteArray> read(xcb_atom_t target, qint64 maxBytes)
+    {
+        if (!ok_)
+            return std::nullopt;
+        xcb_convert_selection(c_, w_, clipboard_, target, prop_, XCB_CURRENT_TIME);
+        xcb_flush(c_);
+        xcb_generic_event_t *e = waitForEvent(c_, deadline_, [&](xcb_generic_event_t *e) {
+            return (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY &&
+                   reinterpret_cast<xcb_selection_notify_event_t *>(e)->requestor == w_;
+        });
+        if (!e)
+            return std::nullopt;
+        const xcb_atom_t property = reinterpret_cast<xcb_selection_notify_event_t *>(e)->property;
+        free(e);
+        xcb_atom_t type = XCB_NONE;
+        QByteArray value;
+        if (property == XCB_NONE || !takeProperty(c_, w_, prop_, type, value))
+            return std::nullopt;
+        if (type != incr_)
+            return value;
+        // Large values come in pieces: each one after we deleted the last, an
+        // empty one at the end.
+        QByteArray whole;
+        for (;;) {
+            e = waitForEvent(c_, deadline_, [&](xcb_generic_event_t *e) {
+                const auto *p = reinterpret_cast<xcb_property_notify_event_t *>(e);
+                return (e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && p->window == w_ &&
+                       p->atom == prop_ && p->state == XCB_PROPERTY_NEW_VALUE;
+            });
+            if (!e)
+                return std::nullopt;
+            free(e);
+            if (!takeProperty(c_, w_, prop_, type, value))
+                return std::nullopt;
+            if (value.isEmpty())
+                return whole;
+            whole += value;
+            if (whole.size() > maxBytes)
+                return std::nullopt;
+        }
+    }
+
+private:
+    std::chrono::steady_clock::time_point deadline_;
+    xcb_connection_t *c_ = nullptr;
+    xcb_window_t w_ = XCB_NONE;
+    xcb_atom_t clipboard_ = XCB_NONE, incr_ = XCB_NONE, prop_ = XCB_NONE;
+    bool ok_ = false;
+};
+
+bool withinLimits(const QImage &picture)
+{
+    return qint64(picture.width()) * picture.height() <= QtPictureLoader::MaxPixels;
+}
+} // namespace
+
 QImage QtClipboard::GetData()
 {
-    return QGuiApplication::clipboard()->image();
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (clipboard->ownsClipboard() || !x11::connection()) {
+        const QImage own = clipboard->image();
+        return withinLimits(own) ? own : QImage();
+    }
+    SelectionReader reader(std::chrono::steady_clock::now() + ImportTime);
+    const std::optional<QByteArray> targets = reader.read(reader.intern("TARGETS"), 1 << 20);
+    if (!targets)
+        return {};
+    const auto *offered = reinterpret_cast<const xcb_atom_t *>(targets->constData());
+    const QList<xcb_atom_t> list(offered, offered + targets->size() / 4);
+    for (const char *type : {"image/png", "image/bmp", "image/x-bmp", "image/x-MS-bmp",
+                             "image/jpeg", "image/gif", "image/tiff", "image/x-portable-pixmap"}) {
+        const xcb_atom_t target = reader.intern(type);
+        if (!list.contains(target))
+            continue;
+        std::optional<QByteArray> bytes =
+            reader.read(target, QtPictureLoader::limits().maxFileBytes);
+        if (!bytes)
+            return {}; // out of time, or refused
+        QBuffer device(&*bytes);
+        device.open(QIODevice::ReadOnly);
+        const QImage picture = QtPictureLoader::decode(device);
+        if (!picture.isNull())
+            return picture;
+    }
+    return {};
 }
 
 void QtEventLoop::DoEvents()
@@ -199,6 +388,9 @@ QStringList ProcessBrowserFactory::argumentsFor(const Command &command, const QS
     bool placed = false;
     for (const QString &a : command.arguments) {
         if (a.contains(QStringLiteral("%s"))) {
+            // Standing alone, the target could be taken for a switch.
+            if (a == QStringLiteral("%s") && args.value(args.size() - 1) != QStringLiteral("--"))
+                args << QStringLiteral("--");
             args << QString(a).replace(QStringLiteral("%s"), target);
             placed = true;
         } else {
@@ -222,14 +414,22 @@ public:
     void setVisible(bool) override {}
     void Navigate(const QString &target) override
     {
+        before_ = viewableTopLevels();
         // Detached: the browser outlives this program, which never waits for it.
         if (!QProcess::startDetached(command_.program,
                                      ProcessBrowserFactory::argumentsFor(command_, target)))
             throw rt::RuntimeError(rt::ErrCantCreateObject);
     }
+    bool windowAppeared() override
+    {
+        if (!x11::connection())
+            return true; // nothing to look at: take the browser's word
+        return !(viewableTopLevels() - before_).isEmpty();
+    }
 
 private:
     ProcessBrowserFactory::Command command_;
+    QSet<xcb_window_t> before_;
 };
 } // namespace
 
@@ -249,6 +449,10 @@ QString QtInputPrompt::InputBox(const QString &prompt, const QString &title,
     dialog.setLabelText(prompt);
     dialog.setTextValue(defaultText);
     dialog.setOkButtonText(QStringLiteral("OK"));
+    // A line edit keeps 32,767 characters unless told otherwise: a long address
+    // goes on whole.
+    if (auto *line = dialog.findChild<QLineEdit *>())
+        line->setMaxLength(std::numeric_limits<int>::max());
     dialog.setCancelButtonText(QStringLiteral("キャンセル"));
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }

@@ -24,10 +24,14 @@ private:
     QSet<uint8_t> down_;
 };
 
+// The clipboard's picture; from another program, read within ImportTime in
+// all, and under the picture loader's limits.
 class QtClipboard : public Clipboard
 {
 public:
     QImage GetData() override;
+
+    static constexpr std::chrono::milliseconds ImportTime{3000};
 };
 
 class QtEventLoop : public EventLoop

@@ -1,5 +1,6 @@
 #include "platform/linux_services.h"
 
+#include "platform/picture_checks.h"
 #include "platform/runtime.h"
 
 #include <QDir>
@@ -105,20 +106,48 @@ bool isPrivateFolder(const QString &path)
 }
 } // namespace
 
+namespace
+{
+// The display as its server knows it: ":93" and ":93.0" are the same one.
+QString canonicalDisplay()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty())
+        return qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("none"));
+    char *host = nullptr;
+    int number = 0, screen = 0;
+    if (!xcb_parse_display(display.constData(), &host, &number, &screen))
+        return QString::fromLocal8Bit(display);
+    QString name = QString::fromLocal8Bit(host);
+    free(host);
+    if (name == QStringLiteral("unix"))
+        name.clear();
+    return name + u':' + QString::number(number);
+}
+} // namespace
+
 QString LockFileInstance::lockPath()
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !isPrivateFolder(folder)) {
         folder = QDir::homePath() + QStringLiteral("/.cache/mipoquibbo");
-        QDir().mkpath(folder);
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        QDir().mkpath(QDir::homePath() + QStringLiteral("/.cache"));
+        const QByteArray path = QFile::encodeName(folder);
+        ::mkdir(path.constData(), 0700);
+        // Made private through its own handle: a link planted there is never followed.
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return {};
+        struct stat st {
+        };
+        if (::fstat(fd, &st) == 0 && st.st_uid == ::getuid())
+            ::fchmod(fd, 0700);
+        ::close(fd);
         if (!isPrivateFolder(folder))
             return {};
     }
-    QString display = qEnvironmentVariable("DISPLAY");
-    if (display.isEmpty())
-        display = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("none"));
-    return folder + QStringLiteral("/mipoquibbo-") + sanitized(display) + QStringLiteral(".lock");
+    return folder + QStringLiteral("/mipoquibbo-") + sanitized(canonicalDisplay()) +
+           QStringLiteral(".lock");
 }
 
 LockFileInstance::~LockFileInstance()
@@ -283,60 +312,6 @@ QImage hugePageImage(QSize size, QImage::Format format)
 }
 } // namespace
 
-namespace
-{
-quint32 le32(const uchar *p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (quint32(p[3]) << 24);
-}
-
-// Qt's readers return what they could decode of a cut-off file; a picture
-// that ends early is refused instead, as any other unreadable file.
-bool looksComplete(QFile &file, const QByteArray &format)
-{
-    const qint64 size = file.size();
-    const uchar *b = size > 0 ? file.map(0, size) : nullptr;
-    if (!b)
-        return size > 0; // cannot look: let the reader decide
-    if (format == "jpeg") {
-        // The end-of-image marker must follow the first scan's start.
-        qint64 i = 2, scan = -1;
-        while (i + 3 < size && b[i] == 0xFF) {
-            while (i + 1 < size && b[i + 1] == 0xFF)
-                ++i;
-            const uchar m = b[i + 1];
-            if (m == 0xDA) {
-                scan = i;
-                break;
-            }
-            i += (m >= 0xD0 && m <= 0xD7) || m == 0x01 ? 2 : 2 + ((b[i + 2] << 8) | b[i + 3]);
-        }
-        if (scan < 0)
-            return false;
-        for (qint64 j = size - 2; j > scan; --j)
-            if (b[j] == 0xFF && b[j + 1] == 0xD9)
-                return true;
-        return false;
-    }
-    if (format == "gif")
-        return b[size - 1] == 0x3B; // the trailer
-    if (format == "bmp" && size >= 54) {
-        // Uncompressed rows must all be there.
-        const quint32 offset = le32(b + 10), headerSize = le32(b + 14);
-        if (headerSize < 40)
-            return true;
-        const qint64 width = qint32(le32(b + 18)), height = qAbs(qint64(qint32(le32(b + 22))));
-        const int bits = b[28] | (b[29] << 8);
-        const quint32 compression = le32(b + 30);
-        if (compression != 0 && compression != 3)
-            return true;
-        const qint64 row = ((width * bits + 31) / 32) * 4;
-        return size >= qint64(offset) + row * height;
-    }
-    return true;
-}
-} // namespace
-
 QtPictureLoader::QtPictureLoader()
 {
     // In megabytes, for the decoded picture: room for the largest accepted photo.
@@ -348,21 +323,45 @@ QImage QtPictureLoader::LoadPicture(const QString &path)
     const QFileInfo info(path);
     if (!info.exists())
         throw rt::RuntimeError(rt::ErrFileNotFound);
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
-    if (!info.isFile() || !reader.canRead())
-        throw rt::RuntimeError(rt::ErrInvalidPicture);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > MaxPixels)
-        throw rt::RuntimeError(rt::ErrInvalidPicture);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !looksComplete(file, reader.format()))
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
         throw rt::RuntimeError(rt::ErrInvalidPicture);
-    QImage picture = hugePageImage(size, reader.imageFormat());
-    if (!reader.read(&picture) || picture.isNull())
+    QImage picture = decode(file);
+    if (picture.isNull())
         throw rt::RuntimeError(rt::ErrInvalidPicture);
     return picture;
+}
+
+QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
+{
+    if (!device.seek(0))
+        return {};
+    QImageReader reader(&device, format);
+    reader.setDecideFormatFromContent(format.isEmpty());
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return {};
+    const QSize size = reader.size();
+    const QByteArray kind = reader.format();
+    if (size.isValid() && qint64(size.width()) * size.height() > MaxPixels)
+        return {};
+    // The checks read from the start; the reader goes on from where it was.
+    const qint64 at = device.pos();
+    const bool fine = picture_checks::acceptable(device, kind, limits());
+    if (!fine || !device.seek(at))
+        return {};
+    QImage picture = hugePageImage(size, reader.imageFormat());
+    if (!reader.read(&picture))
+        return {};
+    return picture;
+}
+
+picture_checks::Limits QtPictureLoader::limits()
+{
+    picture_checks::Limits l;
+    l.maxPixels = MaxPixels;
+    l.maxDecodeBytes = MaxPixels * 4;
+    return l;
 }
 
 bool QtPictureLoader::isPicture(const QString &path)

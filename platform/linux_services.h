@@ -3,6 +3,7 @@
 
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
+#include "platform/picture_checks.h"
 #include "platform/services.h"
 
 #include <QObject>
@@ -71,8 +72,13 @@ public:
     QtPictureLoader();
     QImage LoadPicture(const QString &path) override;
     bool isPicture(const QString &path) override;
+    // A picture from any random-access device, from its start (a file, the clipboard's bytes),
+    // under the same limits; null when it holds none or breaks a limit. The format is taken from
+    // the content when none is named.
+    static QImage decode(QIODevice &device, const QByteArray &format = {});
 
     static constexpr qint64 MaxPixels = 120'000'000;
+    static picture_checks::Limits limits();
 };
 
 // There is no registry here: no key exists.

@@ -177,6 +177,8 @@ public:
     virtual void setVisible(bool visible) = 0;
     // Opens the target (a web address or a file) in a new window of its own.
     virtual void Navigate(const QString &target) = 0;
+    // Whether a window came up for the navigation since it started.
+    virtual bool windowAppeared() = 0;
 };
 
 class BrowserFactory

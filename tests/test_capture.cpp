@@ -4,7 +4,9 @@
 #include "platform/linux_capture.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace
 {
@@ -221,6 +223,10 @@ private slots:
                  (QStringList{"--new-window", "--", "--version"}));
         QCOMPARE(F::argumentsFor({"/bin/b", {"--x", "open=%s"}}, "a b"),
                  (QStringList{"--x", "open=a b"}));
+        // A target standing alone in a $BROWSER entry keeps its "--", once.
+        QCOMPARE(F::argumentsFor({"/bin/b", {"--x", "%s"}}, "-x"),
+                 (QStringList{"--x", "--", "-x"}));
+        QCOMPARE(F::argumentsFor({"/bin/b", {"--", "%s"}}, "-x"), (QStringList{"--", "-x"}));
 
         qputenv("BROWSER", "no-such-browser-here:sh -c true");
         const auto found = F::commands();
@@ -236,6 +242,21 @@ private slots:
         }
         QVERIFY(raised);
         qunsetenv("BROWSER");
+    }
+
+    // A long address goes on whole, not cut at a line edit's default length.
+    void promptTakesLongAddresses()
+    {
+        const QString typed = QStringLiteral("http://127.0.0.1/") + QString(40000, u'a');
+        QTimer::singleShot(0, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *line = w->findChild<QLineEdit *>(); line && w->isVisible()) {
+                    line->setText(typed);
+                    QMetaObject::invokeMethod(w, "accept");
+                }
+        });
+        platform::QtInputPrompt prompt;
+        QCOMPARE(prompt.InputBox("prompt", "title", "http//:www").size(), typed.size());
     }
 
     void pacedPassesTakeAboutHalfAMicrosecond()

@@ -4,6 +4,7 @@
 #include "platform/linux_services.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -11,6 +12,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+
+#include <xcb/xcb.h>
 
 namespace
 {
@@ -130,8 +133,67 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList args = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(args, (QStringList{"--", "--version"}));
-        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
         qunsetenv("BROWSER");
+    }
+
+    // A browser that ends without a window: nothing is captured, the current
+    // picture stays; the online variant says so, the offline one is silent.
+    void browserWithoutWindowKeepsThePicture()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        adopt(f, 321, 123);
+        const qint64 key = f.Picture1->picture().cacheKey();
+        qputenv("BROWSER", "/bin/false");
+        f.mnuon_Click();
+        f.HScroll1->setValue(25); // about half a second
+        h.fakes.inputPrompt.answer = QStringLiteral("http://127.0.0.1:9/");
+        f.Command5_Click();
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt,
+                 QStringLiteral("ブラウザのウィンドウが開きませんでした"));
+        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+
+        f.mnuoff_Click();
+        h.fakes.fileChooser.answers << QStringLiteral("/nowhere/page.html");
+        f.Command5_Click();
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.PicWidth, float(321 + 4) * 15);
+        qunsetenv("BROWSER");
+    }
+
+    // An owner that never answers costs one bounded wait, then nothing changes.
+    void silentClipboardOwner()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        adopt(f, 50, 60);
+        const qint64 key = f.Picture1->picture().cacheKey();
+        // Another client takes the clipboard and then never reads its events.
+        xcb_connection_t *silent = xcb_connect(nullptr, nullptr);
+        QVERIFY(!xcb_connection_has_error(silent));
+        const xcb_window_t w = xcb_generate_id(silent);
+        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(silent)).data->root;
+        xcb_create_window(silent, XCB_COPY_FROM_PARENT, w, root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_intern_atom_reply_t *clip =
+            xcb_intern_atom_reply(silent, xcb_intern_atom(silent, 0, 9, "CLIPBOARD"), nullptr);
+        xcb_set_selection_owner(silent, w, clip->atom, XCB_CURRENT_TIME);
+        free(clip);
+        free(xcb_get_input_focus_reply(silent, xcb_get_input_focus(silent), nullptr)); // a sync
+        QTRY_VERIFY(!QGuiApplication::clipboard()->ownsClipboard());
+
+        QElapsedTimer clock;
+        clock.start();
+        f.mnuclip_Click();
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(ms < 4500, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.PicWidth, float(50 + 4) * 15);
+        xcb_disconnect(silent);
     }
 
     void offlineCaptureThroughChromium()

@@ -177,8 +177,30 @@ private slots:
             QVERIFY(!other.previousInstance()); // another display session
         }
         qputenv("DISPLAY", ":7");
-        platform::LockFileInstance after;
-        QVERIFY(!after.previousInstance()); // released with its owner
+        {
+            platform::LockFileInstance after;
+            QVERIFY(!after.previousInstance()); // released with its owner
+        }
+        {
+            // One display under its other names: still one copy.
+            platform::LockFileInstance first, screen, unix;
+            QVERIFY(!first.previousInstance());
+            qputenv("DISPLAY", ":7.0");
+            QVERIFY(screen.previousInstance());
+            qputenv("DISPLAY", "unix:7.1");
+            QVERIFY(unix.previousInstance());
+        }
+
+        // A link planted where the private folder goes is neither followed nor changed.
+        QTemporaryDir home2, elsewhere;
+        qputenv("HOME", home2.path().toUtf8());
+        qunsetenv("XDG_RUNTIME_DIR");
+        QVERIFY(QDir(home2.path()).mkdir(".cache"));
+        ::chmod(QFile::encodeName(elsewhere.path()).constData(), 0755);
+        QVERIFY(QFile::link(elsewhere.path(), home2.path() + "/.cache/mipoquibbo"));
+        QCOMPARE(platform::LockFileInstance::lockPath(), QString());
+        ::stat(QFile::encodeName(elsewhere.path()).constData(), &st);
+        QCOMPARE(int(st.st_mode & 0777), 0755);
 
         qputenv("HOME", oldHome);
         qputenv("XDG_RUNTIME_DIR", oldRuntime);

@@ -1,0 +1,335 @@
+// Hostile pictures for the loader and hostile targets for the encoder, as an
+// attacker would hand them over: crafted files, sparse giants, pipes that go
+// away, links planted by other users.
+#include "platform/libjpeg_encoder.h"
+#include "platform/linux_services.h"
+#include "platform/picture_checks.h"
+#include "platform/runtime.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+QImage noise(int w, int h, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            row[x] = 0xff000000u | (seed >> 8);
+        }
+    }
+    return img.convertToFormat(format);
+}
+
+QByteArray jpegOf(const QImage &img, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer b(&bytes);
+    b.open(QIODevice::WriteOnly);
+    QImageWriter w(&b, "jpeg");
+    w.setProgressiveScanWrite(progressive);
+    w.write(img);
+    return bytes;
+}
+
+// Sets the frame's height and width, as a crafted header would claim them.
+QByteArray withSize(QByteArray jpeg, int width, int height)
+{
+    for (int i = 2; i + 8 < jpeg.size();) {
+        const int m = uchar(jpeg[i + 1]);
+        if (m == 0xC0 || m == 0xC2) {
+            jpeg[i + 5] = char(height >> 8);
+            jpeg[i + 6] = char(height);
+            jpeg[i + 7] = char(width >> 8);
+            jpeg[i + 8] = char(width);
+            break;
+        }
+        i += 2 + ((uchar(jpeg[i + 2]) << 8) | uchar(jpeg[i + 3]));
+    }
+    return jpeg;
+}
+
+// Everything up to the first scan's coded data.
+QByteArray headerOf(const QByteArray &jpeg)
+{
+    const qsizetype sos = jpeg.indexOf("\xFF\xDA");
+    return jpeg.left(sos + 2 + ((uchar(jpeg[sos + 2]) << 8) | uchar(jpeg[sos + 3])));
+}
+
+// A progressive file whose last scan (with the tables before it) comes again
+// and again: decoders accept it with a warning, and spend time on each.
+QByteArray manyScans(int count)
+{
+    const QByteArray jpeg = jpegOf(noise(64, 64, QImage::Format_Grayscale8), true);
+    const qsizetype sos = jpeg.lastIndexOf("\xFF\xDA");
+    const qsizetype tables = jpeg.lastIndexOf("\xFF\xC4", sos);
+    const qsizetype from = tables > 0 ? tables : sos;
+    const QByteArray last = jpeg.mid(from, jpeg.size() - 2 - from);
+    return jpeg.left(jpeg.size() - 2) + last.repeated(count) + QByteArray("\xFF\xD9", 2);
+}
+
+QByteArray gifScreen(int width, int height)
+{
+    QByteArray g("GIF89a", 6);
+    g += char(width & 0xFF);
+    g += char(width >> 8);
+    g += char(height & 0xFF);
+    g += char(height >> 8);
+    g += QByteArray("\x80\x00\x00\x00\x00\x00\xff\xff\xff", 9); // two colours
+    g += QByteArray("\x2c\0\0\0\0\x01\0\x01\0\x00\x02\x02\x44\x01\x00\x3b", 16);
+    return g;
+}
+
+// The bytes placed so that they end where a page nobody may read begins.
+class Guarded
+{
+public:
+    explicit Guarded(const QByteArray &bytes)
+    {
+        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        pages_ = (size_t(bytes.size()) + page - 1) / page + 1;
+        base_ = static_cast<char *>(::mmap(nullptr, pages_ * page, PROT_READ | PROT_WRITE,
+                                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ::mprotect(base_ + (pages_ - 1) * page, page, PROT_NONE);
+        data_ = base_ + (pages_ - 1) * page - size_t(bytes.size());
+        std::memcpy(data_, bytes.constData(), size_t(bytes.size()));
+        size_ = bytes.size();
+    }
+    ~Guarded() { ::munmap(base_, pages_ * size_t(::sysconf(_SC_PAGESIZE))); }
+    QByteArray bytes() const { return QByteArray::fromRawData(data_, size_); }
+
+private:
+    char *base_ = nullptr, *data_ = nullptr;
+    size_t pages_ = 0;
+    qsizetype size_ = 0;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+int16_t save(const QImage &img, const QString &path, int quality = 50)
+{
+    platform::LibjpegEncoder encoder;
+    QByteArray name = QFile::encodeName(path);
+    return encoder.DCSavetoJPEG(&img, img.width(), img.height(), name.data(), uint8_t(quality), 0);
+}
+
+QByteArray enc(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString at(const QString &name) { return dir.filePath(name); }
+
+private slots:
+    // Each file is loaded in a child process, from disk and (unless sparse)
+    // from a buffer that ends at an unreadable page: the child's fate, time
+    // and peak memory are the verdict.
+    void loaderUnderAttack_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qint64>("sparseSize"); // > 0: the file is extended to this, sparse
+        QTest::addColumn<bool>("accepted");
+
+        const QByteArray photo = jpegOf(noise(200, 150));
+        // Fill bytes to the end, on a page boundary: a walk that reads past them faults.
+        QByteArray fill = photo.left(20);
+        fill += QByteArray(4 * 4096 - fill.size(), '\xFF');
+        QTest::newRow("fill bytes to the page's end") << fill << qint64(0) << false;
+        QTest::newRow("plain photo") << photo << qint64(0) << true;
+        QTest::newRow("progressive photo") << jpegOf(noise(200, 150), true) << qint64(0) << true;
+        QTest::newRow("trailing bytes after the end marker")
+            << photo + QByteArray(100, '\0') << qint64(0) << true;
+        QTest::newRow("ends in fill bytes after its scan")
+            << photo.left(photo.size() - 2) + QByteArray(300, '\xFF') << qint64(0) << false;
+        QTest::newRow("a few dozen scans") << manyScans(40) << qint64(0) << true;
+        QTest::newRow("20000 scans") << manyScans(20000) << qint64(0) << false;
+        const QByteArray header = headerOf(photo);
+        QTest::newRow("4 GiB sparse, no end") << header << (qint64(4) << 30) << false;
+        const QByteArray grey = jpegOf(noise(16, 16, QImage::Format_Grayscale8));
+        QTest::newRow("300 MB sparse under an 8000x8000 header")
+            << headerOf(withSize(grey, 8000, 8000)) << qint64(300) * 1000 * 1000 << false;
+        QTest::newRow("progressive 110 MP: coefficients beyond the budget")
+            << withSize(jpegOf(noise(16, 16), true), 10000, 11000) << qint64(0) << false;
+        QTest::newRow("gif: 1x1 frame on an 11600x11600 screen")
+            << gifScreen(11600, 11600) << qint64(0) << false;
+        QTest::newRow("gif: 1x1 frame on a 40x40 screen") << gifScreen(40, 40) << qint64(0) << true;
+    }
+
+    void loaderUnderAttack()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, sparseSize);
+        QFETCH(bool, accepted);
+        const QString path = at("attack");
+        writeFile(path, bytes);
+        if (sparseSize > 0)
+            QCOMPARE(::truncate(enc(path).constData(), sparseSize), 0);
+        const Guarded guarded(bytes);
+
+        QElapsedTimer clock;
+        clock.start();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            platform::QtPictureLoader loader;
+            bool fromFile = true;
+            try {
+                (void)loader.LoadPicture(path);
+            } catch (const rt::RuntimeError &) {
+                fromFile = false;
+            }
+            bool fromMemory = fromFile;
+            if (sparseSize == 0) {
+                QBuffer device;
+                device.setData(guarded.bytes());
+                device.open(QIODevice::ReadOnly);
+                platform::picture_checks::walkJpeg(device, platform::QtPictureLoader::limits());
+                fromMemory = !platform::QtPictureLoader::decode(device).isNull();
+            }
+            ::_exit(fromFile != fromMemory ? 3 : fromFile ? 1 : 0);
+        }
+        int status = 0;
+        rusage usage{};
+        QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(WIFEXITED(status), "the loader crashed");
+        QVERIFY2(WEXITSTATUS(status) != 3, "file and memory disagree");
+        QCOMPARE(WEXITSTATUS(status) == 1, accepted);
+        // Refusals come from the headers and the marker walk: quick and small.
+        if (!accepted) {
+            QVERIFY2(ms < 3000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+            QVERIFY2(usage.ru_maxrss < 200 * 1024,
+                     qPrintable(QStringLiteral("%1 kB").arg(usage.ru_maxrss)));
+        }
+    }
+
+    void saveOntoHostileTargets()
+    {
+        const QImage img = noise(600, 600);
+
+        // A pipe whose reader leaves after one byte: an error, not the end of us.
+        const QString fifo = at("fifo");
+        QCOMPARE(::mkfifo(enc(fifo).constData(), 0600), 0);
+        std::thread reader([&] {
+            const int fd = ::open(enc(fifo).constData(), O_RDONLY);
+            char c;
+            if (fd >= 0 && ::read(fd, &c, 1) >= 0)
+                ::close(fd);
+        });
+        QTest::qWait(50); // the reader waits in its open
+        QCOMPARE(save(img, fifo, 90), int16_t(2));
+        reader.join();
+
+        // A file the user may not write.
+        writeFile(at("ro.jpg"), "keep me");
+        ::chmod(enc(at("ro.jpg")).constData(), 0444);
+        QCOMPARE(save(img, at("ro.jpg")), int16_t(1));
+        QCOMPARE(readAll(at("ro.jpg")), QByteArray("keep me"));
+
+        // The longest name the file system takes.
+        const QString longName = at(QString(251, u'n') + QStringLiteral(".jpg"));
+        QCOMPARE(save(img, longName), int16_t(0));
+        QCOMPARE(QImage(longName).size(), img.size());
+
+        // A loop of links, and a chain longer than the kernel follows: refused,
+        // every link left as it was.
+        QVERIFY(QFile::link(at("loop-b"), at("loop-a")));
+        QVERIFY(QFile::link(at("loop-a"), at("loop-b")));
+        QCOMPARE(save(img, at("loop-a")), int16_t(1));
+        QVERIFY(QFileInfo(at("loop-a")).isSymLink() && QFileInfo(at("loop-b")).isSymLink());
+        writeFile(at("chain-end.jpg"), "end");
+        QString next = at("chain-end.jpg");
+        for (int i = 0; i < 41; ++i) {
+            const QString link = at(QStringLiteral("chain-%1").arg(i));
+            QVERIFY(QFile::link(next, link));
+            next = link;
+        }
+        QCOMPARE(save(img, next), int16_t(1));
+        QCOMPARE(readAll(at("chain-end.jpg")), QByteArray("end"));
+        QCOMPARE(save(img, at("chain-39")), int16_t(0)); // 40 links: followed
+        QCOMPARE(QImage(at("chain-end.jpg")).size(), img.size());
+
+        // What a save killed half-way left behind goes with the next save there;
+        // a temporary that may still be written stays.
+        writeFile(at(".mipo-AbC123"), "stale");
+        const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        ::utimensat(AT_FDCWD, enc(at(".mipo-AbC123")).constData(), old, 0);
+        writeFile(at(".mipo-XyZ789"), "in use");
+        QCOMPARE(save(img, at("after.jpg")), int16_t(0));
+        QVERIFY(!QFile::exists(at(".mipo-AbC123")));
+        QVERIFY(QFile::exists(at(".mipo-XyZ789")));
+        QCOMPARE(QDir(dir.path()).entryList({".mipo-*"}, QDir::Files | QDir::Hidden),
+                 QStringList{".mipo-XyZ789"});
+    }
+
+    // Another user's link in a shared sticky folder is not followed; the link's
+    // owner and group survive a replacement. Both need other users' files: root only.
+    void otherUsersFiles()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make files of another user");
+        const QImage img = noise(40, 40);
+        QTemporaryDir shared;
+        const QByteArray sharedPath = enc(shared.path());
+        ::chmod(sharedPath.constData(), 01777);
+        writeFile(at("victim.jpg"), "victim");
+        const QString link = shared.filePath("planted.jpg");
+        QVERIFY(QFile::link(at("victim.jpg"), link));
+        QCOMPARE(::lchown(enc(link).constData(), 65534, 65534), 0);
+        QCOMPARE(save(img, link), int16_t(1));
+        QCOMPARE(readAll(at("victim.jpg")), QByteArray("victim"));
+        // The folder's owner may plant links there, as the kernel allows.
+        ::chown(sharedPath.constData(), 65534, 65534);
+        QCOMPARE(save(img, link), int16_t(0));
+        QCOMPARE(QImage(at("victim.jpg")).size(), img.size());
+
+        writeFile(at("theirs.jpg"), "theirs");
+        QCOMPARE(::chown(enc(at("theirs.jpg")).constData(), 65534, 100), 0);
+        QCOMPARE(save(img, at("theirs.jpg")), int16_t(0));
+        struct stat st {
+        };
+        QCOMPARE(::stat(enc(at("theirs.jpg")).constData(), &st), 0);
+        QCOMPARE(int(st.st_uid), 65534);
+        QCOMPARE(int(st.st_gid), 100);
+        // As root, a file without any write bit is read-only too.
+        ::chmod(enc(at("theirs.jpg")).constData(), 0444);
+        QCOMPARE(save(img, at("theirs.jpg")), int16_t(1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostile)
+#include "test_hostile.moc"
