@@ -1,11 +1,9 @@
 #include "about/frm_about.h"
 
+#include "about/system_info.h"
 #include "app_identity.h"
-#include "info_window/form2.h"
 #include "main_window/controls.h"
 #include "main_window/definitions.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
 #include "platform/runtime.h"
 
 #include <QCloseEvent>
@@ -29,17 +27,12 @@ QString text(const char *name)
     return {};
 }
 
-// Where the system information viewer is registered.
-const QString gREGKEYSYSINFOLOC = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
-const QString gREGVALSYSINFOLOC = QStringLiteral("MSINFO");
-const QString gREGKEYSYSINFO = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
-const QString gREGVALSYSINFO = QStringLiteral("PATH");
 } // namespace
 
-frmAbout::frmAbout(Program &program)
+frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      program_(program)
+      sys_(sys), others_(std::move(others))
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QString::fromUtf8(defs::frmAbout.caption));
@@ -105,7 +98,7 @@ frmAbout::frmAbout(Program &program)
             [this] { rt::guard([this] { cmdSysInfo_Click(); }); });
 
     winId();
-    program_.services().windowShape->skipTaskbar(this);
+    sys_.windowShape->skipTaskbar(this);
 }
 
 void frmAbout::Show()
@@ -118,7 +111,7 @@ void frmAbout::closeEvent(QCloseEvent *event)
 {
     // The close button unloads the box, like OK does.
     event->ignore();
-    rt::guard([this] { program_.aboutSlot().unload(); });
+    rt::guard([this] { others_.unloadMe(); });
 }
 
 void frmAbout::reject()
@@ -138,20 +131,18 @@ void frmAbout::Form_Load()
     lblVersion->setText(QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + QString::number(major) + u'.' +
                         QString::number(minor) + u'.' + QString::number(revision));
     // 3.
-    lblTitle->setText(Program::Title());
+    lblTitle->setText(platform::applicationTitle());
 }
 
 void frmAbout::cmdOK_Click()
 {
-    program_.Form1().setEnabled(true);
-    program_.Form2().setEnabled(true);
-    program_.aboutSlot().unload();
+    others_.enable(true);
+    others_.unloadMe();
 }
 
 void frmAbout::Form_Unload(int16_t &)
 {
-    program_.Form1().setEnabled(true);
-    program_.Form2().setEnabled(true);
+    others_.enable(true);
 }
 
 void frmAbout::cmdSysInfo_Click()
@@ -161,74 +152,5 @@ void frmAbout::cmdSysInfo_Click()
 
 void frmAbout::StartSysInfo()
 {
-    try {
-        // 1.
-        QString SysInfoPath;
-        int32_t root = platform::Registry::HKEY_LOCAL_MACHINE;
-        QString key = gREGKEYSYSINFO, value = gREGVALSYSINFO;
-        if (GetKeyValue(root, key, value, SysInfoPath)) {
-            // 2. Started as it is.
-        } else {
-            // 3.
-            key = gREGKEYSYSINFOLOC;
-            value = gREGVALSYSINFOLOC;
-            if (!GetKeyValue(root, key, value, SysInfoPath))
-                throw rt::RuntimeError(rt::ErrFileNotFound);
-            if (program_.services()
-                    .fileSystem->Dir(SysInfoPath + QStringLiteral("\\MSINFO32.EXE"))
-                    .isEmpty())
-                throw rt::RuntimeError(rt::ErrFileNotFound);
-            SysInfoPath += QStringLiteral("\\MSINFO32.EXE");
-        }
-        // 4.
-        program_.services().processStarter->Shell(SysInfoPath);
-        return;
-    } catch (const rt::RuntimeError &) {
-    }
-    // 5.
-    program_.MsgBox(QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"), platform::vbOKOnly);
-}
-
-bool frmAbout::GetKeyValue(int32_t &KeyRoot, QString &KeyName, QString &SubKeyRef, QString &KeyVal)
-{
-    platform::Registry &reg = *program_.services().registry;
-    int32_t hKey = 0;
-    int32_t KeyValType = 0;
-    bool result = false;
-    // 1.
-    if (reg.RegOpenKeyExA(KeyRoot, KeyName.toLocal8Bit(), 0, platform::Registry::KEY_ALL_ACCESS,
-                          hKey) != platform::Registry::ERROR_SUCCESS) {
-        KeyVal.clear();
-    } else {
-        // 2.
-        QByteArray tmpVal(1024, '\0');
-        int32_t KeyValSize = 1024;
-        // 3.
-        if (reg.RegQueryValueExA(hKey, SubKeyRef.toLocal8Bit(), 0, KeyValType, tmpVal,
-                                 KeyValSize) != platform::Registry::ERROR_SUCCESS) {
-            KeyVal.clear();
-        } else {
-            // 4. A value that fills the whole buffer has no end: invalid argument.
-            const qsizetype end = tmpVal.indexOf('\0');
-            if (end < 0) {
-                reg.RegCloseKey(hKey);
-                throw rt::RuntimeError(rt::ErrInvalidCall);
-            }
-            tmpVal.truncate(end);
-            // 5.
-            if (KeyValType == platform::Registry::REG_SZ) {
-                KeyVal = QString::fromLocal8Bit(tmpVal);
-            } else if (KeyValType == platform::Registry::REG_DWORD) {
-                QString digits;
-                for (qsizetype i = tmpVal.size() - 1; i >= 0; --i)
-                    digits += QString::number(uchar(tmpVal[i]), 16).toUpper();
-                // General formatting of a text leaves it as it is.
-                KeyVal = QStringLiteral("&h") + digits;
-            }
-            result = true;
-        }
-    }
-    // 6.
-    reg.RegCloseKey(hKey);
-    return result;
+    about::startSysInfo(*sys_.programLauncher, *sys_.messageBox);
 }

@@ -1,12 +1,14 @@
 #pragma once
 // The About box: title, version line, description, credit, and a button that
-// starts the system information viewer where the registry names one.
+// starts a system information viewer.
+
+#include "platform/services.h"
 
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 
-class Program;
 class QLabel;
 class QPushButton;
 
@@ -14,7 +16,12 @@ class frmAbout : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmAbout(Program &program);
+    // What the box asks of the program's other windows.
+    struct OtherWindows {
+        std::function<void(bool)> enable; // Form1.Enabled and Form2.Enabled
+        std::function<void()> unloadMe;   // Unload Me
+    };
+    frmAbout(const platform::Services &sys, OtherWindows others);
 
     QLabel *picIcon, *lblTitle, *lblVersion, *lblDescription, *lblDisclaimer;
     QPushButton *cmdOK, *cmdSysInfo;
@@ -24,7 +31,6 @@ public:
     void cmdOK_Click();
     void cmdSysInfo_Click();
     void StartSysInfo();
-    bool GetKeyValue(int32_t &KeyRoot, QString &KeyName, QString &SubKeyRef, QString &KeyVal);
 
     void Show();
 
@@ -33,5 +39,6 @@ protected:
     void reject() override; // Esc
 
 private:
-    Program &program_;
+    platform::Services sys_;
+    OtherWindows others_;
 };

@@ -1,6 +1,6 @@
+#include "app/program.h"
 #include "app_identity.h"
 #include "main_window/controls.h"
-#include "main_window/program.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
 
@@ -77,7 +77,7 @@ int main(int argc, char *argv[])
     Program program(real.services());
     rt::setHost({
         [&](const QString &text) {
-            real.messageBox.show(text, platform::vbCritical, Program::Title());
+            real.messageBox.show(text, platform::vbCritical, platform::applicationTitle());
         },
         [](int status) { QCoreApplication::exit(status); },
     });

@@ -6,11 +6,10 @@
 //   picture_bench PHOTO.jpg PHOTO.ppm [PHOTO.jpg PHOTO.ppm ...]
 // Needs an X display (the memory part runs the real windows), cjpeg and djpeg.
 
+#include "app/program.h"
 #include "info_window/form2.h"
 #include "main_window/controls.h"
 #include "main_window/form1.h"
-#include "main_window/program.h"
-#include "platform/doubles.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
@@ -140,6 +139,28 @@ void settle()
 }
 } // namespace
 
+// The program without a person: dialogs answer from a list, messages are only kept.
+struct Chooser : platform::FileChooser {
+    QStringList answers;
+    std::optional<QString> choose(const Request &) override
+    {
+        if (answers.isEmpty())
+            return std::nullopt;
+        return answers.takeFirst();
+    }
+};
+struct Quiet : platform::MessageBox {
+    QString last;
+    int show(const QString &prompt, int, const QString &) override
+    {
+        last = prompt;
+        return platform::vbOK;
+    }
+};
+struct Alone : platform::SingleInstance {
+    bool previousInstance() override { return false; }
+};
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -149,7 +170,7 @@ int main(int argc, char **argv)
     }
     QTemporaryDir out(QStringLiteral("/dev/shm/mipo-bench-XXXXXX"));
     platform::QtPictureLoader loader;
-    platform::LibjpegEncoder encoder;
+    platform::LibjpegWriter writer;
 
     std::printf("%-7s %3s %-22s %9s %10s %8s %6s\n", "photo", "q", "encoder", "ms", "bytes",
                 "PSNR dB", "chroma");
@@ -171,13 +192,11 @@ int main(int argc, char **argv)
                           optimized = out.filePath("cjpeg-opt.jpg"),
                           cjpeg = out.filePath("cjpeg.jpg"), magick = out.filePath("magick.jpg"),
                           qt = out.filePath("qt.jpg");
-            QByteArray name = QFile::encodeName(ours);
             QList<Row> rows;
             rows << Row{"ours",
                         bestOf(5,
                                [&] {
-                                   if (encoder.DCSavetoJPEG(&photo, photo.width(), photo.height(),
-                                                            name.data(), uint8_t(q), 0) != 0)
+                                   if (writer.write(photo, ours, q) != 0)
                                        std::exit(1);
                                }),
                         ours};
@@ -231,9 +250,9 @@ int main(int argc, char **argv)
     // Memory of the running program: empty, with the largest photo open and
     // shown, and while saving it at quality 90.
     platform::LinuxServices real;
-    platform::FakeFileChooser chooser;
-    platform::FakeMessageBox quiet;
-    platform::FakeSingleInstance alone;
+    Chooser chooser;
+    Quiet quiet;
+    Alone alone;
     platform::Services services = real.services();
     services.fileChooser = &chooser;
     services.messageBox = &quiet;
@@ -258,7 +277,6 @@ int main(int argc, char **argv)
                 openPeakKb / 1024.0, (openPeakKb - emptyKb) / 1024.0 / pictureMb);
     std::printf("  saving at 90:   peak %.1f MB = empty + %.2f x picture (target <= 2.7)\n",
                 savePeakKb / 1024.0, (savePeakKb - emptyKb) / 1024.0 / pictureMb);
-    std::printf("  saved: %s\n",
-                quiet.calls.isEmpty() ? "?" : qPrintable(quiet.calls.last().prompt));
+    std::printf("  saved: %s\n", quiet.last.isEmpty() ? "?" : qPrintable(quiet.last));
     return 0;
 }

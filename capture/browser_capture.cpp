@@ -1,35 +1,35 @@
-// The browser capture and its two modes.
-#include "main_window/controls.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
+#include "capture/browser_capture.h"
+
+#include "capture/clipboard_capture.h"
+#include "main_window/picture_document.h"
+#include "picture_files/common_dialog.h"
 #include "platform/runtime.h"
+#include "platform/services.h"
 
-#include <QAction>
-
-void Form1::mnuoff_Click()
+namespace capture
 {
-    if (IEMode == 0) {
-        setChecked(mnuoff, true);
-        setChecked(mnuon, false);
-        IEMode = 1;
+
+void chooseOffline(PictureDocument &doc)
+{
+    if (doc.IEMode == 0) {
+        doc.IEMode = 1;
+        doc.modeChanged();
     }
 }
 
-void Form1::mnuon_Click()
+void chooseOnline(PictureDocument &doc)
 {
-    if (IEMode == 1) {
-        setChecked(mnuoff, false);
-        setChecked(mnuon, true);
-        IEMode = 0;
+    if (doc.IEMode == 1) {
+        doc.IEMode = 0;
+        doc.modeChanged();
     }
 }
 
-void Form1::Command5_Click()
+void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
+                        const BrowserCaptureServices &sys)
 {
-    using platform::KeyEvents;
-    const platform::Services &sys = program().services();
     // 1.
-    const bool offline = IEMode == 1;
+    const bool offline = doc.IEMode == 1;
     QString target;
     std::unique_ptr<platform::Browser> ie; // 25. released on every way out; the window stays
     if (offline) {
@@ -49,9 +49,9 @@ void Form1::Command5_Click()
         }
     } else {
         // 9.
-        const QString answer = sys.inputPrompt->InputBox(QStringLiteral("WWWを入力してください"),
-                                                         QStringLiteral("オンラインキャプチャ"),
-                                                         QStringLiteral("http//:www"));
+        const QString answer = sys.prompt.InputBox(QStringLiteral("WWWを入力してください"),
+                                                   QStringLiteral("オンラインキャプチャ"),
+                                                   QStringLiteral("http//:www"));
         rt::checkpoint();
         // 10.
         if (answer.isEmpty())
@@ -63,46 +63,45 @@ void Form1::Command5_Click()
     // and goes on running (its steps done stay done).
     try {
         // 12.-14.
-        ie = sys.browserFactory->CreateObject();
+        ie = sys.browsers.CreateObject();
         ie->setVisible(true);
         ie->Navigate(target);
         // 15. Formed once, in 32-bit arithmetic; nothing else runs meanwhile.
-        const int32_t bound = rt::mul32(CaptureWait, 4000);
-        for (int32_t i = 0; i <= bound; ++i)
-            sys.eventLoop->pass();
+        const int32_t bound = rt::mul32(doc.CaptureWait, 4000);
+        sys.loop.countedWait(int64_t(bound) + 1);
         // A browser that ended without a window leaves nothing to capture: the
         // grab would only take this program's own window for the page.
         if (!ie->windowAppeared())
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ブラウザのウィンドウが開きませんでした"));
-        // 16.
-        sys.keyEvents->keybd_event(KeyEvents::VK_MENU, 0, 0, 0);
-        sys.keyEvents->keybd_event(KeyEvents::VK_SNAPSHOT, 0, 0, 0);
-        sys.keyEvents->keybd_event(KeyEvents::VK_SNAPSHOT, 0, KeyEvents::KEYEVENTF_KEYUP, 0);
-        sys.keyEvents->keybd_event(KeyEvents::VK_MENU, 0, KeyEvents::KEYEVENTF_KEYUP, 0);
+        // 16. Alt + Print Screen: the active window, with its frame, on the clipboard.
+        if (const QImage window = sys.grabber.grabActiveWindow(); !window.isNull())
+            sys.clipboard.SetData(window);
         // 17.
         if (offline)
             ie->setVisible(true);
         // 18.
-        sys.eventLoop->DoEvents();
+        sys.loop.DoEvents();
         rt::checkpoint();
         // 19.
         if (offline)
             ie->setVisible(true);
         // 20.
-        AdoptClipboardPicture();
+        adoptClipboardPicture(doc, sys.clipboard);
         // 21.
         if (offline)
             ie->setVisible(true);
         // 22.
-        sys.windowActivator->AppActivate(Program::Title());
+        sys.activator.AppActivate(platform::applicationTitle());
         // 23.
-        program().MsgBox(QStringLiteral("キャプチャ完了"), platform::vbOKOnly,
+        platform::MsgBox(sys.messages, QStringLiteral("キャプチャ完了"), platform::vbOKOnly,
                          QStringLiteral("キャプチャ処理"));
         // 24.
-        Form_Resize();
+        doc.fitPicture();
     } catch (const rt::RuntimeError &e) {
         if (!offline)
-            program().MsgBox(e.text());
+            platform::MsgBox(sys.messages, e.text());
     }
 }
+
+} // namespace capture

@@ -1,41 +1,46 @@
-// The desktop copy and the clipboard import.
-#include "info_window/form2.h"
-#include "main_window/controls.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
-#include "platform/runtime.h"
+#include "capture/clipboard_capture.h"
 
-void Form1::mnucopy_Click()
+#include "main_window/picture_document.h"
+#include "platform/runtime.h"
+#include "platform/services.h"
+
+namespace capture
 {
-    // 1. Print Screen pressed, never released.
-    program().services().keyEvents->keybd_event(platform::KeyEvents::VK_SNAPSHOT, 1, 0, 0);
+
+void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
+                 platform::EventLoop &loop)
+{
+    // 1. Print Screen: the screen goes on the clipboard; where it cannot be
+    // read, the clipboard stays as it was.
+    if (const QImage screen = grabber.grabScreen(); !screen.isNull())
+        clipboard.SetData(screen);
     // 2.
-    program().services().eventLoop->DoEvents();
+    loop.DoEvents();
     rt::checkpoint();
 }
 
-void Form1::mnuclip_Click()
+void importClipboard(PictureDocument &doc, platform::Clipboard &clipboard)
 {
     // 1.
-    program().Form2().Show();
+    doc.showInformationWindow();
     // 2.
-    AdoptClipboardPicture();
+    adoptClipboardPicture(doc, clipboard);
     // 3.
-    Form_Resize();
+    doc.fitPicture();
 }
 
-void Form1::AdoptClipboardPicture()
+void adoptClipboardPicture(PictureDocument &doc, platform::Clipboard &clipboard)
 {
-    const QImage picture = program().services().clipboard->GetData();
+    const QImage picture = clipboard.GetData();
     // With no picture on the clipboard the current one stays: nothing is lost.
     if (picture.isNull())
         return;
-    // 1.
-    Picture1->setPicture(picture);
-    // 2.
-    Image1->setPicture(Picture1->picture());
+    // 1.-2. Picture1, and Image1 with it.
+    doc.setPicture(picture);
     // 3.
-    PicWidth = Picture1->Width();
+    doc.PicWidth = doc.pictureWidth();
     // 4.
-    PicHeight = rt::roundToInt32(Picture1->Height());
+    doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
 }
+
+} // namespace capture

@@ -2,9 +2,9 @@
 
 #include "main_window/controls.h"
 #include "main_window/definitions.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
+#include "main_window/picture_document.h"
 #include "platform/runtime.h"
+#include "platform/services.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -20,8 +20,10 @@ const defs::ControlDef &def(const char *name)
 }
 } // namespace
 
-Form2::Form2(Program &program)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), program_(program)
+Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
+             std::function<void()> showMainWindow)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), doc_(doc), shape_(shape),
+      showMainWindow_(std::move(showMainWindow))
 {
     setWindowTitle(QString::fromUtf8(defs::Form2.caption));
     setAutoFillBackground(true);
@@ -56,7 +58,7 @@ Form2::Form2(Program &program)
 
     // The task bar rule is read when the window is mapped, so it goes on before that.
     winId();
-    program_.services().windowShape->skipTaskbar(this);
+    shape_.skipTaskbar(this);
 }
 
 float Form2::Width() const
@@ -106,21 +108,21 @@ void Form2::Form_Load()
     const int32_t right = rt::idiv32(rt::roundToInt32(width), rt::roundToInt32(twipsPerPixelX));
     const int32_t bottom = rt::idiv32(rt::roundToInt32(height), rt::roundToInt32(twipsPerPixelY));
     // 3.-4. The ellipse inscribed in the outer rectangle.
-    program_.services().windowShape->setEllipticRegion(this, 0, 0, right, bottom);
+    shape_.setEllipticRegion(this, 0, 0, right, bottom);
     // 5.
-    Label2->setText(QString::number(program_.JpegQuality));
+    Label2->setText(QString::number(doc_.JpegQuality()));
     // 6. The main window is still in its own start-up here.
-    program_.Form1().Show();
+    showMainWindow_();
 }
 
 void Form2::HScroll1_Change()
 {
     Label2->setText(QString::number(HScroll1->value()));
-    program_.JpegQuality = int32_t(int16_t(HScroll1->value()));
+    doc_.setJpegQuality(int32_t(int16_t(HScroll1->value())));
 }
 
 void Form2::Form_MouseDown(int16_t Button, int16_t, float, float)
 {
     if (Button & 1)
-        program_.services().windowShape->beginCaptionDrag(this);
+        shape_.beginCaptionDrag(this);
 }

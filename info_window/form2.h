@@ -5,8 +5,13 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
-class Program;
+class PictureDocument;
+namespace platform
+{
+class WindowShape;
+}
 class QLabel;
 class QScrollBar;
 
@@ -14,7 +19,8 @@ class Form2 : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form2(Program &program);
+    // showMainWindow: Form1.Show, which this window's load asks for.
+    Form2(PictureDocument &doc, platform::WindowShape &shape, std::function<void()> showMainWindow);
 
     QLabel *Label1, *Label2, *Label3;
     QScrollBar *HScroll1;
@@ -33,5 +39,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    Program &program_;
+    PictureDocument &doc_;
+    platform::WindowShape &shape_;
+    std::function<void()> showMainWindow_;
 };

@@ -13,9 +13,8 @@ class QLabel;
 class QScrollBar;
 
 // A picture box: sunken two-pixel border, an optional picture drawn at its
-// natural size, optionally sizing itself to that picture. Its picture is also
-// its drawing surface: 32-bit pixels, transparent parts filled with the box's
-// background colour.
+// natural size, optionally sizing itself to that picture. Its picture is kept
+// as 32-bit pixels, transparent parts filled with the box's background colour.
 class PictureBox : public QFrame
 {
     Q_OBJECT
@@ -24,11 +23,6 @@ public:
 
     const QImage &picture() const { return picture_; }
     void setPicture(const QImage &picture);
-    // The surface the encoder reads.
-    const QImage *hDC() const { return &picture_; }
-    // Inner size, in pixels.
-    float ScaleWidth() const { return float(picture_.width()); }
-    float ScaleHeight() const { return float(picture_.height()); }
 
     // Outer size in twips.
     float Width() const;

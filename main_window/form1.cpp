@@ -1,10 +1,12 @@
 #include "main_window/form1.h"
 
-#include "about/frm_about.h"
-#include "info_window/form2.h"
+#include "capture/browser_capture.h"
+#include "capture/clipboard_capture.h"
 #include "main_window/controls.h"
 #include "main_window/definitions.h"
-#include "main_window/program.h"
+#include "main_window/picture_document.h"
+#include "picture_files/open_picture.h"
+#include "picture_files/save_jpeg.h"
 #include "platform/runtime.h"
 
 #include <QBitmap>
@@ -21,12 +23,14 @@ const defs::ControlDef &def(const char *name)
 }
 } // namespace
 
-Form1::Form1(Program &program) : CommonDialog1(program.services().fileChooser), program_(program)
+Form1::Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows others)
+    : CommonDialog1(sys.fileChooser), doc_(doc), sys_(sys), others_(std::move(others))
 {
     setWindowTitle(QString::fromUtf8(defs::Form1.caption));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
     buildMenus();
     buildControls();
+    showDocument();
 
     // The design places the client area (below the menu bar); Qt's geometry
     // of a top-level excludes the frame but includes the menu bar.
@@ -121,8 +125,11 @@ void Form1::buildControls()
 
     Picture1 = new PictureBox(client, true);
     place(Picture1, "Picture1");
-    Picture1->setPicture(QImage(QStringLiteral(":/pictures/logo.gif")));
     Picture1->hide();
+    // The picture box's background shows through transparent parts of its picture.
+    doc_.setPictureBackground(Picture1->palette().color(QPalette::Window));
+    doc_.setPicture(QImage(QStringLiteral(":/pictures/logo.gif")));
+    Picture1->setPicture(doc_.picture());
 
     Picture2 = new PictureBox(client);
     place(Picture2, "Picture2");
@@ -182,6 +189,24 @@ void Form1::buildControls()
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { rt::guard([this] { HScroll1_Change(); }); });
     connect(Image1, &ImageBox::clicked, this, [this] { rt::guard([this] { Image1_Click(); }); });
+}
+
+// The document's changes, as this window shows them.
+void Form1::showDocument()
+{
+    connect(&doc_, &PictureDocument::pictureChanged, this, [this] {
+        Picture1->setPicture(doc_.picture());
+        Image1->setPicture(Picture1->picture());
+    });
+    connect(&doc_, &PictureDocument::fullSizeRequested, this, [this] {
+        Image1->setWidthTwips(Picture1->Width());
+        Image1->setHeightTwips(Picture1->Height());
+    });
+    connect(&doc_, &PictureDocument::fitRequested, this, [this] { Form_Resize(); });
+    connect(&doc_, &PictureDocument::ieModeChanged, this, [this] {
+        setChecked(mnuoff, doc_.IEMode == 1);
+        setChecked(mnuon, doc_.IEMode == 0);
+    });
 }
 
 // --- window properties ---------------------------------------------------------------------
@@ -249,9 +274,9 @@ void Form1::closeEvent(QCloseEvent *event)
 void Form1::Form_Load()
 {
     // 1.-2. A second instance reports itself and ends; the first is not touched.
-    if (program_.services().singleInstance->previousInstance()) {
-        program_.MsgBox(QStringLiteral("既に起動されています"), platform::vbOKOnly,
-                        QStringLiteral("二重起動"));
+    if (sys_.singleInstance->previousInstance()) {
+        platform::MsgBox(*sys_.messageBox, QStringLiteral("既に起動されています"),
+                         platform::vbOKOnly, QStringLiteral("二重起動"));
         rt::End();
     }
     // 3.-5.
@@ -259,16 +284,16 @@ void Form1::Form_Load()
     Image1->setWidthTwips(Picture1->Width());
     Image1->setHeightTwips(Picture1->Height());
     // 6.-11.
-    program_.JpegQuality = 50;
-    IEMode = 1;
+    doc_.setJpegQuality(50);
+    doc_.IEMode = 1;
     Label2->setText(QString::number(HScroll1->value()));
-    CaptureWait = 1500;
-    PicWidth = Picture1->Width();
-    PicHeight = rt::roundToInt32(Picture1->Height());
+    doc_.CaptureWait = 1500;
+    doc_.PicWidth = Picture1->Width();
+    doc_.PicHeight = rt::roundToInt32(Picture1->Height());
     // 12. Its load shows this window, whose first resize needs PicWidth and PicHeight.
-    program_.Form2().Show();
+    doc_.showInformationWindow();
     // 13.
-    program_.Form2().Label1->setText(QStringLiteral("NO FILE"));
+    doc_.showFileName(QStringLiteral("NO FILE"));
 }
 
 void Form1::Form_Resize()
@@ -276,6 +301,8 @@ void Form1::Form_Resize()
     // Minimised, the window has no inner area to fit anything into.
     if (isMinimized())
         return;
+    const float PicWidth = doc_.PicWidth;
+    const int32_t PicHeight = doc_.PicHeight;
     // 1.
     Picture2->setWidthTwips(ScaleWidth());
     // 2.
@@ -309,20 +336,20 @@ void Form1::Form_Resize()
 
 void Form1::Form_Unload(int16_t &)
 {
-    program_.form2Slot().unload();
+    others_.unloadInformationWindow();
     rt::End();
 }
 
 void Form1::HScroll1_Change()
 {
     Label2->setText(QString::number(HScroll1->value()));
-    CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
+    doc_.CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
 }
 
 void Form1::Image1_Click()
 {
-    program_.Form2().Show();
-    program_.Form2().Label1->setText(FileName);
+    doc_.showInformationWindow();
+    doc_.showFileName(doc_.FileName);
     Form_Resize();
 }
 
@@ -351,12 +378,45 @@ void Form1::mnuend_Click()
     rt::End();
 }
 
+void Form1::mnuopen_Click()
+{
+    picture_files::openPicture(doc_, CommonDialog1, *sys_.pictureLoader);
+}
+void Form1::mnusave_Click()
+{
+    picture_files::saveJpeg(doc_, CommonDialog1, *sys_.pictureLoader, *sys_.jpegWriter,
+                            *sys_.messageBox);
+}
+void Form1::mnucopy_Click()
+{
+    capture::copyDesktop(*sys_.screenGrabber, *sys_.clipboard, *sys_.eventLoop);
+}
+void Form1::mnuclip_Click()
+{
+    capture::importClipboard(doc_, *sys_.clipboard);
+}
+void Form1::Command5_Click()
+{
+    capture::captureBrowserPage(doc_, CommonDialog1,
+                                {*sys_.inputPrompt, *sys_.browserFactory, *sys_.eventLoop,
+                                 *sys_.screenGrabber, *sys_.clipboard, *sys_.windowActivator,
+                                 *sys_.messageBox});
+}
+void Form1::mnuoff_Click()
+{
+    capture::chooseOffline(doc_);
+}
+void Form1::mnuon_Click()
+{
+    capture::chooseOnline(doc_);
+}
+
 void Form1::mnuver_Click()
 {
     // 1.
-    program_.frmAbout().Show();
+    others_.showAbout();
     // 2.
     setEnabled(false);
     // 3.
-    program_.Form2().setEnabled(false);
+    others_.enableInformationWindow(false);
 }

@@ -1,15 +1,17 @@
 #pragma once
-// The main window: its controls, its state record and its handlers. The
-// commands of the capture and picture-file subsystems are handlers on this
-// window too and live in those folders.
+// The main window: a view of the picture document, its controls and its
+// handlers. The handlers of commands are one-line calls into the capture and
+// picture-file commands.
 
 #include "picture_files/common_dialog.h"
+#include "platform/services.h"
 
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 
-class Program;
+class PictureDocument;
 class PictureBox;
 class ImageBox;
 class GraphicalButton;
@@ -22,15 +24,15 @@ class Form1 : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit Form1(Program &program);
-    ~Form1() override;
+    // What the main window's handlers ask of the program's other windows.
+    struct OtherWindows {
+        std::function<void()> showAbout;                   // frmAbout.Show
+        std::function<void(bool)> enableInformationWindow; // Form2.Enabled
+        std::function<void()> unloadInformationWindow;     // Unload Form2
+    };
 
-    // --- state record ---
-    QString FileName;
-    float PicWidth = 0;
-    int32_t PicHeight = 0;
-    int16_t IEMode = 0;
-    int32_t CaptureWait = 0;
+    Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows others);
+    ~Form1() override;
 
     // --- controls ---
     PictureBox *Picture2;
@@ -64,7 +66,6 @@ public:
     void mnuclip_Click();
     void mnuoff_Click();
     void mnuon_Click();
-    void AdoptClipboardPicture();
 
     // --- window properties, in twips ---
     float Height() const;        // outer height, frame included
@@ -80,11 +81,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
 
-    Program &program() { return program_; }
-
 private:
     void buildMenus();
     void buildControls();
+    void showDocument();
     int menuBarHeight(int windowWidth) const;
-    Program &program_;
+    PictureDocument &doc_;
+    platform::Services sys_;
+    OtherWindows others_;
 };

@@ -1,13 +1,13 @@
-// The Open command: a JPEG, BMP or GIF file becomes the current picture.
-#include "info_window/form2.h"
-#include "main_window/controls.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
+#include "picture_files/open_picture.h"
+
+#include "main_window/picture_document.h"
+#include "picture_files/common_dialog.h"
 #include "platform/runtime.h"
 
-#include <QLabel>
+namespace picture_files
+{
 
-void Form1::mnuopen_Click()
+void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader)
 {
     // 1.
     CommonDialog1.CancelError = true;
@@ -21,21 +21,20 @@ void Form1::mnuopen_Click()
         CommonDialog1.FilterIndex = 2;
         CommonDialog1.ShowOpen();
         // 4.
-        FileName = CommonDialog1.FileName;
-        // 5.
-        Picture1->setPicture(program().services().pictureLoader->LoadPicture(FileName));
-        // 6.
-        Image1->setPicture(Picture1->picture());
+        doc.FileName = CommonDialog1.FileName;
+        // 5.-6. Picture1, and Image1 with it, show the picture.
+        doc.setPicture(loader.LoadPicture(doc.FileName));
         // 7.
-        Image1->setWidthTwips(Picture1->Width());
-        Image1->setHeightTwips(Picture1->Height());
+        doc.showPictureAtFullSize();
         // 8.
-        PicWidth = Picture1->Width();
-        PicHeight = rt::roundToInt32(Picture1->Height());
+        doc.PicWidth = doc.pictureWidth();
+        doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
         // 9. Loads the information window (without showing it) if it is not loaded.
-        program().Form2().Label1->setText(FileName);
+        doc.showFileName(doc.FileName);
         // 10.
-        Form_Resize();
+        doc.fitPicture();
     } catch (const rt::RuntimeError &) {
     }
 }
+
+} // namespace picture_files

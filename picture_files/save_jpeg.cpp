@@ -1,19 +1,20 @@
-// The Save command: the current picture is written as JPEG at the quality of
-// the information window's slider.
-#include "main_window/controls.h"
-#include "main_window/form1.h"
-#include "main_window/program.h"
-#include "platform/runtime.h"
+#include "picture_files/save_jpeg.h"
 
-#include <QFile>
+#include "main_window/picture_document.h"
+#include "picture_files/common_dialog.h"
+#include "platform/runtime.h"
+#include "platform/services.h"
+
 #include <QFileInfo>
 
 #include <utility>
-#include <vector>
+
+namespace picture_files
+{
 
 namespace
 {
-// The encoder's results that have a message; others show nothing.
+// The writer's results that have a message; others show nothing.
 constexpr std::pair<int16_t, const char *> Messages[] = {
     {0, "JPEG変換完了♪"},
     {1, "ファイルがオープンできません"},
@@ -31,7 +32,8 @@ bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader
 }
 } // namespace
 
-void Form1::mnusave_Click()
+void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+              platform::JpegWriter &writer, platform::MessageBox &messages)
 {
     const QString Title = QStringLiteral("保存情況");
     // 1.
@@ -45,34 +47,27 @@ void Form1::mnusave_Click()
         CommonDialog1.FilterIndex = 1;
         CommonDialog1.ShowSave();
         // 4.
-        FileName = CommonDialog1.FileName;
+        doc.FileName = CommonDialog1.FileName;
         // The dialog starts with the last path of any caller; one Enter must not
         // turn the user's HTML page (or any other document) into a JPEG.
-        if (wouldDestroyNonPicture(FileName, *program().services().pictureLoader) &&
-            program().MsgBox(QStringLiteral("%1 は画像ファイルではありません。\n"
+        if (wouldDestroyNonPicture(doc.FileName, loader) &&
+            platform::MsgBox(messages,
+                             QStringLiteral("%1 は画像ファイルではありません。\n"
                                             "JPEG で上書きしますか？")
-                                 .arg(FileName),
+                                 .arg(doc.FileName),
                              platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2,
                              Title) != platform::vbYes)
             return;
-        // 5.
-        const QImage *hdc = Picture1->hDC();
-        const float scaleWidth = Picture1->ScaleWidth();
-        const float scaleHeight = Picture1->ScaleHeight();
-        // 6. The name travels in the system's narrow encoding and comes back from it.
-        const QByteArray narrow = QFile::encodeName(FileName);
-        std::vector<char> name(narrow.begin(), narrow.end());
-        name.push_back('\0');
-        const int16_t result = program().services().jpegEncoder->DCSavetoJPEG(
-            hdc, rt::roundToInt32(scaleWidth), rt::roundToInt32(scaleHeight), name.data(),
-            rt::cbyte(program().JpegQuality), 0);
-        FileName = QFile::decodeName(name.data());
+        // 5.-6. Picture1's pixels, at their full size, at the document's quality.
+        const int16_t result = writer.write(doc.picture(), doc.FileName, doc.JpegQuality());
         // 7.
         for (const auto &[code, message] : Messages)
             if (result == code) {
-                program().MsgBox(QString::fromUtf8(message), platform::vbOKOnly, Title);
+                platform::MsgBox(messages, QString::fromUtf8(message), platform::vbOKOnly, Title);
                 break;
             }
     } catch (const rt::RuntimeError &) {
     }
 }
+
+} // namespace picture_files

@@ -1,5 +1,8 @@
 #include "platform/libjpeg_encoder.h"
 
+#include <QFile>
+
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -292,16 +295,18 @@ bool isBgrx(QImage::Format f)
 
 } // namespace
 
-int16_t LibjpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height,
-                                     char *fileName, uint8_t quality, int32_t)
+int16_t LibjpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
 {
-    if (!hdc || !fileName || width <= 0 || height <= 0 || width > MaxSide || height > MaxSide ||
-        width > hdc->width() || height > hdc->height() || !isBgrx(hdc->format()))
+    const int width = picture.width(), height = picture.height();
+    if (width <= 0 || height <= 0 || width > MaxSide || height > MaxSide ||
+        !isBgrx(picture.format()) || path.isEmpty())
         return FormatError;
+    // The file's name in the system's own encoding.
+    const QByteArray fileName = QFile::encodeName(path);
 
     BrokenPipeGuard pipeGuard;
     Destination out;
-    if (const Result r = out.open(fileName); r != Written)
+    if (const Result r = out.open(fileName.toStdString()); r != Written)
         return r;
 
     jpeg_compress_struct cinfo{};
@@ -323,7 +328,7 @@ int16_t LibjpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t h
     // Little-endian 32-bit pixels 0xffRRGGBB lie in memory as B, G, R, X.
     cinfo.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality == 0 ? 1 : quality, TRUE);
+    jpeg_set_quality(&cinfo, std::clamp(quality, 1, 100), TRUE);
     // Optimised Huffman tables: the same pixels, fewer bytes.
     cinfo.optimize_coding = TRUE;
     if (quality >= 90) {
@@ -336,7 +341,7 @@ int16_t LibjpegEncoder::DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t h
         JSAMPROW rows[16];
         JDIMENSION n = 0;
         for (; n < 16 && cinfo.next_scanline + n < cinfo.image_height; ++n)
-            rows[n] = const_cast<JSAMPROW>(hdc->constScanLine(int(cinfo.next_scanline + n)));
+            rows[n] = const_cast<JSAMPROW>(picture.constScanLine(int(cinfo.next_scanline + n)));
         jpeg_write_scanlines(&cinfo, rows, n);
     }
     jpeg_finish_compress(&cinfo);

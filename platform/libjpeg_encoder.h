@@ -1,5 +1,5 @@
 #pragma once
-// The JPEG encoder on libjpeg(-turbo), reading the surface's 32-bit rows as
+// The JPEG writer on libjpeg(-turbo), reading the picture's 32-bit rows as
 // they are. A file that exists is replaced only once the new one is complete.
 
 #include "platform/services.h"
@@ -7,11 +7,10 @@
 namespace platform
 {
 
-class LibjpegEncoder : public JpegEncoder
+class LibjpegWriter : public JpegWriter
 {
 public:
-    int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
-                         uint8_t quality, int32_t reserved) override;
+    int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
 
     // JPEG's own limit on either side.
     static constexpr int32_t MaxSide = 65500;

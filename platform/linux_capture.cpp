@@ -102,22 +102,7 @@ QSet<xcb_window_t> viewableTopLevels()
 }
 } // namespace
 
-void X11KeyEvents::keybd_event(uint8_t bVk, uint8_t, int32_t dwFlags, int32_t)
-{
-    if (dwFlags & KEYEVENTF_KEYUP) {
-        down_.remove(bVk);
-        return;
-    }
-    down_.insert(bVk);
-    if (bVk != VK_SNAPSHOT)
-        return;
-    const QImage picture = down_.contains(VK_MENU) ? grabActiveWindow() : grabScreen();
-    // Where the screen cannot be read, the clipboard stays as it was.
-    if (!picture.isNull())
-        QGuiApplication::clipboard()->setImage(picture);
-}
-
-QImage X11KeyEvents::grabScreen()
+QImage X11ScreenGrabber::grabScreen()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
@@ -126,7 +111,7 @@ QImage X11KeyEvents::grabScreen()
     return screen->grabWindow(0, all.x(), all.y(), all.width(), all.height()).toImage();
 }
 
-QImage X11KeyEvents::grabActiveWindow()
+QImage X11ScreenGrabber::grabActiveWindow()
 {
     xcb_connection_t *c = x11::connection();
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -293,6 +278,11 @@ bool withinLimits(const QImage &picture)
 }
 } // namespace
 
+void QtClipboard::SetData(const QImage &picture)
+{
+    QGuiApplication::clipboard()->setImage(picture);
+}
+
 QImage QtClipboard::GetData()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
@@ -329,21 +319,10 @@ void QtEventLoop::DoEvents()
     QCoreApplication::processEvents();
 }
 
-void QtEventLoop::pass()
+void QtEventLoop::countedWait(int64_t passes)
 {
-    using namespace std::chrono;
-    constexpr qint64 Batch = 20000; // 10 ms of passes
-    const auto now = steady_clock::now();
-    // Passes of one wait follow each other closely; a gap starts a new wait.
-    if (passes_ == 0 || now - last_ > milliseconds(100)) {
-        start_ = now;
-        passes_ = 0;
-    }
-    last_ = now;
-    if (++passes_ % Batch == 0) {
-        std::this_thread::sleep_until(start_ + PassTime * passes_);
-        last_ = steady_clock::now();
-    }
+    if (passes > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(passes * PassNanoseconds));
 }
 
 QList<ProcessBrowserFactory::Command> ProcessBrowserFactory::commands()

@@ -11,17 +11,13 @@
 namespace platform
 {
 
-class X11KeyEvents : public KeyEvents
+// The screen through Qt; the active window found through the window manager's
+// _NET_ACTIVE_WINDOW (else the input focus) and taken with its frame.
+class X11ScreenGrabber : public ScreenGrabber
 {
 public:
-    void keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo) override;
-
-    // The whole screen (all monitors), or the active window with its frame.
-    static QImage grabScreen();
-    static QImage grabActiveWindow();
-
-private:
-    QSet<uint8_t> down_;
+    QImage grabScreen() override;
+    QImage grabActiveWindow() override;
 };
 
 // The clipboard's picture; from another program, read within ImportTime in
@@ -30,6 +26,7 @@ class QtClipboard : public Clipboard
 {
 public:
     QImage GetData() override;
+    void SetData(const QImage &picture) override;
 
     static constexpr std::chrono::milliseconds ImportTime{3000};
 };
@@ -38,15 +35,8 @@ class QtEventLoop : public EventLoop
 {
 public:
     void DoEvents() override;
-    // About half a microsecond a pass: the passes are paced by sleeping
-    // between batches, so the wait does not burn a core.
-    void pass() override;
-
-    static constexpr std::chrono::nanoseconds PassTime{500};
-
-private:
-    qint64 passes_ = 0;
-    std::chrono::steady_clock::time_point start_{}, last_{};
+    // Sleeps the passes' time: the wait does not burn a core.
+    void countedWait(int64_t passes) override;
 };
 
 // Starts a real browser, detached, in a new window: $BROWSER when set, else

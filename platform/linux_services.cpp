@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegion>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include "platform/x11.h"
@@ -371,17 +372,15 @@ bool QtPictureLoader::isPicture(const QString &path)
     return reader.canRead();
 }
 
-void DetachedProcessStarter::Shell(const QString &pathName)
+QString PathProgramLauncher::find(const QString &name)
 {
-    // No shell in between: the path is the program, nothing in it is interpreted.
-    if (pathName.isEmpty() || !QProcess::startDetached(pathName, {}))
-        throw rt::RuntimeError(rt::ErrFileNotFound);
+    return QStandardPaths::findExecutable(name);
 }
 
-QString LocalFileSystem::Dir(const QString &pathName)
+bool PathProgramLauncher::start(const QString &path)
 {
-    const QFileInfo info(pathName);
-    return info.isFile() ? info.fileName() : QString();
+    // No shell in between: the path is the program, nothing in it is interpreted.
+    return !path.isEmpty() && QProcess::startDetached(path, {});
 }
 
 } // namespace platform

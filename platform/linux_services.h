@@ -1,5 +1,5 @@
 #pragma once
-// The Linux (X11) implementations of the platform interfaces.
+// The Linux (X11, or XWayland) implementations of the platform interfaces.
 
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
@@ -81,35 +81,12 @@ public:
     static picture_checks::Limits limits();
 };
 
-// There is no registry here: no key exists.
-class NoRegistry : public Registry
+// Programs found on PATH, started without a shell.
+class PathProgramLauncher : public ProgramLauncher
 {
 public:
-    int32_t RegOpenKeyExA(int32_t, const QByteArray &, int32_t, int32_t, int32_t &) override
-    {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    int32_t RegQueryValueExA(int32_t, const QByteArray &, int32_t, int32_t &, QByteArray &,
-                             int32_t &) override
-    {
-        return ERROR_INVALID_HANDLE;
-    }
-    int32_t RegCloseKey(int32_t hKey) override
-    {
-        return hKey ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-    }
-};
-
-class DetachedProcessStarter : public ProcessStarter
-{
-public:
-    void Shell(const QString &pathName) override;
-};
-
-class LocalFileSystem : public FileSystem
-{
-public:
-    QString Dir(const QString &pathName) override;
+    QString find(const QString &name) override;
+    bool start(const QString &path) override;
 };
 
 // The real services, owned together.
@@ -119,11 +96,9 @@ struct LinuxServices {
     X11WindowShape windowShape;
     QtFileChooser fileChooser;
     QtPictureLoader pictureLoader;
-    LibjpegEncoder jpegEncoder;
-    NoRegistry registry;
-    DetachedProcessStarter processStarter;
-    LocalFileSystem fileSystem;
-    X11KeyEvents keyEvents;
+    LibjpegWriter jpegWriter;
+    PathProgramLauncher programLauncher;
+    X11ScreenGrabber screenGrabber;
     QtClipboard clipboard;
     QtEventLoop eventLoop;
     ProcessBrowserFactory browserFactory;

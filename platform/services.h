@@ -1,7 +1,7 @@
 #pragma once
 // The narrow interfaces through which the program's logic reaches the
-// platform. Each has a Linux implementation (linux_services.h) and a test
-// double (doubles.h).
+// platform, each named by what it does. Each has a Linux implementation
+// (linux_services.h) and a test double (tests/doubles.h).
 
 #include <QImage>
 #include <QString>
@@ -88,66 +88,36 @@ public:
     virtual bool isPicture(const QString &path) = 0;
 };
 
-// The JPEG encoder's one entry point: writes the top-left width x height
-// pixels of the surface to fileName (NUL-terminated, the system's narrow
-// encoding) at the quality. Results: 0 written, 1 cannot open, 2 cannot
-// write, 3 format error, 4 out of memory.
-class JpegEncoder
+// Writes a picture as a JPEG file. Results: 0 written, 1 cannot open, 2
+// cannot write, 3 format error, 4 out of memory.
+class JpegWriter
 {
 public:
-    virtual ~JpegEncoder() = default;
-    virtual int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
-                                 uint8_t quality, int32_t reserved) = 0;
+    virtual ~JpegWriter() = default;
+    // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
+    virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
 };
 
-// The system's registry, read only. Results are 0 on success, a system
-// error code otherwise.
-class Registry
+// Finds and starts other programs, detached: they outlive this one.
+class ProgramLauncher
 {
 public:
-    static constexpr int32_t HKEY_LOCAL_MACHINE = int32_t(0x80000002u);
-    static constexpr int32_t KEY_ALL_ACCESS = 0x2003F;
-    static constexpr int32_t REG_SZ = 1, REG_DWORD = 4;
-    static constexpr int32_t ERROR_SUCCESS = 0, ERROR_FILE_NOT_FOUND = 2, ERROR_ACCESS_DENIED = 5,
-                             ERROR_INVALID_HANDLE = 6, ERROR_MORE_DATA = 234;
-    virtual ~Registry() = default;
-    virtual int32_t RegOpenKeyExA(int32_t hKey, const QByteArray &lpSubKey, int32_t ulOptions,
-                                  int32_t samDesired, int32_t &phkResult) = 0;
-    // Fills data (whose size is cbData) with the value's bytes.
-    virtual int32_t RegQueryValueExA(int32_t hKey, const QByteArray &lpValueName,
-                                     int32_t lpReserved, int32_t &lpType, QByteArray &data,
-                                     int32_t &cbData) = 0;
-    virtual int32_t RegCloseKey(int32_t hKey) = 0;
+    virtual ~ProgramLauncher() = default;
+    // The program's full path when it is found on the search path, else empty.
+    virtual QString find(const QString &name) = 0;
+    // False when it cannot be started.
+    virtual bool start(const QString &path) = 0;
 };
 
-// Starting another program, detached: it outlives this one.
-class ProcessStarter
+// Pictures of what is on screen; null where the screen cannot be read.
+class ScreenGrabber
 {
 public:
-    virtual ~ProcessStarter() = default;
-    // Raises a run-time error when the program cannot be started.
-    virtual void Shell(const QString &pathName) = 0;
-};
-
-// The file-existence test: the file's name when a normal file is there, else empty.
-class FileSystem
-{
-public:
-    virtual ~FileSystem() = default;
-    virtual QString Dir(const QString &pathName) = 0;
-};
-
-// Synthesised key strokes. Here nothing in the system answers Print Screen,
-// so the layer does: a Print Screen key-down puts a picture of the whole
-// screen on the clipboard, or of the active window (with its frame) while Alt
-// is down.
-class KeyEvents
-{
-public:
-    static constexpr uint8_t VK_MENU = 18, VK_SNAPSHOT = 44;
-    static constexpr int32_t KEYEVENTF_KEYUP = 2;
-    virtual ~KeyEvents() = default;
-    virtual void keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo) = 0;
+    virtual ~ScreenGrabber() = default;
+    // The whole screen, every monitor.
+    virtual QImage grabScreen() = 0;
+    // The active window with its frame.
+    virtual QImage grabActiveWindow() = 0;
 };
 
 class Clipboard
@@ -156,6 +126,7 @@ public:
     virtual ~Clipboard() = default;
     // The clipboard's picture in whatever picture format it holds; null when it holds none.
     virtual QImage GetData() = 0;
+    virtual void SetData(const QImage &picture) = 0;
 };
 
 // The event loop as handlers see it.
@@ -165,8 +136,11 @@ public:
     virtual ~EventLoop() = default;
     // Lets pending events run once.
     virtual void DoEvents() = 0;
-    // One empty pass of a counted wait (a fixed, short time).
-    virtual void pass() = 0;
+    // A counted wait of empty passes, half a microsecond each, during which
+    // no event runs.
+    virtual void countedWait(int64_t passes) = 0;
+
+    static constexpr int64_t PassNanoseconds = 500;
 };
 
 // One browser window driven from here.
@@ -213,11 +187,9 @@ struct Services {
     WindowShape *windowShape = nullptr;
     FileChooser *fileChooser = nullptr;
     PictureLoader *pictureLoader = nullptr;
-    JpegEncoder *jpegEncoder = nullptr;
-    Registry *registry = nullptr;
-    ProcessStarter *processStarter = nullptr;
-    FileSystem *fileSystem = nullptr;
-    KeyEvents *keyEvents = nullptr;
+    JpegWriter *jpegWriter = nullptr;
+    ProgramLauncher *programLauncher = nullptr;
+    ScreenGrabber *screenGrabber = nullptr;
     Clipboard *clipboard = nullptr;
     EventLoop *eventLoop = nullptr;
     BrowserFactory *browserFactory = nullptr;
@@ -233,16 +205,20 @@ template <class Bundle> Services servicesOf(Bundle &b)
             .windowShape = &b.windowShape,
             .fileChooser = &b.fileChooser,
             .pictureLoader = &b.pictureLoader,
-            .jpegEncoder = &b.jpegEncoder,
-            .registry = &b.registry,
-            .processStarter = &b.processStarter,
-            .fileSystem = &b.fileSystem,
-            .keyEvents = &b.keyEvents,
+            .jpegWriter = &b.jpegWriter,
+            .programLauncher = &b.programLauncher,
+            .screenGrabber = &b.screenGrabber,
             .clipboard = &b.clipboard,
             .eventLoop = &b.eventLoop,
             .browserFactory = &b.browserFactory,
             .inputPrompt = &b.inputPrompt,
             .windowActivator = &b.windowActivator};
 }
+
+// A message box as handlers show them: an empty title shows the application
+// title; a handler that ended the program meanwhile stops here.
+int MsgBox(MessageBox &box, const QString &prompt, int style = 0, const QString &title = {});
+// The application title, which the main window's caption begins with.
+QString applicationTitle();
 
 } // namespace platform

@@ -2,11 +2,12 @@
 // A program started with test doubles for its platform services, the
 // run-time's unhandled-error report and end recorded instead of acted on.
 
+#include "app/program.h"
+#include "doubles.h"
 #include "info_window/form2.h"
 #include "main_window/controls.h"
 #include "main_window/form1.h"
-#include "main_window/program.h"
-#include "platform/doubles.h"
+#include "main_window/picture_document.h"
 #include "platform/runtime.h"
 
 #include <QApplication>
@@ -49,16 +50,16 @@ struct Harness {
     }
     Form1 &f1() { return program->Form1(); }
     Form2 &f2() { return program->Form2(); }
+    PictureDocument &doc() { return program->document(); }
 };
 
-// A picture of the given size in the way a command adopts one: into Picture1,
-// shown by Image1, PicWidth and PicHeight from Picture1.
-inline void adopt(Form1 &f, int width, int height)
+// A picture of the given size in the way a command adopts one: the document's
+// picture, PicWidth and PicHeight from it.
+inline void adopt(PictureDocument &doc, int width, int height)
 {
     QImage picture(width, height, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
-    f.Picture1->setPicture(picture);
-    f.Image1->setPicture(f.Picture1->picture());
-    f.PicWidth = f.Picture1->Width();
-    f.PicHeight = rt::roundToInt32(f.Picture1->Height());
+    doc.setPicture(picture);
+    doc.PicWidth = doc.pictureWidth();
+    doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
 }

@@ -61,38 +61,23 @@ private slots:
         f.mnucopy_Click();
         f.mnuclip_Click();
         QCOMPARE(f.Picture1->picture().size(), QGuiApplication::primaryScreen()->virtualSize());
-        QCOMPARE(f.PicWidth, float(1280 + 4) * 15);
+        QCOMPARE(h.doc().PicWidth, float(1280 + 4) * 15);
         // It is the screen: the main window's background is in it.
         QVERIFY(share(f.Picture1->picture(), QColor(237, 211, 227)) > 0.01);
     }
 
-    void printScreenKeyLayer()
+    void screenGrabs()
     {
         RealHarness h;
         h.start();
         Form1 &f = h.f1();
-        platform::KeyEvents &keys = *h.services.keyEvents;
-        using K = platform::KeyEvents;
-        QClipboard *clip = QGuiApplication::clipboard();
-
-        // A second key-down without a key-up between copies again.
-        keys.keybd_event(K::VK_SNAPSHOT, 1, 0, 0);
-        clip->clear();
-        keys.keybd_event(K::VK_SNAPSHOT, 1, 0, 0);
-        QCOMPARE(clip->image().size(), QGuiApplication::primaryScreen()->virtualSize());
-
-        // With Alt down: the active window with its frame.
+        platform::ScreenGrabber &grabber = *h.services.screenGrabber;
+        QCOMPARE(grabber.grabScreen().size(), QGuiApplication::primaryScreen()->virtualSize());
+        // The active window with its frame.
         showWindow(&f);
         QTRY_VERIFY(f.isActiveWindow());
         QTest::qWait(200);
-        keys.keybd_event(K::VK_MENU, 0, 0, 0);
-        keys.keybd_event(K::VK_SNAPSHOT, 0, 0, 0);
-        keys.keybd_event(K::VK_SNAPSHOT, 0, K::KEYEVENTF_KEYUP, 0);
-        keys.keybd_event(K::VK_MENU, 0, K::KEYEVENTF_KEYUP, 0);
-        QCOMPARE(clip->image().size(), f.frameGeometry().size());
-        // Alt released: the whole screen again.
-        keys.keybd_event(K::VK_SNAPSHOT, 0, 0, 0);
-        QCOMPARE(clip->image().size(), QGuiApplication::primaryScreen()->virtualSize());
+        QCOMPARE(grabber.grabActiveWindow().size(), f.frameGeometry().size());
     }
 
     void anotherProgramsPictureImports()
@@ -143,7 +128,7 @@ private slots:
         RealHarness h;
         h.start();
         Form1 &f = h.f1();
-        adopt(f, 321, 123);
+        adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
         qputenv("BROWSER", "/bin/false");
         f.mnuon_Click();
@@ -160,7 +145,7 @@ private slots:
         f.Command5_Click();
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
-        QCOMPARE(f.PicWidth, float(321 + 4) * 15);
+        QCOMPARE(h.doc().PicWidth, float(321 + 4) * 15);
         qunsetenv("BROWSER");
     }
 
@@ -170,7 +155,7 @@ private slots:
         RealHarness h;
         h.start();
         Form1 &f = h.f1();
-        adopt(f, 50, 60);
+        adopt(h.doc(), 50, 60);
         const qint64 key = f.Picture1->picture().cacheKey();
         // Another client takes the clipboard and then never reads its events.
         xcb_connection_t *silent = xcb_connect(nullptr, nullptr);
@@ -192,7 +177,7 @@ private slots:
         const qint64 ms = clock.elapsed();
         QVERIFY2(ms < 4500, qPrintable(QStringLiteral("%1 ms").arg(ms)));
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
-        QCOMPARE(f.PicWidth, float(50 + 4) * 15);
+        QCOMPARE(h.doc().PicWidth, float(50 + 4) * 15);
         xcb_disconnect(silent);
     }
 
@@ -217,7 +202,7 @@ private slots:
         h.fakes.fileChooser.answers << page;
         // 40,000,001 passes: about 20 s for a cold browser to start and draw the page.
         f.HScroll1->setValue(1000);
-        f.FileName = QStringLiteral("/kept.jpg");
+        h.doc().FileName = QStringLiteral("/kept.jpg");
         f.Command5_Click();
         qunsetenv("BROWSER");
         qunsetenv("TMPDIR");
@@ -229,7 +214,7 @@ private slots:
                                 .arg(shot.height())
                                 .arg(share(shot, QColor(0x1e, 0x90, 0xff)))));
         QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
-        QCOMPARE(f.FileName, QStringLiteral("/kept.jpg"));
+        QCOMPARE(h.doc().FileName, QStringLiteral("/kept.jpg"));
         // The program's window is in front again, the browser still open.
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
         QFile pidFile(pids);

@@ -138,9 +138,8 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 int16_t save(const QImage &img, const QString &path, int quality = 50)
 {
-    platform::LibjpegEncoder encoder;
-    QByteArray name = QFile::encodeName(path);
-    return encoder.DCSavetoJPEG(&img, img.width(), img.height(), name.data(), uint8_t(quality), 0);
+    platform::LibjpegWriter writer;
+    return writer.write(img, path, quality);
 }
 
 QByteArray enc(const QString &path)

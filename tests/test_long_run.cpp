@@ -53,9 +53,9 @@ private slots:
 
         Harness h;
         platform::QtPictureLoader loader;
-        platform::LibjpegEncoder encoder;
+        platform::LibjpegWriter writer;
         h.services.pictureLoader = &loader;
-        h.services.jpegEncoder = &encoder;
+        h.services.jpegWriter = &writer;
         h.program = std::make_unique<Program>(h.services);
         h.start();
         Form1 &f = h.f1();
@@ -66,7 +66,7 @@ private slots:
             h.fakes.fileChooser.answers << file
                                         << dir.filePath(QStringLiteral("out%1.jpg").arg(round % 3));
             f.mnuopen->trigger();
-            QCOMPARE(f.FileName, file);
+            QCOMPARE(h.doc().FileName, file);
             f.repaint(); // shown: the picture is scaled for the window
             QCoreApplication::processEvents();
             f.mnusave->trigger();

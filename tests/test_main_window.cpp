@@ -41,13 +41,13 @@ private slots:
         h.start();
         Form1 &f = h.f1();
         QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
-        QCOMPARE(f.CaptureWait, 1500);
+        QCOMPARE(h.doc().CaptureWait, 1500);
         QCOMPARE(f.HScroll1->value(), 1500);
-        QCOMPARE(h.program->JpegQuality, 50);
-        QCOMPARE(f.IEMode, int16_t(1));
-        QVERIFY(f.FileName.isEmpty());
-        QCOMPARE(f.PicWidth, 1020.0f);
-        QCOMPARE(f.PicHeight, 1020);
+        QCOMPARE(h.doc().JpegQuality(), 50);
+        QCOMPARE(h.doc().IEMode, int16_t(1));
+        QVERIFY(h.doc().FileName.isEmpty());
+        QCOMPARE(h.doc().PicWidth, 1020.0f);
+        QCOMPARE(h.doc().PicHeight, 1020);
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
         QCOMPARE(h.f2().Label2->text(), QStringLiteral("50"));
         QCOMPARE(h.f2().Label3->text(), QStringLiteral("解像度"));
@@ -165,13 +165,13 @@ private slots:
         f.HScroll1->setFocus();
         QTest::keyClick(f.HScroll1, Qt::Key_Home);
         QCOMPARE(f.Label2->text(), QStringLiteral("1"));
-        QCOMPARE(f.CaptureWait, 10);
+        QCOMPARE(h.doc().CaptureWait, 10);
         QTest::keyClick(f.HScroll1, Qt::Key_End);
         QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
-        QCOMPARE(f.CaptureWait, 30000);
+        QCOMPARE(h.doc().CaptureWait, 30000);
         // Left and up step down, right and down step up, as on any scroll bar.
         QTest::keyClick(f.HScroll1, Qt::Key_Left);
-        QCOMPARE(f.CaptureWait, 29990);
+        QCOMPARE(h.doc().CaptureWait, 29990);
         QTest::keyClick(f.HScroll1, Qt::Key_Up);
         QTest::keyClick(f.HScroll1, Qt::Key_PageUp);
         QCOMPARE(f.Label2->text(), QStringLiteral("2997"));
@@ -182,21 +182,21 @@ private slots:
         // Back to the start-up position gives ten times the value, not 1500.
         f.HScroll1->setValue(1500);
         QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
-        QCOMPARE(f.CaptureWait, 15000);
+        QCOMPARE(h.doc().CaptureWait, 15000);
 
         // A dragged thumb changes nothing until it is released.
         f.HScroll1->setSliderDown(true);
         f.HScroll1->setSliderPosition(200);
         QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
-        QCOMPARE(f.CaptureWait, 15000);
+        QCOMPARE(h.doc().CaptureWait, 15000);
         f.HScroll1->setSliderDown(false);
         QCOMPARE(f.Label2->text(), QStringLiteral("200"));
-        QCOMPARE(f.CaptureWait, 2000);
+        QCOMPARE(h.doc().CaptureWait, 2000);
 
         // A click on the track steps by one.
         QTest::mouseClick(f.HScroll1, Qt::LeftButton, {}, QPoint(f.HScroll1->width() - 20, 4));
         QCOMPARE(f.HScroll1->value(), 201);
-        QCOMPARE(f.CaptureWait, 2010);
+        QCOMPARE(h.doc().CaptureWait, 2010);
     }
 
     void qualitySliderSetsJpegQuality()
@@ -207,15 +207,15 @@ private slots:
         f.HScroll1->setFocus();
         QTest::keyClick(f.HScroll1, Qt::Key_Home);
         QCOMPARE(f.Label2->text(), QStringLiteral("0"));
-        QCOMPARE(h.program->JpegQuality, 0);
+        QCOMPARE(h.doc().JpegQuality(), 0);
         QTest::keyClick(f.HScroll1, Qt::Key_End);
         QCOMPARE(f.Label2->text(), QStringLiteral("100"));
-        QCOMPARE(h.program->JpegQuality, 100);
+        QCOMPARE(h.doc().JpegQuality(), 100);
         f.HScroll1->setSliderDown(true);
         f.HScroll1->setSliderPosition(30);
-        QCOMPARE(h.program->JpegQuality, 100);
+        QCOMPARE(h.doc().JpegQuality(), 100);
         f.HScroll1->setSliderDown(false);
-        QCOMPARE(h.program->JpegQuality, 30);
+        QCOMPARE(h.doc().JpegQuality(), 30);
         QCOMPARE(f.Label2->text(), QStringLiteral("30"));
         QCOMPARE(f.HScroll1->focusPolicy(), Qt::StrongFocus);
         for (QLabel *l : {f.Label1, f.Label2, f.Label3})
@@ -305,13 +305,13 @@ private slots:
         const double W = f.ScaleWidth(), S = f.ScaleHeight(), T = f.Picture2->Height();
 
         // Wide: as wide as the window, aspect kept.
-        adopt(f, 400, 100);
+        adopt(h.doc(), 400, 100);
         f.Form_Resize();
         QCOMPARE(f.Image1->width(), 457);
         QCOMPARE(f.Image1->height(), px(W * 104 / 404));
 
         // Tall: as tall as the window below the strip, narrower than the window.
-        adopt(f, 100, 400);
+        adopt(h.doc(), 100, 400);
         f.Form_Resize();
         QCOMPARE(f.Image1->height(), px(S - T));
         QCOMPARE(f.Image1->width(), px((S - T) * 104 / 404));
@@ -319,7 +319,7 @@ private slots:
 
         // Width-fitted height between S - T and S: the width fit stays and
         // the picture reaches below the window's lower edge.
-        adopt(f, 200, 96);
+        adopt(h.doc(), 200, 96);
         const double h100 = W * 100 / 204;
         QVERIFY(h100 > S - T && h100 <= S);
         f.Form_Resize();
@@ -328,8 +328,8 @@ private slots:
         QVERIFY(f.Image1->geometry().bottom() >= f.centralWidget()->height());
         QCOMPARE(f.Image1->pos(), QPoint(0, 56));
         // The layout changes nothing in the state record.
-        QCOMPARE(f.PicWidth, 204.0f * 15);
-        QCOMPARE(f.PicHeight, 100 * 15);
+        QCOMPARE(h.doc().PicWidth, 204.0f * 15);
+        QCOMPARE(h.doc().PicHeight, 100 * 15);
     }
 
     void layoutKeepsThePictureWhenThereIsNoRoom()
@@ -363,7 +363,7 @@ private slots:
         Harness h;
         h.start();
         Form1 &f = h.f1();
-        f.PicWidth = 0;
+        h.doc().PicWidth = 0;
         // Called directly, the error reaches the caller.
         bool raised = false;
         try {

@@ -1,7 +1,6 @@
-// Open and Save through the main window, with the dialog, loader and (mostly)
-// encoder doubles; and Qt's real file dialog driven once.
+// Open and Save through the main window and its information window, with the
+// dialog, loader and writer doubles; and Qt's real file dialog driven once.
 #include "harness.h"
-#include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 
 #include <QComboBox>
@@ -17,7 +16,6 @@
 namespace
 {
 const QStringList OpenDescriptions{"JPEG (*.jpg)", "BMP (*.bmp)", "GIF (*.gif)"};
-const QStringList SaveDescriptions{"JPEG (*.jpg)", "BMP (*.bmp)"};
 
 QImage picture(int w, int h, QColor c = Qt::darkGreen)
 {
@@ -26,7 +24,6 @@ QImage picture(int w, int h, QColor c = Qt::darkGreen)
     return img;
 }
 
-const QString SaveTitle = QStringLiteral("保存情況");
 } // namespace
 
 class TestPictureFiles : public QObject
@@ -42,18 +39,10 @@ private slots:
         h.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
         QTest::mouseClick(f.Command1, Qt::LeftButton);
 
-        const auto &r = h.fakes.fileChooser.requests.at(0);
-        QVERIFY(!r.save);
-        QCOMPARE(r.descriptions, OpenDescriptions);
-        QCOMPARE(r.patterns, (QList<QStringList>{{"*.jpg"}, {"*.bmp"}, {"*.gif"}}));
-        QCOMPARE(r.selected, 1); // BMP
-        QCOMPARE(r.startPath, QString());
-
-        QCOMPARE(f.FileName, QStringLiteral("/photos/a.jpg"));
-        QCOMPARE(f.PicWidth, 604.0f * 15);
-        QCOMPARE(f.PicHeight, 104 * 15);
+        QCOMPARE(h.fakes.fileChooser.requests.at(0).startPath, QString());
+        QCOMPARE(h.doc().PicWidth, 604.0f * 15);
         QCOMPARE(f.Picture1->picture().size(), QSize(600, 100));
-        QCOMPARE(f.Picture1->ScaleWidth(), 600.0f);
+        QCOMPARE(f.Picture1->Width(), 604.0f * 15);
         QCOMPARE(f.Image1->picture().cacheKey(), f.Picture1->picture().cacheKey());
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("/photos/a.jpg"));
         QCOMPARE(f.Image1->width(), 457); // fitted to the width
@@ -73,11 +62,11 @@ private slots:
         f.mnuopen->trigger(); // no answer: Cancel
         f.mnusave->trigger();
         QCOMPARE(h.fakes.fileChooser.requests.size(), 2);
-        QVERIFY(f.FileName.isEmpty());
+        QVERIFY(h.doc().FileName.isEmpty());
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
-        QCOMPARE(f.PicWidth, 1020.0f);
+        QCOMPARE(h.doc().PicWidth, 1020.0f);
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
-        QVERIFY(h.fakes.jpegEncoder.calls.isEmpty());
+        QVERIFY(h.fakes.jpegWriter.calls.isEmpty());
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
         QVERIFY(h.fakes.pictureLoader.loaded.isEmpty());
         QVERIFY(!rt::ended());
@@ -93,137 +82,31 @@ private slots:
         h.fakes.fileChooser.answers << QStringLiteral("/docs/notes.txt");
         f.mnuopen->trigger();
         QCOMPARE(h.fakes.pictureLoader.loaded, QStringList{"/docs/notes.txt"});
-        QCOMPARE(f.FileName, QStringLiteral("/docs/notes.txt"));
+        QCOMPARE(h.doc().FileName, QStringLiteral("/docs/notes.txt"));
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
         QCOMPARE(f.Image1->size(), shown);
-        QCOMPARE(f.PicWidth, 1020.0f);
+        QCOMPARE(h.doc().PicWidth, 1020.0f);
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
-
-        // The previous picture is the one Save writes.
-        h.fakes.fileChooser.answers << QStringLiteral("/tmp/out.jpg");
-        f.mnusave->trigger();
-        QCOMPARE(h.fakes.jpegEncoder.calls.size(), 1);
-        QCOMPARE(h.fakes.jpegEncoder.calls[0].hdc, f.Picture1->hDC());
-        QCOMPARE(h.fakes.jpegEncoder.calls[0].width, 64);
     }
 
-    void saveReportsEachResult_data()
+    // From the information window's slider through the document to the writer.
+    void theSlidersQualityReachesTheWriter()
     {
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("0") << 0 << "JPEG変換完了♪";
-        QTest::newRow("1") << 1 << "ファイルがオープンできません";
-        QTest::newRow("2") << 2 << "ファイルが書きこめません";
-        QTest::newRow("3") << 3 << "フォーマットエラーです";
-        QTest::newRow("4") << 4 << "スタックオーバーフローです";
-        QTest::newRow("5") << 5 << QString();
-        QTest::newRow("-1") << -1 << QString();
-    }
-
-    void saveReportsEachResult()
-    {
-        QFETCH(int, result);
-        QFETCH(QString, message);
         Harness h;
         h.start();
-        Form1 &f = h.f1();
-        h.fakes.jpegEncoder.result = int16_t(result);
-        h.fakes.fileChooser.answers << QStringLiteral("/tmp/保存.jpg");
-        QTest::mouseClick(f.Command2, Qt::LeftButton);
-
-        const auto &r = h.fakes.fileChooser.requests.at(0);
-        QVERIFY(r.save);
-        QCOMPARE(r.descriptions, SaveDescriptions);
-        QCOMPARE(r.selected, 0);
-        QCOMPARE(h.fakes.jpegEncoder.calls.size(), 1);
-        const auto &call = h.fakes.jpegEncoder.calls[0];
-        QCOMPARE(call.fileName, QStringLiteral("/tmp/保存.jpg").toUtf8());
-        QCOMPARE(call.quality, uint8_t(50)); // the untouched slider
-        QCOMPARE(call.reserved, 0);
-        QCOMPARE(call.width, 64); // the start-up picture, before any Open
-        QCOMPARE(call.height, 64);
-        QCOMPARE(f.FileName, QStringLiteral("/tmp/保存.jpg"));
-        // The information window keeps its text.
+        QTest::mouseClick(h.f1().Command2, Qt::LeftButton); // cancelled
+        QVERIFY(h.fakes.jpegWriter.calls.isEmpty());
+        for (int q : {0, 89, 90, 100}) {
+            h.f2().HScroll1->setValue(q);
+            h.fakes.fileChooser.answers << QStringLiteral("/tmp/q.jpg");
+            QTest::mouseClick(h.f1().Command2, Qt::LeftButton);
+            QCOMPARE(h.fakes.jpegWriter.calls.last().quality, q);
+            QCOMPARE(h.fakes.jpegWriter.calls.last().picture.cacheKey(),
+                     h.f1().Picture1->picture().cacheKey());
+        }
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("JPEG変換完了♪"));
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
-        if (message.isEmpty()) {
-            QVERIFY(h.fakes.messageBox.calls.isEmpty());
-        } else {
-            QCOMPARE(h.fakes.messageBox.calls.size(), 1);
-            QCOMPARE(h.fakes.messageBox.calls[0].prompt, message);
-            QCOMPARE(h.fakes.messageBox.calls[0].title, SaveTitle);
-            QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::vbOKOnly));
-        }
-    }
-
-    void qualityZeroReachesTheEncoder()
-    {
-        Harness h;
-        h.start();
-        h.f2().HScroll1->setValue(0);
-        h.fakes.fileChooser.answers << QStringLiteral("/tmp/q0.jpg");
-        h.f1().mnusave->trigger();
-        QCOMPARE(h.fakes.jpegEncoder.calls.at(0).quality, uint8_t(0));
-    }
-
-    void savingWritesJpegWhateverTheName()
-    {
-        Harness h;
-        platform::LibjpegEncoder encoder;
-        h.services.jpegEncoder = &encoder;
-        h.program = std::make_unique<Program>(h.services);
-        h.start();
-        QTemporaryDir dir;
-        for (const QString &name : {QStringLiteral("noext"), QStringLiteral("写真.bmp")}) {
-            h.fakes.fileChooser.answers << dir.filePath(name);
-            h.f1().mnusave->trigger();
-            QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.read(3), QByteArray("\xFF\xD8\xFF"));
-            f.close();
-            QImage back(dir.filePath(name), "JPEG");
-            QCOMPARE(back.size(), QSize(64, 64)); // the start-up logo
-        }
-        // Its transparent corners were filled with the box's background.
-        const QImage back(dir.filePath("noext"), "JPEG");
-        const QColor face = h.f1().Picture1->palette().color(QPalette::Window);
-        QVERIFY(qAbs(back.pixelColor(0, 0).red() - face.red()) < 10);
-        QVERIFY(qAbs(back.pixelColor(0, 0).blue() - face.blue()) < 10);
-    }
-
-    void aDocumentIsNotOverwrittenWithoutAsking()
-    {
-        Harness h;
-        h.start();
-        QTemporaryDir dir;
-        const QString page = dir.filePath("page.html");
-        QFile f(page);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<html><body>mine</body></html>");
-        f.close();
-
-        h.fakes.messageBox.answers << platform::vbNo;
-        h.fakes.fileChooser.answers << page;
-        h.f1().mnusave->trigger();
-        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
-        QCOMPARE(h.fakes.messageBox.calls[0].title, SaveTitle);
-        QCOMPARE(h.fakes.messageBox.calls[0].style,
-                 int(platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2));
-        QVERIFY(h.fakes.messageBox.calls[0].prompt.contains(page));
-        QVERIFY(h.fakes.jpegEncoder.calls.isEmpty());
-
-        h.fakes.messageBox.answers << platform::vbYes;
-        h.fakes.fileChooser.answers << page;
-        h.f1().mnusave->trigger();
-        QCOMPARE(h.fakes.jpegEncoder.calls.size(), 1);
-
-        // A picture the loader reads is replaced without a question.
-        h.fakes.messageBox.calls.clear();
-        h.fakes.pictureLoader.pictures[page] = picture(2, 2);
-        h.fakes.fileChooser.answers << page;
-        h.f1().mnusave->trigger();
-        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
-        QCOMPARE(h.fakes.messageBox.calls[0].prompt, QStringLiteral("JPEG変換完了♪"));
     }
 
     void transparentPixelsShowTheBoxBackground()
@@ -236,7 +119,7 @@ private slots:
         h.fakes.pictureLoader.pictures["/a.gif"] = gif;
         h.fakes.fileChooser.answers << QStringLiteral("/a.gif");
         h.f1().mnuopen->trigger();
-        const QImage &surface = *h.f1().Picture1->hDC();
+        const QImage &surface = h.doc().picture();
         QCOMPARE(surface.format(), QImage::Format_RGB32);
         QCOMPARE(surface.pixelColor(0, 0), h.f1().Picture1->palette().color(QPalette::Window));
         QCOMPARE(surface.pixelColor(1, 1), QColor(Qt::red));

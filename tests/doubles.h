@@ -70,62 +70,32 @@ public:
     QStringList loaded;
 };
 
-class FakeJpegEncoder : public JpegEncoder
+// Remembers what it was asked to write (the picture shared, not copied) and answers
+// with the result set.
+class FakeJpegWriter : public JpegWriter
 {
 public:
     struct Call {
-        const QImage *hdc;
-        int32_t width, height;
-        QByteArray fileName;
-        uint8_t quality;
-        int32_t reserved;
+        QImage picture;
+        QString path;
+        int32_t quality;
     };
-    int16_t DCSavetoJPEG(const QImage *hdc, int32_t width, int32_t height, char *fileName,
-                         uint8_t quality, int32_t reserved) override;
+    int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
 
     QList<Call> calls;
     int16_t result = 0;
 };
 
-class FakeRegistry : public Registry
+// Programs by name on a pretend search path; starting one records it.
+class FakeProgramLauncher : public ProgramLauncher
 {
 public:
-    struct Value {
-        int32_t type;
-        QByteArray bytes;
-    };
-    int32_t RegOpenKeyExA(int32_t hKey, const QByteArray &lpSubKey, int32_t ulOptions,
-                          int32_t samDesired, int32_t &phkResult) override;
-    int32_t RegQueryValueExA(int32_t hKey, const QByteArray &lpValueName, int32_t lpReserved,
-                             int32_t &lpType, QByteArray &data, int32_t &cbData) override;
-    int32_t RegCloseKey(int32_t hKey) override;
+    QString find(const QString &name) override;
+    bool start(const QString &path) override;
 
-    // Keys under HKEY_LOCAL_MACHINE by path, each with its values.
-    QMap<QByteArray, QMap<QByteArray, Value>> keys;
-    QList<QByteArray> denied;   // keys that cannot be opened with full access
-    QList<QByteArray> attempts; // every key asked for, in order
-    QList<int32_t> open;        // handles not closed yet
-    QList<int32_t> closed;      // every close, in order
-
-private:
-    QMap<int32_t, QByteArray> handles_;
-    int32_t next_ = 100;
-};
-
-class FakeProcessStarter : public ProcessStarter
-{
-public:
-    void Shell(const QString &pathName) override;
-    QStringList started;
-    QStringList startable; // paths that start; others raise an error
-};
-
-class FakeFileSystem : public FileSystem
-{
-public:
-    QString Dir(const QString &pathName) override;
-    QStringList files;
-    QStringList asked;
+    QStringList installed;   // names found, as /usr/bin/<name>
+    QStringList unstartable; // paths that fail to start
+    QStringList asked, started;
 };
 
 // The doubles below write what they are asked, in order, into one shared log.
@@ -138,10 +108,13 @@ struct Log {
     }
 };
 
-class FakeKeyEvents : public KeyEvents
+// A screen of the given pictures; a null one stands for a screen that cannot be read.
+class FakeScreenGrabber : public ScreenGrabber
 {
 public:
-    void keybd_event(uint8_t bVk, uint8_t bScan, int32_t dwFlags, int32_t dwExtraInfo) override;
+    QImage grabScreen() override;
+    QImage grabActiveWindow() override;
+    QImage screen, activeWindow;
     Log log;
 };
 
@@ -149,6 +122,7 @@ class FakeClipboard : public Clipboard
 {
 public:
     QImage GetData() override;
+    void SetData(const QImage &picture) override;
     QImage picture;
     Log log;
 };
@@ -157,8 +131,12 @@ class FakeEventLoop : public EventLoop
 {
 public:
     void DoEvents() override { log(QStringLiteral("DoEvents")); }
-    void pass() override { ++passes; }
-    qint64 passes = 0;
+    void countedWait(int64_t passes) override
+    {
+        waits << passes;
+        log(QStringLiteral("wait %1").arg(passes));
+    }
+    QList<int64_t> waits;
     Log log;
 };
 
@@ -212,11 +190,9 @@ struct FakeServices {
     FakeWindowShape windowShape;
     FakeFileChooser fileChooser;
     FakePictureLoader pictureLoader;
-    FakeJpegEncoder jpegEncoder;
-    FakeRegistry registry;
-    FakeProcessStarter processStarter;
-    FakeFileSystem fileSystem;
-    FakeKeyEvents keyEvents;
+    FakeJpegWriter jpegWriter;
+    FakeProgramLauncher programLauncher;
+    FakeScreenGrabber screenGrabber;
     FakeClipboard clipboard;
     FakeEventLoop eventLoop;
     FakeBrowserFactory browserFactory;

@@ -1,14 +1,13 @@
 #pragma once
-// What the whole program shares: the platform services, the program-wide
-// JpegQuality, the application identity and the windows, each created and
-// loaded on its first reference.
+// The one place that creates the picture document and the windows, hands each
+// the services it needs and wires them together. Each window exists once,
+// created and loaded on its first reference.
 
+#include "main_window/picture_document.h"
 #include "platform/services.h"
 
-#include <QString>
-
 #include <cstdint>
-#include <memory>
+#include <functional>
 
 class Form1;
 class Form2;
@@ -19,15 +18,17 @@ class frmAbout;
 template <class Form> class FormSlot
 {
 public:
-    explicit FormSlot(class Program &program) : program_(program) {}
+    explicit FormSlot(std::function<Form *()> create) : create_(std::move(create)) {}
     ~FormSlot() { delete form_; }
+    FormSlot(const FormSlot &) = delete;
+    FormSlot &operator=(const FormSlot &) = delete;
 
     Form &get()
     {
         if (!form_) {
             // Stored before its load runs, so that a reference from inside the
             // load (or from a window that load shows) finds this instance.
-            form_ = new Form(program_);
+            form_ = create_();
             form_->Form_Load();
         }
         return *form_;
@@ -50,7 +51,7 @@ public:
     }
 
 private:
-    Program &program_;
+    std::function<Form *()> create_;
     Form *form_ = nullptr;
 };
 
@@ -59,8 +60,11 @@ class Program
 public:
     explicit Program(platform::Services services);
     ~Program();
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
 
     const platform::Services &services() const { return services_; }
+    PictureDocument &document() { return document_; }
 
     // The windows by name: created and loaded on first reference.
     ::Form1 &Form1();
@@ -70,19 +74,12 @@ public:
     FormSlot<::Form2> &form2Slot() { return form2_; }
     FormSlot<::frmAbout> &aboutSlot() { return about_; }
 
-    // Program-wide JPEG quality; start-up gives it its value.
-    int32_t JpegQuality = 0;
-
-    static QString Title();
-
-    // A message box; an empty title shows the application title.
-    int MsgBox(const QString &prompt, int style = 0, const QString &title = {});
-
     // Starts the program: the main window is the start-up window.
     void start();
 
 private:
     platform::Services services_;
+    PictureDocument document_;
     FormSlot<::Form1> form1_;
     FormSlot<::Form2> form2_;
     FormSlot<::frmAbout> about_;

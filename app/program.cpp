@@ -1,0 +1,59 @@
+#include "app/program.h"
+
+#include "about/frm_about.h"
+#include "info_window/form2.h"
+#include "main_window/form1.h"
+#include "platform/runtime.h"
+
+#include <QLabel>
+
+Program::Program(platform::Services services)
+    : services_(services), form1_([this] {
+          return new ::Form1(
+              document_, services_,
+              {
+                  .showAbout = [this] { frmAbout().Show(); },
+                  .enableInformationWindow = [this](bool enabled) { Form2().setEnabled(enabled); },
+                  .unloadInformationWindow = [this] { form2_.unload(); },
+              });
+      }),
+      form2_([this] {
+          return new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
+      }),
+      about_([this] {
+          return new ::frmAbout(services_, {
+                                               .enable =
+                                                   [this](bool enabled) {
+                                                       Form1().setEnabled(enabled);
+                                                       Form2().setEnabled(enabled);
+                                                   },
+                                               .unloadMe = [this] { about_.unload(); },
+                                           });
+      })
+{
+    // Requests the commands make of the information window; a reference loads it.
+    QObject::connect(&document_, &PictureDocument::informationWindowRequested,
+                     [this] { Form2().Show(); });
+    QObject::connect(&document_, &PictureDocument::fileNameShown,
+                     [this](const QString &name) { Form2().Label1->setText(name); });
+}
+
+Program::~Program() = default;
+
+Form1 &Program::Form1()
+{
+    return form1_.get();
+}
+Form2 &Program::Form2()
+{
+    return form2_.get();
+}
+frmAbout &Program::frmAbout()
+{
+    return about_.get();
+}
+
+void Program::start()
+{
+    rt::guard([this] { Form1(); });
+}

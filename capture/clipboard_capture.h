@@ -1,0 +1,22 @@
+#pragma once
+// The desktop copy and the clipboard import.
+
+class PictureDocument;
+
+namespace platform
+{
+class Clipboard;
+class EventLoop;
+class ScreenGrabber;
+} // namespace platform
+
+namespace capture
+{
+// Puts a picture of the whole screen on the clipboard, as Print Screen does.
+void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
+                 platform::EventLoop &loop);
+// Shows the information window and makes the clipboard's picture the current one.
+void importClipboard(PictureDocument &doc, platform::Clipboard &clipboard);
+// The clipboard's picture becomes the current picture; without one the current one stays.
+void adoptClipboardPicture(PictureDocument &doc, platform::Clipboard &clipboard);
+} // namespace capture

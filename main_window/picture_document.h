@@ -1,0 +1,70 @@
+#pragma once
+// The picture document: the main window's state record, the program-wide
+// JPEG quality and the current picture, without any widget. The windows are
+// its views; the commands change it and, in the design's words, ask its views
+// to show what changed.
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+class PictureDocument : public QObject
+{
+    Q_OBJECT
+public:
+    PictureDocument();
+
+    // --- the main window's state record ---
+    QString FileName;
+    float PicWidth = 0;
+    int32_t PicHeight = 0;
+    int16_t IEMode = 0; // 1 offline (a local HTML file), 0 online (a typed address)
+    int32_t CaptureWait = 0;
+
+    // --- program-wide ---
+    int32_t JpegQuality() const { return jpegQuality_; }
+    void setJpegQuality(int32_t quality);
+
+    // --- Picture1: the current picture at full size ---
+    // Its pixels are what Save writes: 32 bits, transparent parts laid on the
+    // picture box's background.
+    const QImage &picture() const { return picture_; }
+    void setPicture(const QImage &picture);
+    // Outer size in twips (the picture box's border included).
+    float pictureWidth() const;
+    float pictureHeight() const;
+    // Inner size, in pixels.
+    float ScaleWidth() const { return float(picture_.width()); }
+    float ScaleHeight() const { return float(picture_.height()); }
+    // The picture box's background, which transparent parts of a picture take.
+    void setPictureBackground(const QColor &background) { background_ = background; }
+
+    // --- requests to the views ---
+    // Form2.Show.
+    void showInformationWindow() { emit informationWindowRequested(); }
+    // Form2.Label1 = name.
+    void showFileName(const QString &name) { emit fileNameShown(name); }
+    // Image1 takes Picture1's size.
+    void showPictureAtFullSize() { emit fullSizeRequested(); }
+    // The main window's layout, Form_Resize.
+    void fitPicture() { emit fitRequested(); }
+    // IEMode changed: the menu's check marks follow.
+    void modeChanged() { emit ieModeChanged(); }
+
+signals:
+    void pictureChanged();
+    void jpegQualityChanged(int32_t quality);
+    void informationWindowRequested();
+    void fileNameShown(const QString &name);
+    void fullSizeRequested();
+    void fitRequested();
+    void ieModeChanged();
+
+private:
+    QImage picture_;
+    QColor background_;
+    int32_t jpegQuality_ = 0;
+};

@@ -1,0 +1,21 @@
+#include "platform/services.h"
+
+#include "app_identity.h"
+#include "platform/runtime.h"
+
+namespace platform
+{
+
+QString applicationTitle()
+{
+    return QString::fromUtf8(app_identity::Title);
+}
+
+int MsgBox(MessageBox &box, const QString &prompt, int style, const QString &title)
+{
+    const int answer = box.show(prompt, style, title.isEmpty() ? applicationTitle() : title);
+    rt::checkpoint();
+    return answer;
+}
+
+} // namespace platform

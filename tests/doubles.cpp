@@ -1,0 +1,126 @@
+#include "doubles.h"
+
+#include "platform/runtime.h"
+
+namespace platform
+{
+
+int FakeMessageBox::show(const QString &prompt, int style, const QString &title)
+{
+    calls.append({prompt, style, title});
+    if (log)
+        log->append(QStringLiteral("MsgBox ") + prompt);
+    if (onShow)
+        onShow(calls.last());
+    return answers.isEmpty() ? int(vbOK) : answers.takeFirst();
+}
+
+void FakeWindowShape::setEllipticRegion(QWidget *, int left, int top, int right, int bottom)
+{
+    regions.append(QRect(QPoint(left, top), QPoint(right, bottom)));
+}
+
+void FakeWindowShape::beginCaptionDrag(QWidget *)
+{
+    ++drags;
+}
+
+void FakeWindowShape::skipTaskbar(QWidget *)
+{
+    ++taskbarSkips;
+}
+
+std::optional<QString> FakeFileChooser::choose(const Request &request)
+{
+    requests.append(request);
+    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+}
+
+QImage FakePictureLoader::LoadPicture(const QString &path)
+{
+    loaded.append(path);
+    if (!pictures.contains(path))
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    return pictures.value(path);
+}
+
+int16_t FakeJpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
+{
+    calls.append({picture, path, quality});
+    return result;
+}
+
+QString FakeProgramLauncher::find(const QString &name)
+{
+    asked << name;
+    return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+}
+
+bool FakeProgramLauncher::start(const QString &path)
+{
+    if (unstartable.contains(path))
+        return false;
+    started << path;
+    return true;
+}
+
+QImage FakeScreenGrabber::grabScreen()
+{
+    log(QStringLiteral("grabScreen"));
+    return screen;
+}
+
+QImage FakeScreenGrabber::grabActiveWindow()
+{
+    log(QStringLiteral("grabActiveWindow"));
+    return activeWindow;
+}
+
+void FakeClipboard::SetData(const QImage &p)
+{
+    log(QStringLiteral("SetData %1x%2").arg(p.width()).arg(p.height()));
+    picture = p;
+}
+
+QImage FakeClipboard::GetData()
+{
+    log(QStringLiteral("GetData"));
+    return picture;
+}
+
+void FakeBrowser::setVisible(bool visible)
+{
+    log_(QStringLiteral("Visible %1").arg(visible));
+}
+
+void FakeBrowser::Navigate(const QString &target)
+{
+    log_(QStringLiteral("Navigate ") + target);
+}
+
+std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
+{
+    log(QStringLiteral("CreateObject"));
+    if (!available)
+        throw rt::RuntimeError(rt::ErrCantCreateObject);
+    ++created;
+    return std::make_unique<FakeBrowser>(log, opensWindow);
+}
+
+QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,
+                                  const QString &defaultText)
+{
+    calls.append({prompt, title, defaultText});
+    log(QStringLiteral("InputBox"));
+    return answer.value_or(defaultText);
+}
+
+FakeServices::FakeServices()
+{
+    messageBox.log = &log;
+    for (Log *l : {&screenGrabber.log, &clipboard.log, &eventLoop.log, &browserFactory.log,
+                   &inputPrompt.log, &windowActivator.log})
+        l->lines = &log;
+}
+
+} // namespace platform

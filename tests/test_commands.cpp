@@ -1,0 +1,476 @@
+// The commands on a picture document with doubles for every service: no
+// window and no display.
+#include "about/system_info.h"
+#include "capture/browser_capture.h"
+#include "capture/clipboard_capture.h"
+#include "doubles.h"
+#include "main_window/picture_document.h"
+#include "picture_files/common_dialog.h"
+#include "picture_files/open_picture.h"
+#include "picture_files/save_jpeg.h"
+#include "platform/libjpeg_encoder.h"
+#include "platform/linux_services.h"
+#include "platform/runtime.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace
+{
+QImage picture(int w, int h, QColor c = Qt::darkGreen)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+const QString SaveTitle = QStringLiteral("保存情況");
+
+// A document as the main window's start-up leaves it, with the services.
+struct Bench {
+    platform::FakeServices fakes;
+    PictureDocument doc;
+    CommonDialog dialog{&fakes.fileChooser};
+    // What the views were asked to do, in order.
+    QStringList views;
+
+    Bench()
+    {
+        doc.setPicture(picture(64, 64));
+        doc.PicWidth = doc.pictureWidth();
+        doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
+        doc.setJpegQuality(50);
+        doc.IEMode = 1;
+        doc.CaptureWait = 1500;
+        QObject::connect(&doc, &PictureDocument::informationWindowRequested,
+                         [this] { views << "Form2.Show"; });
+        QObject::connect(&doc, &PictureDocument::fileNameShown,
+                         [this](const QString &n) { views << "Form2.Label1 " + n; });
+        QObject::connect(&doc, &PictureDocument::fullSizeRequested,
+                         [this] { views << "Image1 full size"; });
+        QObject::connect(&doc, &PictureDocument::fitRequested, [this] {
+            views << "Form_Resize";
+            fakes.log << "Form_Resize";
+        });
+        QObject::connect(&doc, &PictureDocument::pictureChanged, [this] {
+            views << QStringLiteral("picture %1x%2")
+                         .arg(doc.picture().width())
+                         .arg(doc.picture().height());
+        });
+    }
+    void open() { picture_files::openPicture(doc, dialog, fakes.pictureLoader); }
+    void save()
+    {
+        picture_files::saveJpeg(doc, dialog, fakes.pictureLoader, fakes.jpegWriter,
+                                fakes.messageBox);
+    }
+    void capture()
+    {
+        capture::captureBrowserPage(doc, dialog,
+                                    {fakes.inputPrompt, fakes.browserFactory, fakes.eventLoop,
+                                     fakes.screenGrabber, fakes.clipboard, fakes.windowActivator,
+                                     fakes.messageBox});
+    }
+};
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { rt::resetEnd(); }
+
+    // --- Open ---
+
+    void openAdoptsThePicture()
+    {
+        Bench b;
+        b.fakes.pictureLoader.pictures["/photos/a.jpg"] = picture(600, 100);
+        b.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
+        b.open();
+        const auto &r = b.fakes.fileChooser.requests.at(0);
+        QVERIFY(!r.save);
+        QCOMPARE(r.descriptions, (QStringList{"JPEG (*.jpg)", "BMP (*.bmp)", "GIF (*.gif)"}));
+        QCOMPARE(r.patterns, (QList<QStringList>{{"*.jpg"}, {"*.bmp"}, {"*.gif"}}));
+        QCOMPARE(r.selected, 1); // BMP
+        QCOMPARE(b.doc.FileName, QStringLiteral("/photos/a.jpg"));
+        QCOMPARE(b.doc.PicWidth, 604.0f * 15);
+        QCOMPARE(b.doc.PicHeight, 104 * 15);
+        QCOMPARE(b.doc.picture().size(), QSize(600, 100));
+        QCOMPARE(b.views, (QStringList{"picture 600x100", "Image1 full size",
+                                       "Form2.Label1 /photos/a.jpg", "Form_Resize"}));
+        QVERIFY(b.fakes.messageBox.calls.isEmpty());
+        // The next dialog, of any command, starts where this one ended.
+        b.save();
+        QCOMPARE(b.fakes.fileChooser.requests.at(1).startPath, QStringLiteral("/photos/a.jpg"));
+    }
+
+    void openCancelledOrUnreadable()
+    {
+        Bench b;
+        const qint64 key = b.doc.picture().cacheKey();
+        b.open(); // no answer: Cancel
+        QVERIFY(b.doc.FileName.isEmpty());
+        QVERIFY(b.fakes.pictureLoader.loaded.isEmpty());
+        // A file that holds no picture: only the name changes.
+        b.fakes.fileChooser.answers << QStringLiteral("/docs/notes.txt");
+        b.open();
+        QCOMPARE(b.fakes.pictureLoader.loaded, QStringList{"/docs/notes.txt"});
+        QCOMPARE(b.doc.FileName, QStringLiteral("/docs/notes.txt"));
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QCOMPARE(b.doc.PicWidth, 68.0f * 15);
+        QVERIFY(b.views.isEmpty());
+        QVERIFY(b.fakes.messageBox.calls.isEmpty());
+        QVERIFY(!rt::ended());
+        // The previous picture is the one Save writes.
+        b.fakes.fileChooser.answers << QStringLiteral("/tmp/out.jpg");
+        b.save();
+        QCOMPARE(b.fakes.jpegWriter.calls.at(0).picture.cacheKey(), key);
+    }
+
+    // --- Save ---
+
+    void saveReportsEachResult_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("0") << 0 << "JPEG変換完了♪";
+        QTest::newRow("1") << 1 << "ファイルがオープンできません";
+        QTest::newRow("2") << 2 << "ファイルが書きこめません";
+        QTest::newRow("3") << 3 << "フォーマットエラーです";
+        QTest::newRow("4") << 4 << "スタックオーバーフローです";
+        QTest::newRow("5") << 5 << QString();
+        QTest::newRow("-1") << -1 << QString();
+    }
+
+    void saveReportsEachResult()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, message);
+        Bench b;
+        b.fakes.jpegWriter.result = int16_t(result);
+        b.fakes.fileChooser.answers << QStringLiteral("/tmp/保存.jpg");
+        b.save();
+        const auto &r = b.fakes.fileChooser.requests.at(0);
+        QVERIFY(r.save);
+        QCOMPARE(r.descriptions, (QStringList{"JPEG (*.jpg)", "BMP (*.bmp)"}));
+        QCOMPARE(r.selected, 0);
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), 1);
+        const auto &call = b.fakes.jpegWriter.calls[0];
+        QCOMPARE(call.path, QStringLiteral("/tmp/保存.jpg"));
+        QCOMPARE(call.quality, 50);
+        QCOMPARE(call.picture.cacheKey(), b.doc.picture().cacheKey());
+        QCOMPARE(b.doc.FileName, QStringLiteral("/tmp/保存.jpg"));
+        QVERIFY(b.views.isEmpty()); // the information window keeps its text
+        if (message.isEmpty()) {
+            QVERIFY(b.fakes.messageBox.calls.isEmpty());
+        } else {
+            QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+            QCOMPARE(b.fakes.messageBox.calls[0].prompt, message);
+            QCOMPARE(b.fakes.messageBox.calls[0].title, SaveTitle);
+            QCOMPARE(b.fakes.messageBox.calls[0].style, int(platform::vbOKOnly));
+        }
+    }
+
+    // The quality goes from the document to the writer as it was set.
+    void qualityReachesTheWriter()
+    {
+        Bench b;
+        for (int32_t q : {0, 1, 89, 90, 100}) {
+            b.doc.setJpegQuality(q);
+            b.fakes.fileChooser.answers << QStringLiteral("/tmp/q.jpg");
+            b.save();
+            QCOMPARE(b.fakes.jpegWriter.calls.last().quality, q);
+        }
+    }
+
+    void aDocumentIsNotOverwrittenWithoutAsking()
+    {
+        Bench b;
+        QTemporaryDir dir;
+        const QString page = dir.filePath("page.html");
+        QFile f(page);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<html><body>mine</body></html>");
+        f.close();
+
+        b.fakes.messageBox.answers << platform::vbNo;
+        b.fakes.fileChooser.answers << page;
+        b.save();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].title, SaveTitle);
+        QCOMPARE(b.fakes.messageBox.calls[0].style,
+                 int(platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2));
+        QVERIFY(b.fakes.messageBox.calls[0].prompt.contains(page));
+        QVERIFY(b.fakes.jpegWriter.calls.isEmpty());
+
+        b.fakes.messageBox.answers << platform::vbYes;
+        b.fakes.fileChooser.answers << page;
+        b.save();
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), 1);
+
+        // A picture the loader reads is replaced without a question.
+        b.fakes.messageBox.calls.clear();
+        b.fakes.pictureLoader.pictures[page] = picture(2, 2);
+        b.fakes.fileChooser.answers << page;
+        b.save();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt, QStringLiteral("JPEG変換完了♪"));
+    }
+
+    // With the real writer: a JPEG whatever the name, transparent parts on the
+    // picture box's background.
+    void savingWritesJpegWhateverTheName()
+    {
+        Bench b;
+        platform::LibjpegWriter writer;
+        b.doc.setPictureBackground(QColor(239, 239, 239));
+        QImage gif(8, 8, QImage::Format_ARGB32);
+        gif.fill(Qt::transparent);
+        gif.setPixelColor(5, 5, Qt::red);
+        b.doc.setPicture(gif);
+        QCOMPARE(b.doc.picture().format(), QImage::Format_RGB32);
+        QCOMPARE(b.doc.picture().pixelColor(5, 5), QColor(Qt::red));
+        QTemporaryDir dir;
+        for (const QString &name : {QStringLiteral("noext"), QStringLiteral("写真.bmp")}) {
+            b.fakes.fileChooser.answers << dir.filePath(name);
+            picture_files::saveJpeg(b.doc, b.dialog, b.fakes.pictureLoader, writer,
+                                    b.fakes.messageBox);
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.read(3), QByteArray("\xFF\xD8\xFF"));
+            f.close();
+            const QImage back(dir.filePath(name), "JPEG");
+            QCOMPARE(back.size(), QSize(8, 8));
+            QVERIFY(qAbs(back.pixelColor(0, 0).red() - 239) < 10);
+        }
+    }
+
+    // --- desktop copy and clipboard import ---
+
+    void desktopCopyPutsTheScreenOnTheClipboard()
+    {
+        Bench b;
+        b.fakes.screenGrabber.screen = picture(1280, 1024);
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop);
+        QCOMPARE(b.fakes.log, (QStringList{"grabScreen", "SetData 1280x1024", "DoEvents"}));
+        QVERIFY(b.views.isEmpty());
+        // A screen that cannot be read leaves the clipboard as it was.
+        b.fakes.log.clear();
+        b.fakes.screenGrabber.screen = QImage();
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop);
+        QCOMPARE(b.fakes.log, (QStringList{"grabScreen", "DoEvents"}));
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(1280, 1024));
+    }
+
+    void importAdoptsTheClipboardPicture()
+    {
+        Bench b;
+        b.doc.FileName = QStringLiteral("/kept.jpg");
+        b.fakes.clipboard.picture = picture(800, 97);
+        capture::importClipboard(b.doc, b.fakes.clipboard);
+        QCOMPARE(b.views, (QStringList{"Form2.Show", "picture 800x97", "Form_Resize"}));
+        QCOMPARE(b.doc.PicWidth, 804.0f * 15);
+        QCOMPARE(b.doc.PicHeight, 101 * 15);
+        QCOMPARE(b.doc.FileName, QStringLiteral("/kept.jpg"));
+
+        // Without a picture the current one stays; the window and the layout still come.
+        b.views.clear();
+        b.fakes.clipboard.picture = QImage();
+        const qint64 key = b.doc.picture().cacheKey();
+        capture::importClipboard(b.doc, b.fakes.clipboard);
+        QCOMPARE(b.views, (QStringList{"Form2.Show", "Form_Resize"}));
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QCOMPARE(b.doc.PicHeight, 101 * 15);
+    }
+
+    // --- browser capture ---
+
+    void modes()
+    {
+        Bench b;
+        QSignalSpy changed(&b.doc, &PictureDocument::ieModeChanged);
+        capture::chooseOffline(b.doc); // already offline: nothing
+        QCOMPARE(changed.size(), 0);
+        capture::chooseOnline(b.doc);
+        QCOMPARE(b.doc.IEMode, int16_t(0));
+        capture::chooseOnline(b.doc);
+        QCOMPARE(changed.size(), 1);
+        capture::chooseOffline(b.doc);
+        QCOMPARE(b.doc.IEMode, int16_t(1));
+        QCOMPARE(changed.size(), 2);
+    }
+
+    void offlineCaptureStepByStep()
+    {
+        Bench b;
+        b.doc.FileName = QStringLiteral("/kept.jpg");
+        b.fakes.fileChooser.answers << QStringLiteral("/pages/a.html");
+        b.fakes.screenGrabber.activeWindow = picture(800, 97);
+        b.capture();
+        const auto &r = b.fakes.fileChooser.requests.at(0);
+        QCOMPARE(r.descriptions, QStringList{"html//htm (*.html;*.htm)"});
+        QCOMPARE(r.patterns, QList<QStringList>{(QStringList{"*.html", "*.htm"})});
+        QCOMPARE(r.selected, 0);
+        QCOMPARE(b.fakes.log,
+                 (QStringList{"CreateObject", "Visible 1", "Navigate /pages/a.html", "wait 6000001",
+                              "grabActiveWindow", "SetData 800x97", "Visible 1", "DoEvents",
+                              "Visible 1", "GetData", "Visible 1", "AppActivate みぽＱＵＩＢＢＯ",
+                              "MsgBox キャプチャ完了", "Form_Resize"}));
+        QCOMPARE(b.fakes.messageBox.calls.last().title, QStringLiteral("キャプチャ処理"));
+        QCOMPARE(b.fakes.messageBox.calls.last().style, int(platform::vbOKOnly));
+        QCOMPARE(b.doc.picture().size(), QSize(800, 97));
+        QCOMPARE(b.doc.PicWidth, 804.0f * 15);
+        QCOMPARE(b.doc.FileName, QStringLiteral("/kept.jpg"));
+        QCOMPARE(b.dialog.FileName, QStringLiteral("/pages/a.html"));
+    }
+
+    void onlineCaptureStepByStep()
+    {
+        Bench b;
+        capture::chooseOnline(b.doc);
+        b.fakes.screenGrabber.activeWindow = picture(300, 200);
+        b.capture();
+        const auto &call = b.fakes.inputPrompt.calls.at(0);
+        QCOMPARE(call.prompt, QStringLiteral("WWWを入力してください"));
+        QCOMPARE(call.title, QStringLiteral("オンラインキャプチャ"));
+        QCOMPARE(call.defaultText, QStringLiteral("http//:www"));
+        // "Visible" once; the untouched text goes as it is.
+        QCOMPARE(b.fakes.log,
+                 (QStringList{"InputBox", "CreateObject", "Visible 1", "Navigate http//:www",
+                              "wait 6000001", "grabActiveWindow", "SetData 300x200", "DoEvents",
+                              "GetData", "AppActivate みぽＱＵＩＢＢＯ", "MsgBox キャプチャ完了",
+                              "Form_Resize"}));
+        QVERIFY(b.fakes.fileChooser.requests.isEmpty());
+    }
+
+    void waitLengths()
+    {
+        Bench b;
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html") << QStringLiteral("/a.html");
+        b.doc.CaptureWait = 10;
+        b.capture();
+        b.doc.CaptureWait = 30000;
+        b.capture();
+        QCOMPARE(b.fakes.eventLoop.waits, (QList<int64_t>{40001, 120000001}));
+        QCOMPARE(b.fakes.browserFactory.created, 2); // two captures, two browsers
+        // A wait past 32 bits is the run-time's overflow, reported online.
+        capture::chooseOnline(b.doc);
+        b.doc.CaptureWait = 600000;
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.last().prompt,
+                 rt::RuntimeError::standardText(rt::ErrOverflow));
+    }
+
+    void cancelOrEmptyChangesNothing()
+    {
+        Bench b;
+        const qint64 key = b.doc.picture().cacheKey();
+        b.capture(); // offline, dialog cancelled
+        capture::chooseOnline(b.doc);
+        b.fakes.inputPrompt.answer = QString();
+        b.capture(); // online, Cancel or an emptied field
+        QCOMPARE(b.fakes.log, QStringList{"InputBox"});
+        QCOMPARE(b.fakes.browserFactory.created, 0);
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QVERIFY(b.fakes.messageBox.calls.isEmpty());
+        // One blank is not empty: a browser opens on it.
+        b.fakes.inputPrompt.answer = QStringLiteral(" ");
+        b.capture();
+        QVERIFY(b.fakes.log.contains("Navigate  "));
+    }
+
+    // Online a failure is reported and the program goes on; offline it is
+    // silent. Either way the current picture stays.
+    void failuresKeepThePicture_data()
+    {
+        QTest::addColumn<bool>("noBrowser");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no browser")
+            << true << rt::RuntimeError::standardText(rt::ErrCantCreateObject);
+        QTest::newRow("browser ends without a window")
+            << false << QStringLiteral("ブラウザのウィンドウが開きませんでした");
+    }
+
+    void failuresKeepThePicture()
+    {
+        QFETCH(bool, noBrowser);
+        QFETCH(QString, message);
+        Bench b;
+        b.fakes.browserFactory.available = !noBrowser;
+        b.fakes.browserFactory.opensWindow = false;
+        b.fakes.screenGrabber.activeWindow = picture(30, 30);
+        const qint64 key = b.doc.picture().cacheKey();
+        capture::chooseOnline(b.doc);
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt, message);
+        QCOMPARE(b.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
+        QVERIFY(!rt::ended());
+        capture::chooseOffline(b.doc);
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QVERIFY(!b.fakes.log.contains("grabActiveWindow"));
+    }
+
+    // --- the About box's system information ---
+
+    void systemInformationViewer()
+    {
+        platform::FakeProgramLauncher launcher;
+        platform::FakeMessageBox messages;
+        // The first viewer of the list that is installed.
+        launcher.installed = {"xfce4-taskmanager", "hardinfo"};
+        about::startSysInfo(launcher, messages);
+        QCOMPARE(launcher.started, QStringList{"/usr/bin/hardinfo"});
+        QCOMPARE(launcher.asked, (QStringList{"kinfocenter", "hardinfo"}));
+        QVERIFY(messages.calls.isEmpty());
+        // None, or one that does not start: the message.
+        for (const QStringList &installed : {QStringList{}, QStringList{"kinfocenter"}}) {
+            launcher.installed = installed;
+            launcher.unstartable = {"/usr/bin/kinfocenter"};
+            about::startSysInfo(launcher, messages);
+            QCOMPARE(messages.calls.last().prompt,
+                     QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"));
+            QCOMPARE(messages.calls.last().title, QStringLiteral("みぽＱＵＩＢＢＯ"));
+        }
+        QCOMPARE(launcher.started.size(), 1);
+        QCOMPARE(messages.calls.size(), 2);
+    }
+
+    // The real launcher with a stand-in viewer on PATH.
+    void systemInformationOnThisMachine()
+    {
+        QTemporaryDir bin;
+        const QString marker = bin.filePath("started");
+        const QString viewer = bin.filePath("gnome-system-monitor");
+        QFile script(viewer);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$0 $#\" > '%1'\n").arg(marker).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        platform::PathProgramLauncher launcher;
+        platform::FakeMessageBox messages;
+        about::startSysInfo(launcher, messages);
+        QVERIFY(messages.calls.isEmpty());
+        QTRY_VERIFY(QFile::exists(marker));
+        QFile seen(marker);
+        QVERIFY(seen.open(QIODevice::ReadOnly));
+        QCOMPARE(seen.readAll().trimmed(), (viewer + QStringLiteral(" 0")).toUtf8());
+        // An empty search path: the message.
+        QTemporaryDir empty;
+        qputenv("PATH", QFile::encodeName(empty.path()));
+        about::startSysInfo(launcher, messages);
+        QCOMPARE(messages.calls.size(), 1);
+        qputenv("PATH", oldPath);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommands)
+#include "test_commands.moc"
