@@ -2,6 +2,7 @@
 #include "app_identity.h"
 #include "main_window/controls.h"
 #include "platform/linux_services.h"
+#include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
 
 #include <QApplication>
@@ -58,6 +59,12 @@ int main(int argc, char *argv[])
             dlclose(fc);
         }
     });
+    // In a Wayland session the windows go through XWayland: there they keep
+    // their places, the ellipse, the drag and activation by title.
+    const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
+    if (platform::isWaylandSession() && !qEnvironmentVariableIsEmpty("DISPLAY") &&
+        (platformName.isEmpty() || platformName.startsWith("wayland")))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     // The menu bar belongs inside the main window, never in a desktop's global menu.
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);

@@ -74,9 +74,14 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         if (!ie->windowAppeared())
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ブラウザのウィンドウが開きませんでした"));
-        // 16. Alt + Print Screen: the active window, with its frame, on the clipboard.
-        if (const QImage window = sys.grabber.grabActiveWindow(); !window.isNull())
-            sys.clipboard.SetData(window);
+        // 16. Alt + Print Screen: the active window, with its frame, on the
+        // clipboard. A window that cannot be read leaves nothing to take in:
+        // whatever the clipboard held before is not the page.
+        const QImage window = sys.grabber.grabActiveWindow();
+        if (window.isNull())
+            throw rt::RuntimeError(rt::ErrCantCreateObject,
+                                   QStringLiteral("ウィンドウを読み取れませんでした"));
+        sys.clipboard.SetData(window);
         // 17.
         if (offline)
             ie->setVisible(true);

@@ -8,12 +8,15 @@ namespace capture
 {
 
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
-                 platform::EventLoop &loop)
+                 platform::EventLoop &loop, platform::MessageBox &messages)
 {
-    // 1. Print Screen: the screen goes on the clipboard; where it cannot be
-    // read, the clipboard stays as it was.
+    // 1. Print Screen: the screen goes on the clipboard. Where it cannot be
+    // read the clipboard stays as it was, and the user hears of it rather
+    // than find an old or empty picture there later.
     if (const QImage screen = grabber.grabScreen(); !screen.isNull())
         clipboard.SetData(screen);
+    else
+        platform::MsgBox(messages, QStringLiteral("画面を読み取れませんでした"));
     // 2.
     loop.DoEvents();
     rt::checkpoint();

@@ -7,14 +7,16 @@ namespace platform
 {
 class Clipboard;
 class EventLoop;
+class MessageBox;
 class ScreenGrabber;
 } // namespace platform
 
 namespace capture
 {
-// Puts a picture of the whole screen on the clipboard, as Print Screen does.
+// Puts a picture of the whole screen on the clipboard, as Print Screen does;
+// where the screen cannot be read, says so and leaves the clipboard alone.
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
-                 platform::EventLoop &loop);
+                 platform::EventLoop &loop, platform::MessageBox &messages);
 // Shows the information window and makes the clipboard's picture the current one.
 void importClipboard(PictureDocument &doc, platform::Clipboard &clipboard);
 // The clipboard's picture becomes the current picture; without one the current one stays.

@@ -389,7 +389,7 @@ void Form1::mnusave_Click()
 }
 void Form1::mnucopy_Click()
 {
-    capture::copyDesktop(*sys_.screenGrabber, *sys_.clipboard, *sys_.eventLoop);
+    capture::copyDesktop(*sys_.screenGrabber, *sys_.clipboard, *sys_.eventLoop, *sys_.messageBox);
 }
 void Form1::mnuclip_Click()
 {

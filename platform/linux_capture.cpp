@@ -1,6 +1,7 @@
 #include "platform/linux_capture.h"
 
 #include "platform/linux_services.h"
+#include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <limits>
 #include <optional>
 #include <poll.h>
+#include <signal.h>
 #include <thread>
 
 namespace platform
@@ -104,6 +106,9 @@ QSet<xcb_window_t> viewableTopLevels()
 
 QImage X11ScreenGrabber::grabScreen()
 {
+    // A Wayland compositor shows its screen to no X11 client: ask the portal.
+    if (isWaylandSession())
+        return portalScreenshot(PortalTimeout).picture;
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return {};
@@ -118,12 +123,14 @@ QImage X11ScreenGrabber::grabActiveWindow()
     if (!c || !screen)
         return {};
     const xcb_window_t root = x11::root(c);
+    const bool wayland = isWaylandSession();
     xcb_window_t active = XCB_NONE;
     const QList<uint32_t> named =
         property32(c, root, atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
     if (!named.isEmpty())
         active = named.first();
-    if (active == XCB_NONE) {
+    // Under XWayland the focus says nothing when a Wayland window is active.
+    if (active == XCB_NONE && !wayland) {
         xcb_get_input_focus_reply_t *focus =
             xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
         if (focus)
@@ -133,6 +140,9 @@ QImage X11ScreenGrabber::grabActiveWindow()
     const xcb_window_t top = topLevelOf(c, active);
     if (top == XCB_NONE)
         return grabScreen();
+    // An XWayland window reads its own pixels; its frame is the compositor's.
+    if (wayland)
+        return x11::windowPixels(c, top);
     xcb_get_geometry_reply_t *geo = xcb_get_geometry_reply(c, xcb_get_geometry(c, top), nullptr);
     if (!geo)
         return {};
@@ -346,12 +356,17 @@ QList<ProcessBrowserFactory::Command> ProcessBrowserFactory::commands()
     const QStringList chromiumFamily{
         "/usr/lib/chromium/chromium", "chromium",      "google-chrome", "google-chrome-stable",
         "chromium-browser",           "brave-browser", "microsoft-edge"};
+    // In a Wayland session its window goes through XWayland, where it can be
+    // activated by its title and read.
+    QStringList chromiumArguments{"--new-window"};
+    if (isWaylandSession())
+        chromiumArguments.prepend(QStringLiteral("--ozone-platform=x11"));
     for (const QString &name : chromiumFamily) {
         const QString program = name.startsWith(u'/')
                                     ? (QFileInfo(name).isExecutable() ? name : QString())
                                     : QStandardPaths::findExecutable(name);
         if (!program.isEmpty())
-            found << Command{program, {"--new-window"}};
+            found << Command{program, chromiumArguments};
     }
     for (const QString &name : {QStringLiteral("firefox-esr"), QStringLiteral("firefox")}) {
         const QString program = QStandardPaths::findExecutable(name);
@@ -395,20 +410,25 @@ public:
     {
         before_ = viewableTopLevels();
         // Detached: the browser outlives this program, which never waits for it.
-        if (!QProcess::startDetached(command_.program,
-                                     ProcessBrowserFactory::argumentsFor(command_, target)))
+        if (!QProcess::startDetached(
+                command_.program, ProcessBrowserFactory::argumentsFor(command_, target), {}, &pid_))
             throw rt::RuntimeError(rt::ErrCantCreateObject);
     }
     bool windowAppeared() override
     {
-        if (!x11::connection())
-            return true; // nothing to look at: take the browser's word
-        return !(viewableTopLevels() - before_).isEmpty();
+        if (x11::connection() && !(viewableTopLevels() - before_).isEmpty())
+            return true;
+        // A Wayland window is not to be seen from here: a browser still
+        // running is taken at its word.
+        if (!x11::connection() || isWaylandSession())
+            return pid_ > 0 && ::kill(pid_t(pid_), 0) == 0;
+        return false;
     }
 
 private:
     ProcessBrowserFactory::Command command_;
     QSet<xcb_window_t> before_;
+    qint64 pid_ = 0;
 };
 } // namespace
 

@@ -11,13 +11,18 @@
 namespace platform
 {
 
-// The screen through Qt; the active window found through the window manager's
-// _NET_ACTIVE_WINDOW (else the input focus) and taken with its frame.
+// On X11 the screen through Qt, and the active window found through the
+// window manager's _NET_ACTIVE_WINDOW (else the input focus) taken with its
+// frame. In a Wayland session the screen comes from the desktop portal; an
+// active XWayland window is read through X11, any other active window gives
+// the portal's whole screen.
 class X11ScreenGrabber : public ScreenGrabber
 {
 public:
     QImage grabScreen() override;
     QImage grabActiveWindow() override;
+
+    static constexpr std::chrono::milliseconds PortalTimeout{10000};
 };
 
 // The clipboard's picture; from another program, read within ImportTime in

@@ -44,4 +44,28 @@ void sendToRoot(xcb_connection_t *c, xcb_window_t window, const char *type,
     xcb_flush(c);
 }
 
+QImage windowPixels(xcb_connection_t *c, xcb_window_t window)
+{
+    xcb_get_geometry_reply_t *geo = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    if (!geo)
+        return {};
+    const int w = geo->width, h = geo->height, depth = geo->depth;
+    free(geo);
+    if (w <= 0 || h <= 0 || (depth != 24 && depth != 32))
+        return {};
+    xcb_get_image_reply_t *image = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(w), uint16_t(h), ~0u),
+        nullptr);
+    if (!image)
+        return {};
+    QImage picture;
+    const int bytes = xcb_get_image_data_length(image);
+    // 24- and 32-bit visuals lie in memory as 32-bit pixels, rows unpadded.
+    if (bytes >= w * h * 4) {
+        picture = QImage(xcb_get_image_data(image), w, h, w * 4, QImage::Format_RGB32).copy();
+    }
+    free(image);
+    return picture;
+}
+
 } // namespace platform::x11

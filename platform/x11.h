@@ -1,6 +1,8 @@
 #pragma once
 // The few X11 calls Qt does not offer, shared by the Linux layers.
 
+#include <QImage>
+
 #include <xcb/xcb.h>
 
 #include <array>
@@ -15,4 +17,8 @@ xcb_atom_t atom(xcb_connection_t *c, const char *name);
 // A window-manager request about the window, as EWMH has them sent to the root.
 void sendToRoot(xcb_connection_t *c, xcb_window_t window, const char *type,
                 const std::array<uint32_t, 5> &data);
+// The window's own pixels (24 or 32 bits deep), read from the window and not
+// from the root: under XWayland the root shows nothing, a window its content.
+// Null when they cannot be read.
+QImage windowPixels(xcb_connection_t *c, xcb_window_t window);
 } // namespace platform::x11

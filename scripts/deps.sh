@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project needs that are not there yet.
 #   scripts/deps.sh          what building and running need
-#   scripts/deps.sh --tests  and what the tests need (X server, window manager, tools)
+#   scripts/deps.sh --tests  and what the tests need (X server, window manager, tools,
+#                            a headless Wayland session with the desktop portal)
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
           fonts-ipafont-gothic)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
-                  desktop-file-utils appstream dpkg-dev chromium)
+                  desktop-file-utils appstream dpkg-dev chromium
+                  sway xwayland pipewire xdg-desktop-portal xdg-desktop-portal-wlr
+                  xdg-desktop-portal-gtk grim qt6-wayland dbus-bin)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -254,14 +254,18 @@ private slots:
     {
         Bench b;
         b.fakes.screenGrabber.screen = picture(1280, 1024);
-        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop);
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
         QCOMPARE(b.fakes.log, (QStringList{"grabScreen", "SetData 1280x1024", "DoEvents"}));
         QVERIFY(b.views.isEmpty());
-        // A screen that cannot be read leaves the clipboard as it was.
+        // A screen that cannot be read leaves the clipboard as it was, and says so.
         b.fakes.log.clear();
         b.fakes.screenGrabber.screen = QImage();
-        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop);
-        QCOMPARE(b.fakes.log, (QStringList{"grabScreen", "DoEvents"}));
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.log,
+                 (QStringList{"grabScreen", "MsgBox 画面を読み取れませんでした", "DoEvents"}));
+        QCOMPARE(b.fakes.messageBox.calls.last().title, QStringLiteral("みぽＱＵＩＢＢＯ"));
         QCOMPARE(b.fakes.clipboard.picture.size(), QSize(1280, 1024));
     }
 
@@ -392,6 +396,25 @@ private slots:
             << true << rt::RuntimeError::standardText(rt::ErrCantCreateObject);
         QTest::newRow("browser ends without a window")
             << false << QStringLiteral("ブラウザのウィンドウが開きませんでした");
+    }
+
+    // A window that cannot be read: the old clipboard picture is not taken for the page.
+    void unreadableWindowKeepsThePicture()
+    {
+        Bench b;
+        b.fakes.clipboard.picture = picture(10, 10);
+        const qint64 key = b.doc.picture().cacheKey();
+        capture::chooseOnline(b.doc);
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt,
+                 QStringLiteral("ウィンドウを読み取れませんでした"));
+        capture::chooseOffline(b.doc);
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QVERIFY(!b.fakes.log.contains("GetData"));
     }
 
     void failuresKeepThePicture()

@@ -22,7 +22,7 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 export DISPLAY=":$(head -n1 "$fdfile" | tr -d '[:space:]')"
-unset WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 export QT_QPA_PLATFORM=xcb
 # A private runtime folder: the single-instance lock of one test is not another's.
 XDG_RUNTIME_DIR=$(mktemp -d)

@@ -1,0 +1,258 @@
+// Captures in a real headless Wayland session (sway, XWayland, the desktop
+// portal), run inside it by tests/wayland_session.sh: the program's windows
+// on XWayland, a native Wayland window beside them.
+#include "harness.h"
+#include "platform/linux_services.h"
+#include "platform/portal_screenshot.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace
+{
+const QColor Solid(0x20, 0xc0, 0x40);
+const QColor Page(0x1e, 0x90, 0xff);
+
+QString sessionFile(const char *name)
+{
+    return QDir(qEnvironmentVariable("MIPO_SESSION_FILES")).filePath(QString::fromLatin1(name));
+}
+
+// The share of pixels within a small distance of the colour.
+double share(const QImage &img, QColor c)
+{
+    if (img.isNull())
+        return 0;
+    qint64 near = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor p = img.pixelColor(x, y);
+            near +=
+                qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
+                30;
+        }
+    return double(near) / (qint64(img.width()) * img.height());
+}
+
+struct RealHarness : Harness {
+    platform::LinuxServices real;
+    RealHarness()
+    {
+        platform::Services s = real.services();
+        s.messageBox = &fakes.messageBox;
+        s.singleInstance = &fakes.singleInstance;
+        s.fileChooser = &fakes.fileChooser;
+        s.inputPrompt = &fakes.inputPrompt;
+        services = s;
+        program = std::make_unique<Program>(services);
+    }
+};
+
+void swaymsg(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("swaymsg"), args);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+}
+} // namespace
+
+class TestWayland : public QObject
+{
+    Q_OBJECT
+    QProcess solid;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(platform::isWaylandSession());
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        solid.setProcessEnvironment(env);
+        solid.start(sessionFile("solid_window"), {Solid.name()});
+        QVERIFY(solid.waitForStarted());
+        QTest::qWait(1500); // mapped and drawn by the compositor
+        QCOMPARE(solid.state(), QProcess::Running);
+    }
+
+    void cleanupTestCase()
+    {
+        solid.kill();
+        solid.waitForFinished();
+    }
+
+    void desktopCopyThroughThePortal()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        QElapsedTimer clock;
+        clock.start();
+        f.mnucopy_Click();
+        qInfo("desktop copy through the portal: %lld ms", clock.elapsed());
+        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
+                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
+        f.mnuclip_Click();
+        const QImage shot = f.Picture1->picture();
+        QCOMPARE(shot.size(), QSize(1280, 1024));
+        // The native Wayland window is in it: no black picture.
+        QVERIFY2(share(shot, Solid) > 0.1, qPrintable(QString::number(share(shot, Solid))));
+        // The portal's file is gone with the request.
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/out.png")));
+    }
+
+    void activeXWaylandWindowIsReadThroughX11()
+    {
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        // Focus as the user gives it: through the compositor (again, should a
+        // window that maps later take it).
+        for (int i = 0; i < 25 && !f.isActiveWindow(); ++i) {
+            swaymsg({QStringLiteral("[title=\"IEキャプチャ機能付\"]"), "focus"});
+            QTest::qWait(200);
+        }
+        QVERIFY(f.isActiveWindow());
+        // The compositor's word on the active window and its size settles.
+        QTRY_COMPARE(h.services.screenGrabber->grabActiveWindow().size(), f.frameGeometry().size());
+        QElapsedTimer clock;
+        clock.start();
+        const QImage window = h.services.screenGrabber->grabActiveWindow();
+        qInfo("active XWayland window through X11: %lld ms", clock.elapsed());
+        QCOMPARE(window.size(), f.frameGeometry().size());
+        QVERIFY(share(window, QColor(237, 211, 227)) > 0.1); // the main window's pink
+    }
+
+    void offlineCaptureThroughChromium()
+    {
+        if (!QFileInfo(QStringLiteral("/usr/lib/chromium/chromium")).isExecutable())
+            QFAIL("chromium is not installed");
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        QTemporaryDir dir;
+        const QString page = dir.filePath("page.html");
+        QFile html(page);
+        QVERIFY(html.open(QIODevice::WriteOnly));
+        html.write(
+            "<!doctype html><html><body style=\"margin:0;background:#1e90ff\"></body></html>");
+        html.close();
+        const QString pids = dir.filePath("pids");
+        qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
+        qputenv("TMPDIR", dir.path().toLocal8Bit());
+        qputenv("BROWSER", QFile::encodeName(sessionFile("browser.sh")));
+        h.fakes.fileChooser.answers << page;
+        f.HScroll1->setValue(1000); // 20 s for a cold browser
+        f.Command5_Click();
+        qunsetenv("BROWSER");
+        qunsetenv("TMPDIR");
+        const QImage shot = f.Picture1->picture();
+        QVERIFY2(share(shot, Page) > 0.5, qPrintable(QStringLiteral("%1x%2, %3 of it the page")
+                                                         .arg(shot.width())
+                                                         .arg(shot.height())
+                                                         .arg(share(shot, Page))));
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
+        QFile pidFile(pids);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        ::kill(pid_t(pidFile.readAll().trimmed().toLongLong()), SIGTERM);
+    }
+
+    // The compositor shows the information window as an ellipse: at its
+    // corners the windows below show through. (Clicks cannot be tried here:
+    // the headless compositor has no pointer device to send them from.)
+    void informationWindowStaysAnEllipse()
+    {
+        RealHarness h;
+        h.start();
+        Form2 &info = h.f2();
+        QTest::qWait(500);
+        const QRect r = info.frameGeometry();
+        const QImage screen = h.services.screenGrabber->grabScreen();
+        QCOMPARE(screen.size(), QSize(1280, 1024));
+        const QColor yellow(250, 253, 185);
+        const auto near = [&](QPoint at) {
+            const QColor p = screen.pixelColor(at);
+            return qAbs(p.red() - yellow.red()) + qAbs(p.green() - yellow.green()) +
+                       qAbs(p.blue() - yellow.blue()) <
+                   20;
+        };
+        for (const QPoint corner : {r.topLeft() + QPoint(3, 3), r.topRight() + QPoint(-3, 3),
+                                    r.bottomLeft() + QPoint(3, -3), r.bottomRight() - QPoint(3, 3)})
+            QVERIFY2(!near(corner), qPrintable(screen.pixelColor(corner).name()));
+        QVERIFY(near(QPoint(r.left() + 40, r.center().y())));
+    }
+
+    // The program itself, left to choose its platform, puts its windows on XWayland.
+    void programWindowsGoThroughXWayland()
+    {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        program.setProcessEnvironment(env);
+        program.start(sessionFile("mipoquibbo"));
+        QVERIFY(program.waitForStarted());
+        const auto shells = [] {
+            QProcess tree;
+            tree.start(QStringLiteral("swaymsg"), {"-t", "get_tree"});
+            tree.waitForFinished(5000);
+            QStringList found;
+            const std::function<void(const QJsonObject &)> walk = [&](const QJsonObject &node) {
+                if (node.value("name").toString().startsWith(QStringLiteral("みぽ")) ||
+                    node.value("name").toString() == QStringLiteral("ファイルネーム"))
+                    found << node.value("name").toString() + u' ' + node.value("shell").toString();
+                for (const char *list : {"nodes", "floating_nodes"})
+                    for (const QJsonValue child : node.value(list).toArray())
+                        walk(child.toObject());
+            };
+            walk(QJsonDocument::fromJson(tree.readAllStandardOutput()).object());
+            found.sort();
+            return found;
+        };
+        QTRY_COMPARE(shells(), (QStringList{"みぽＱＵＩＢＢＯ－IEキャプチャ機能付 xwayland",
+                                            "ファイルネーム xwayland"}));
+        program.kill();
+        program.waitForFinished();
+    }
+
+    // Last: the portal goes away for good.
+    void withoutThePortalTheClipboardStays()
+    {
+        QFile::remove(QDir(qEnvironmentVariable("MIPO_DBUS_SERVICES"))
+                          .filePath("org.freedesktop.portal.Desktop.service"));
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+            if (cmdline.open(QIODevice::ReadOnly) &&
+                cmdline.readAll().startsWith("/usr/libexec/xdg-desktop-portal\0"))
+                ::kill(pid_t(entry.toLongLong()), SIGTERM);
+        }
+        QTest::qWait(300);
+        RealHarness h;
+        h.start();
+        QImage known(31, 17, QImage::Format_RGB32);
+        known.fill(Qt::magenta);
+        QGuiApplication::clipboard()->setImage(known);
+        QElapsedTimer clock;
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("desktop copy without a portal: %lld ms", clock.elapsed());
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls[0].prompt, QStringLiteral("画面を読み取れませんでした"));
+        QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(31, 17));
+    }
+};
+
+QTEST_MAIN(TestWayland)
+#include "test_wayland.moc"
