@@ -1,7 +1,7 @@
 // Captures with the real X11, clipboard and browser layers, on a real X
 // server with openbox.
-#include "harness.h"
 #include "platform/linux_services.h"
+#include "real_harness.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
@@ -17,34 +17,6 @@
 
 namespace
 {
-struct RealHarness : Harness {
-    platform::LinuxServices real;
-    RealHarness()
-    {
-        platform::Services s = real.services();
-        // Message boxes answer at once; everything else is real.
-        s.messageBox = &fakes.messageBox;
-        s.singleInstance = &fakes.singleInstance;
-        s.fileChooser = &fakes.fileChooser;
-        s.inputPrompt = &fakes.inputPrompt;
-        services = s;
-        program = std::make_unique<Program>(services);
-    }
-};
-
-// The share of pixels within a small distance of the colour.
-double share(const QImage &img, QColor c)
-{
-    qint64 near = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor p = img.pixelColor(x, y);
-            near +=
-                qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
-                30;
-        }
-    return double(near) / (qint64(img.width()) * img.height());
-}
 
 const QString Tests = QStringLiteral(MIPO_TESTS_DIR);
 } // namespace
@@ -189,12 +161,7 @@ private slots:
         h.start();
         Form1 &f = h.f1();
         QTemporaryDir dir;
-        const QString page = dir.filePath("page.html");
-        QFile html(page);
-        QVERIFY(html.open(QIODevice::WriteOnly));
-        html.write(
-            "<!doctype html><html><body style=\"margin:0;background:#1e90ff\"></body></html>");
-        html.close();
+        const QString page = onePage(dir.path(), "#1e90ff");
         const QString pids = dir.filePath("pids");
         qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
         qputenv("TMPDIR", dir.path().toLocal8Bit());

@@ -1,9 +1,9 @@
 // Captures in a real headless Wayland session (sway, XWayland, the desktop
 // portal), run inside it by tests/wayland_session.sh: the program's windows
 // on XWayland, a native Wayland window beside them.
-#include "harness.h"
 #include "platform/linux_services.h"
 #include "platform/portal_screenshot.h"
+#include "real_harness.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -28,36 +28,6 @@ QString sessionFile(const char *name)
 {
     return QDir(qEnvironmentVariable("MIPO_SESSION_FILES")).filePath(QString::fromLatin1(name));
 }
-
-// The share of pixels within a small distance of the colour.
-double share(const QImage &img, QColor c)
-{
-    if (img.isNull())
-        return 0;
-    qint64 near = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor p = img.pixelColor(x, y);
-            near +=
-                qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
-                30;
-        }
-    return double(near) / (qint64(img.width()) * img.height());
-}
-
-struct RealHarness : Harness {
-    platform::LinuxServices real;
-    RealHarness()
-    {
-        platform::Services s = real.services();
-        s.messageBox = &fakes.messageBox;
-        s.singleInstance = &fakes.singleInstance;
-        s.fileChooser = &fakes.fileChooser;
-        s.inputPrompt = &fakes.inputPrompt;
-        services = s;
-        program = std::make_unique<Program>(services);
-    }
-};
 
 void swaymsg(const QStringList &args)
 {
@@ -143,12 +113,7 @@ private slots:
         h.start();
         Form1 &f = h.f1();
         QTemporaryDir dir;
-        const QString page = dir.filePath("page.html");
-        QFile html(page);
-        QVERIFY(html.open(QIODevice::WriteOnly));
-        html.write(
-            "<!doctype html><html><body style=\"margin:0;background:#1e90ff\"></body></html>");
-        html.close();
+        const QString page = onePage(dir.path(), "#1e90ff");
         const QString pids = dir.filePath("pids");
         qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
         qputenv("TMPDIR", dir.path().toLocal8Bit());

@@ -1,0 +1,48 @@
+#pragma once
+// The program with its real Linux services, only the dialogs and message
+// boxes answered by doubles; and what the capture tests measure pictures by.
+
+#include "harness.h"
+#include "platform/linux_services.h"
+
+struct RealHarness : Harness {
+    platform::LinuxServices real;
+    RealHarness()
+    {
+        platform::Services s = real.services();
+        // Message boxes answer at once; everything else is real.
+        s.messageBox = &fakes.messageBox;
+        s.singleInstance = &fakes.singleInstance;
+        s.fileChooser = &fakes.fileChooser;
+        s.inputPrompt = &fakes.inputPrompt;
+        services = s;
+        program = std::make_unique<Program>(services);
+    }
+};
+
+// The share of pixels within a small distance of the colour.
+inline double share(const QImage &img, QColor c)
+{
+    if (img.isNull())
+        return 0;
+    qint64 near = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor p = img.pixelColor(x, y);
+            near +=
+                qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
+                30;
+        }
+    return double(near) / (qint64(img.width()) * img.height());
+}
+
+// A local page of one colour, as the browser captures open it.
+inline QString onePage(const QString &folder, const char *colour)
+{
+    const QString page = folder + QStringLiteral("/page.html");
+    QFile html(page);
+    if (html.open(QIODevice::WriteOnly))
+        html.write(QByteArray("<!doctype html><html><body style=\"margin:0;background:") + colour +
+                   "\"></body></html>");
+    return page;
+}
