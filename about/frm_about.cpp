@@ -35,6 +35,10 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
       sys_(sys), others_(std::move(others))
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, defs::color(defs::frmAboutBackground));
+    face.setColor(QPalette::WindowText, Qt::black);
+    setPalette(face);
     setWindowTitle(QString::fromUtf8(defs::frmAbout.caption));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
     setFixedSize(rt::twipsToPixels(defs::frmAbout.clientWidth),
@@ -87,7 +91,8 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     cmdOK->setDefault(true);
     defs::place(cmdOK, def("cmdOK"));
     cmdSysInfo = new QPushButton(text("cmdSysInfo"), this);
-    cmdSysInfo->setAutoDefault(false);
+    // Enter presses the focused button; OK while no other button has the focus.
+    cmdSysInfo->setAutoDefault(true);
     defs::place(cmdSysInfo, def("cmdSysInfo"));
 
     setTabOrder(cmdOK, picIcon);

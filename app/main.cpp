@@ -73,6 +73,8 @@ int main(int argc, char *argv[])
                                             .arg(app_identity::Major)
                                             .arg(app_identity::Minor)
                                             .arg(app_identity::Revision));
+    platform::installJapaneseQtTexts();
+    platform::keepNoSettings();
     fontWarmUp.join();
     QApplication::setFont(defs::font(defs::DefaultFontPt));
 

@@ -29,6 +29,7 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, defs::color(defs::Form2.background));
+    p.setColor(QPalette::WindowText, Qt::black);
     setPalette(p);
 
     const QSize size(rt::twipsToPixels(defs::Form2.clientWidth),
@@ -56,6 +57,7 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { rt::guard([this] { HScroll1_Change(); }); });
 
+    keepLookWhenDisabled(this);
     // The task bar rule is read when the window is mapped, so it goes on before that.
     winId();
     shape_.skipTaskbar(this);

@@ -14,8 +14,10 @@ PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSiz
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(defs::PictureBorderPx);
     setAutoFillBackground(true);
+    // The theme's button face, and its text colour on it.
     QPalette p = palette();
     p.setColor(QPalette::Window, p.color(QPalette::Button));
+    p.setColor(QPalette::WindowText, p.color(QPalette::ButtonText));
     setPalette(p);
 }
 
@@ -92,11 +94,15 @@ void ImageBox::paintEvent(QPaintEvent *)
 {
     if (picture_.isNull() || width() <= 0 || height() <= 0)
         return;
-    if (scaled_.size() != size()) {
+    // Scaled once per size, to the screen's own pixels.
+    const qreal dpr = devicePixelRatioF();
+    const QSize device = (QSizeF(size()) * dpr).toSize();
+    if (scaled_.size() != device) {
         scaled_ = QPixmap::fromImage(
-            picture_.size() == size()
+            picture_.size() == device
                 ? picture_
-                : picture_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                : picture_.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        scaled_.setDevicePixelRatio(dpr);
     }
     QPainter(this).drawPixmap(0, 0, scaled_);
 }
@@ -119,6 +125,9 @@ GraphicalButton::GraphicalButton(QWidget *parent, const QString &picture,
                                  const QString &downPicture)
     : QPushButton(parent), normal_(picture), down_(downPicture.isEmpty() ? picture : downPicture)
 {
+    // A window disabled while the About box is open keeps its look.
+    normal_.addFile(picture, QSize(), QIcon::Disabled);
+    down_.addFile(downPicture.isEmpty() ? picture : downPicture, QSize(), QIcon::Disabled);
     setIcon(normal_);
     setIconSize(QSize(32, 32));
     if (!downPicture.isEmpty()) {
@@ -136,6 +145,16 @@ void showWindow(QWidget *window)
     rt::checkpoint();
 }
 
+void keepLookWhenDisabled(QWidget *window)
+{
+    QPalette p = window->palette();
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        p.setColor(QPalette::Disabled, r, p.color(QPalette::Active, r));
+    }
+    window->setPalette(p);
+}
+
 namespace defs
 {
 
@@ -144,13 +163,17 @@ QFont font(double pointSize, bool bold, bool italic)
     // Only installed faces go in: fontconfig would answer the first, missing
     // one with a Latin face and leave the Japanese glyphs to per-glyph fallback.
     static const QStringList families = [] {
-        // Looked up in the list: asking for a missing family by name costs a
-        // font-matching pass of its own.
+        // Looked up in the list first (a missing family asked for by name costs a
+        // font-matching pass of its own); the list has each face under one name
+        // only, the locale's ("IPA Pゴシック" under a Japanese one), so a name not
+        // in it is asked for.
         const QStringList all = QFontDatabase::families();
         QStringList installed;
-        for (const char *family : FontFamilies)
-            if (all.contains(QString::fromUtf8(family)))
-                installed << QString::fromUtf8(family);
+        for (const char *family : FontFamilies) {
+            const QString name = QString::fromUtf8(family);
+            if (all.contains(name) || QFontDatabase::hasFamily(name))
+                installed << name;
+        }
         return installed;
     }();
     QFont f;
@@ -178,9 +201,11 @@ QLabel *label(QWidget *parent, const QString &text, const QColor &background)
     // A press on a label is the label's own: it never reaches the window below it.
     l->setAttribute(Qt::WA_NoMousePropagation);
     if (background.isValid()) {
+        // A background the design fixes keeps its text readable under any theme.
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
         p.setColor(QPalette::Window, background);
+        p.setColor(QPalette::WindowText, Qt::black);
         l->setPalette(p);
     }
     return l;

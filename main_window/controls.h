@@ -81,6 +81,10 @@ private:
     QIcon normal_, down_;
 };
 
+// A window that is disabled (it takes no input while the About box is open)
+// is drawn as when it is enabled.
+void keepLookWhenDisabled(QWidget *window);
+
 // Shows a window, or brings it to the front and activates it when it is
 // shown already.
 void showWindow(QWidget *window);

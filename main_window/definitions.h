@@ -123,6 +123,8 @@ inline constexpr int frmAboutLine1[4] = {90, 2445, 3960, 2445};
 inline constexpr Rgb frmAboutLine1Color{128, 128, 128};
 inline constexpr Rgb frmAboutTitleColor{255, 0, 0};
 inline constexpr double frmAboutTitleFontPt = 14.25;
+// The box's texts are black by design: its face stays the classic light grey.
+inline constexpr Rgb frmAboutBackground{240, 240, 240};
 inline constexpr const char *frmAboutTexts[][2] = {
     {"lblTitle", "みぽＱＵＩＢＢＯ"},
     {"lblVersion", "Ver.0.2β"},
@@ -133,8 +135,10 @@ inline constexpr const char *frmAboutTexts[][2] = {
 };
 // clang-format on
 
-// The three named fonts ask for this face; the others stand in with the same metrics.
-inline constexpr const char *FontFamilies[] = {"ＭＳ Ｐゴシック", "IPAPGothic", "Noto Sans CJK JP"};
+// The design's proportional face is "ＭＳ Ｐゴシック"; IPAPGothic has its metrics and
+// is asked for first, by name: under a Japanese locale fontconfig answers the
+// design's name with the fixed-width IPAGothic, and captions no longer fit.
+inline constexpr const char *FontFamilies[] = {"IPAPGothic", "ＭＳ Ｐゴシック", "Noto Sans CJK JP"};
 // The window's default user-interface font, in points.
 inline constexpr double DefaultFontPt = 9.0;
 

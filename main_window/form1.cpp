@@ -31,6 +31,7 @@ Form1::Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows o
     buildMenus();
     buildControls();
     showDocument();
+    keepLookWhenDisabled(this);
 
     // The design places the client area (below the menu bar); Qt's geometry
     // of a top-level excludes the frame but includes the menu bar.
@@ -106,6 +107,7 @@ void Form1::buildControls()
     client->setAutoFillBackground(true);
     QPalette p = client->palette();
     p.setColor(QPalette::Window, defs::color(defs::Form1.background));
+    p.setColor(QPalette::WindowText, Qt::black);
     client->setPalette(p);
     setCentralWidget(client);
 
@@ -140,12 +142,13 @@ void Form1::buildControls()
         const char *name;
         const char *picture;
         const char *downPicture;
+        const char *toolTip; // what a new user reads when pointing at it
     } buttons[] = {
-        {Command1, "Command1", "open.gif", nullptr},
-        {Command2, "Command2", "save.gif", nullptr},
-        {Command3, "Command3", "copy.gif", nullptr},
-        {Command4, "Command4", "set.gif", nullptr},
-        {Command5, "Command5", "browser.gif", "browser_down.gif"},
+        {Command1, "Command1", "open.gif", nullptr, "画像ファイルを開く"},
+        {Command2, "Command2", "save.gif", nullptr, "JPEGで保存"},
+        {Command3, "Command3", "copy.gif", nullptr, "デスクトップ全体をクリップボードにコピー"},
+        {Command4, "Command4", "set.gif", nullptr, "クリップボードの画像を取り込む"},
+        {Command5, "Command5", "browser.gif", "browser_down.gif", "ブラウザのページをキャプチャ"},
     };
     for (const auto &b : buttons) {
         b.button = new GraphicalButton(
@@ -153,6 +156,7 @@ void Form1::buildControls()
             b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture)
                           : QString());
         place(b.button, b.name);
+        b.button->setToolTip(QString::fromUtf8(b.toolTip));
     }
 
     Label1 = defs::label(Picture2, QString::fromUtf8(defs::Form1Label1Caption));
@@ -196,7 +200,7 @@ void Form1::showDocument()
 {
     connect(&doc_, &PictureDocument::pictureChanged, this, [this] {
         Picture1->setPicture(doc_.picture());
-        Image1->setPicture(Picture1->picture());
+        Image1->setPicture(doc_.shownPicture());
     });
     connect(&doc_, &PictureDocument::fullSizeRequested, this, [this] {
         Image1->setWidthTwips(Picture1->Width());
@@ -261,6 +265,11 @@ void Form1::changeEvent(QEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    // While the About box is open this window takes nothing, its closing included.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     rt::guard([this, event] {
         int16_t Cancel = 0;
         Form_Unload(Cancel);
@@ -280,7 +289,7 @@ void Form1::Form_Load()
         rt::End();
     }
     // 3.-5.
-    Image1->setPicture(Picture1->picture());
+    Image1->setPicture(doc_.shownPicture());
     Image1->setWidthTwips(Picture1->Width());
     Image1->setHeightTwips(Picture1->Height());
     // 6.-11.
@@ -384,8 +393,8 @@ void Form1::mnuopen_Click()
 }
 void Form1::mnusave_Click()
 {
-    picture_files::saveJpeg(doc_, CommonDialog1, *sys_.pictureLoader, *sys_.jpegWriter,
-                            *sys_.messageBox);
+    picture_files::saveJpeg(doc_, CommonDialog1,
+                            {*sys_.pictureLoader, *sys_.jpegWriter, *sys_.trash, *sys_.messageBox});
 }
 void Form1::mnucopy_Click()
 {

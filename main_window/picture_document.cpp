@@ -13,8 +13,14 @@ void PictureDocument::setJpegQuality(int32_t quality)
     emit jpegQualityChanged(quality);
 }
 
-void PictureDocument::setPicture(const QImage &picture)
+void PictureDocument::setPicture(const QImage &given)
 {
+    // Pictures are measured in their own pixels: a screen grab on a scaled
+    // screen says it is twice as dense, which would halve it on screen.
+    QImage picture = given;
+    if (picture.devicePixelRatio() != 1.0)
+        picture.setDevicePixelRatio(1.0);
+    shown_ = picture;
     if (picture.hasAlphaChannel()) {
         picture_ = QImage(picture.size(), QImage::Format_RGB32);
         picture_.fill(background_);

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
@@ -33,6 +34,9 @@ public:
     // picture box's background.
     const QImage &picture() const { return picture_; }
     void setPicture(const QImage &picture);
+    // What Image1 shows: the picture as it came, transparent parts and all,
+    // so that the window shows through them.
+    const QImage &shownPicture() const { return shown_; }
     // Outer size in twips (the picture box's border included).
     float pictureWidth() const;
     float pictureHeight() const;
@@ -41,6 +45,9 @@ public:
     float ScaleHeight() const { return float(picture_.height()); }
     // The picture box's background, which transparent parts of a picture take.
     void setPictureBackground(const QColor &background) { background_ = background; }
+
+    // Files this run wrote: saving over them again needs no trash copy.
+    QSet<QString> writtenFiles;
 
     // --- requests to the views ---
     // Form2.Show.
@@ -64,7 +71,7 @@ signals:
     void ieModeChanged();
 
 private:
-    QImage picture_;
+    QImage picture_, shown_;
     QColor background_;
     int32_t jpegQuality_ = 0;
 };

@@ -32,8 +32,7 @@ bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader
 }
 } // namespace
 
-void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
-              platform::JpegWriter &writer, platform::MessageBox &messages)
+void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServices &sys)
 {
     const QString Title = QStringLiteral("保存情況");
     // 1.
@@ -48,22 +47,35 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
         CommonDialog1.ShowSave();
         // 4.
         doc.FileName = CommonDialog1.FileName;
+        const auto ask = [&](const QString &question) {
+            return platform::MsgBox(sys.messages, question.arg(doc.FileName),
+                                    platform::vbYesNo | platform::vbQuestion |
+                                        platform::vbDefaultButton2,
+                                    Title) == platform::vbYes;
+        };
         // The dialog starts with the last path of any caller; one Enter must not
         // turn the user's HTML page (or any other document) into a JPEG.
-        if (wouldDestroyNonPicture(doc.FileName, loader) &&
-            platform::MsgBox(messages,
-                             QStringLiteral("%1 は画像ファイルではありません。\n"
-                                            "JPEG で上書きしますか？")
-                                 .arg(doc.FileName),
-                             platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2,
-                             Title) != platform::vbYes)
+        const bool nonPicture = wouldDestroyNonPicture(doc.FileName, sys.loader);
+        if (nonPicture && !ask(QStringLiteral("%1 は画像ファイルではありません。\n"
+                                              "JPEG で上書きしますか？")))
+            return;
+        // What is replaced can be had back from the trash; where there is no
+        // trash for it the user decides (once).
+        const QString written = QFileInfo(doc.FileName).absoluteFilePath();
+        if (QFileInfo(doc.FileName).isFile() && !doc.writtenFiles.contains(written) &&
+            !sys.trash.keepCopy(doc.FileName) && !nonPicture &&
+            !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
+                                "JPEG で上書きしますか？")))
             return;
         // 5.-6. Picture1's pixels, at their full size, at the document's quality.
-        const int16_t result = writer.write(doc.picture(), doc.FileName, doc.JpegQuality());
+        const int16_t result = sys.writer.write(doc.picture(), doc.FileName, doc.JpegQuality());
+        if (result == 0)
+            doc.writtenFiles.insert(written);
         // 7.
         for (const auto &[code, message] : Messages)
             if (result == code) {
-                platform::MsgBox(messages, QString::fromUtf8(message), platform::vbOKOnly, Title);
+                platform::MsgBox(sys.messages, QString::fromUtf8(message), platform::vbOKOnly,
+                                 Title);
                 break;
             }
     } catch (const rt::RuntimeError &) {

@@ -10,10 +10,19 @@ namespace platform
 class JpegWriter;
 class MessageBox;
 class PictureLoader;
+class Trash;
 } // namespace platform
 
 namespace picture_files
 {
-void saveJpeg(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader,
-              platform::JpegWriter &writer, platform::MessageBox &messages);
-}
+struct SaveServices {
+    platform::PictureLoader &loader;
+    platform::JpegWriter &writer;
+    platform::Trash &trash;
+    platform::MessageBox &messages;
+};
+
+// A file it replaces goes to the desktop trash first, unless this run wrote
+// it; where there is no trash for it, the user is asked.
+void saveJpeg(PictureDocument &doc, CommonDialog &dialog, const SaveServices &sys);
+} // namespace picture_files

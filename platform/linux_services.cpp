@@ -10,12 +10,15 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegion>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <QWidget>
 
 #include "platform/x11.h"
@@ -247,8 +250,33 @@ void X11WindowShape::skipTaskbar(QWidget *window)
     }
 }
 
+void keepNoSettings()
+{
+    // Qt's file dialog keeps its history and view in a settings file of its
+    // own; this program writes nothing but the pictures asked for, so that
+    // file goes where nothing can be written.
+    static const bool once = [] {
+        for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope,
+                               QStringLiteral("/dev/null/mipoquibbo-writes-no-settings"));
+        return true;
+    }();
+    (void)once;
+}
+
+bool installJapaneseQtTexts()
+{
+    // Qt's own dialogs (the file dialog above all) speak the interface's language.
+    static QTranslator qtbase;
+    static const bool loaded = qtbase.load(QStringLiteral("qtbase_ja"),
+                                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+                               QCoreApplication::installTranslator(&qtbase);
+    return loaded;
+}
+
 std::optional<QString> QtFileChooser::choose(const Request &request)
 {
+    keepNoSettings();
     QFileDialog dialog;
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
                       QFileDialog::HideNameFilterDetails);

@@ -1,6 +1,7 @@
 #pragma once
 // The Linux (X11, or XWayland) implementations of the platform interfaces.
 
+#include "platform/desktop_trash.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
 #include "platform/picture_checks.h"
@@ -55,6 +56,12 @@ private:
     QPoint pressWindow_;
 };
 
+// Qt's own texts (its dialogs' buttons and labels) in Japanese, whatever the
+// locale; false when Qt's translations are not installed.
+bool installJapaneseQtTexts();
+// Qt keeps no settings file of its own for this program.
+void keepNoSettings();
+
 // Qt's own file dialog (the same on every desktop), with the design's
 // behaviour: no overwrite question, no default suffix, typed names of files
 // that do not exist are accepted.
@@ -97,6 +104,7 @@ struct LinuxServices {
     QtFileChooser fileChooser;
     QtPictureLoader pictureLoader;
     LibjpegWriter jpegWriter;
+    FreedesktopTrash trash;
     PathProgramLauncher programLauncher;
     X11ScreenGrabber screenGrabber;
     QtClipboard clipboard;

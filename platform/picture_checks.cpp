@@ -166,8 +166,9 @@ quint32 le32(const unsigned char *p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (quint32(p[3]) << 24);
 }
 
-// The GIF's logical screen and its first frame: the decoder draws frames on
-// a canvas of the larger of the two.
+// The GIF's logical screen and its first frame (the decoder draws frames on a
+// canvas of the larger of the two), and its blocks walked to the trailer:
+// a file cut off before it is refused, bytes after it do no harm.
 bool gifAcceptable(QIODevice &file, const Limits &limits)
 {
     ByteReader in(file);
@@ -179,29 +180,46 @@ bool gifAcceptable(QIODevice &file, const Limits &limits)
         c = static_cast<unsigned char>(b);
     }
     qint64 width = le16(head + 6), height = le16(head + 8);
-    if (head[10] & 0x80)
-        in.skip(3LL << ((head[10] & 7) + 1));
-    for (int block = 0; block < 100000; ++block) {
+    if ((head[10] & 0x80) && !in.skip(3LL << ((head[10] & 7) + 1)))
+        return false;
+    // Sub-blocks up to their terminator; false when the file ends first.
+    const auto skipSubBlocks = [&in] {
+        for (;;) {
+            const int n = in.get();
+            if (n <= 0)
+                return n == 0;
+            if (!in.skip(n))
+                return false;
+        }
+    };
+    bool framed = false;
+    for (;;) {
         const int kind = in.get();
+        if (kind == 0x3B)
+            return framed || width * height > 0;
         if (kind == 0x21) { // extension: a label, then sub-blocks
-            in.get();
-            for (int n = in.get(); n > 0; n = in.get())
-                in.skip(n);
+            if (in.get() < 0 || !skipSubBlocks())
+                return false;
             continue;
         }
         if (kind != 0x2C)
-            break;
+            return false; // cut off, or not a block at all
         const int left = in.getLe16(), top = in.getLe16(), w = in.getLe16(), h = in.getLe16();
-        if (left < 0 || top < 0 || w < 0 || h < 0)
+        const int flags = in.get();
+        if (left < 0 || top < 0 || w < 0 || h < 0 || flags < 0)
             return false;
-        width = std::max(width, qint64(left) + w);
-        height = std::max(height, qint64(top) + h);
-        break;
+        if (!framed) {
+            width = std::max(width, qint64(left) + w);
+            height = std::max(height, qint64(top) + h);
+            if (width * height > limits.maxPixels || width * height * 4 > limits.maxDecodeBytes)
+                return false;
+            framed = true;
+        }
+        if ((flags & 0x80) && !in.skip(3LL << ((flags & 7) + 1)))
+            return false;
+        if (in.get() < 0 || !skipSubBlocks()) // the code size, then the data
+            return false;
     }
-    if (width * height > limits.maxPixels || width * height * 4 > limits.maxDecodeBytes)
-        return false;
-    // The trailer ends a complete file.
-    return file.seek(file.size() - 1) && file.read(1) == QByteArray(1, '\x3B');
 }
 
 // Uncompressed rows must all be there.

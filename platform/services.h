@@ -98,6 +98,16 @@ public:
     virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
 };
 
+// The desktop's trash, where a replaced file's old content can be restored from.
+class Trash
+{
+public:
+    virtual ~Trash() = default;
+    // Puts the file's present content in the trash, restorable to its path;
+    // the file itself stays. False where no trash can be used for it.
+    virtual bool keepCopy(const QString &path) = 0;
+};
+
 // Finds and starts other programs, detached: they outlive this one.
 class ProgramLauncher
 {
@@ -188,6 +198,7 @@ struct Services {
     FileChooser *fileChooser = nullptr;
     PictureLoader *pictureLoader = nullptr;
     JpegWriter *jpegWriter = nullptr;
+    Trash *trash = nullptr;
     ProgramLauncher *programLauncher = nullptr;
     ScreenGrabber *screenGrabber = nullptr;
     Clipboard *clipboard = nullptr;
@@ -206,6 +217,7 @@ template <class Bundle> Services servicesOf(Bundle &b)
             .fileChooser = &b.fileChooser,
             .pictureLoader = &b.pictureLoader,
             .jpegWriter = &b.jpegWriter,
+            .trash = &b.trash,
             .programLauncher = &b.programLauncher,
             .screenGrabber = &b.screenGrabber,
             .clipboard = &b.clipboard,

@@ -5,7 +5,7 @@
 #                            a headless Wayland session with the desktop portal)
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
-          fonts-ipafont-gothic)
+          fonts-ipafont-gothic qt6-translations-l10n)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
                   desktop-file-utils appstream dpkg-dev chromium

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Starts the program on a private X server with openbox and saves two pictures
 # into a folder (default docs/): main-window.png (both windows) and
-# about-box.png (the About box open over them).
+# about-box.png (the About box open over them), under a Japanese locale as
+# its users run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-docs}")
 mkdir -p "$out"
 [[ -x build/mipoquibbo ]] || { cmake -S . -B build -G Ninja && cmake --build build --target mipoquibbo; }
-tests/with_x.sh --wm bash -c '
+LANG=ja_JP.UTF-8 tests/with_x.sh --wm bash -c '
     out=$0
     build/mipoquibbo & pid=$!
     for _ in $(seq 100); do

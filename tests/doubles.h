@@ -86,6 +86,19 @@ public:
     int16_t result = 0;
 };
 
+// A trash that keeps a list; unusable when told so.
+class FakeTrash : public Trash
+{
+public:
+    bool keepCopy(const QString &path) override
+    {
+        asked << path;
+        return usable;
+    }
+    bool usable = true;
+    QStringList asked;
+};
+
 // Programs by name on a pretend search path; starting one records it.
 class FakeProgramLauncher : public ProgramLauncher
 {
@@ -191,6 +204,7 @@ struct FakeServices {
     FakeFileChooser fileChooser;
     FakePictureLoader pictureLoader;
     FakeJpegWriter jpegWriter;
+    FakeTrash trash;
     FakeProgramLauncher programLauncher;
     FakeScreenGrabber screenGrabber;
     FakeClipboard clipboard;

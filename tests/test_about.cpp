@@ -3,6 +3,7 @@
 #include "about/frm_about.h"
 #include "harness.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -93,6 +94,53 @@ private slots:
             QVERIFY(usable(h));
             QVERIFY(unloaded(h));
         }
+    }
+
+    // Enter presses the focused button: on ｼｽﾃﾑ情報 it asks for the viewer
+    // and the box stays.
+    void enterOnSystemInformation()
+    {
+        Harness h;
+        h.start();
+        frmAbout &box = open(h);
+        box.cmdSysInfo->setFocus();
+        QTest::keyClick(box.cmdSysInfo, Qt::Key_Return);
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls[0].prompt, Unavailable);
+        QVERIFY(!unloaded(h));
+        QVERIFY(!usable(h));
+    }
+
+    // Blocked, the other windows look as they did, and the main window's
+    // close button does nothing either.
+    void blockedWindowsKeepTheirLook()
+    {
+        Harness h;
+        h.start();
+        open(h);
+        QVERIFY(!h.f1().isEnabled());
+        // Drawn disabled and drawn enabled, both behind the box: the same.
+        for (QWidget *w : {static_cast<QWidget *>(&h.f1()), static_cast<QWidget *>(&h.f2())}) {
+            const QImage blocked = w->grab().toImage();
+            w->setEnabled(true);
+            const QImage enabled = w->grab().toImage();
+            w->setEnabled(false);
+            // (The style's bevels may differ by a shade; text and pictures do not.)
+            QCOMPARE(blocked.size(), enabled.size());
+            int most = 0;
+            for (int y = 0; y < blocked.height(); ++y)
+                for (int x = 0; x < blocked.width(); ++x) {
+                    const QRgb a = blocked.pixel(x, y), b = enabled.pixel(x, y);
+                    most = std::max({most, qAbs(qRed(a) - qRed(b)), qAbs(qGreen(a) - qGreen(b)),
+                                     qAbs(qBlue(a) - qBlue(b))});
+                }
+            QVERIFY2(most <= 40, qPrintable(QString::number(most)));
+        }
+        QCloseEvent close;
+        QCoreApplication::sendEvent(&h.f1(), &close);
+        QVERIFY(!close.isAccepted());
+        QVERIFY(!rt::ended());
+        QVERIFY(h.f1().isVisible());
     }
 
     void eachOpeningIsAfresh()

@@ -133,15 +133,22 @@ private slots:
     void promptTakesLongAddresses()
     {
         const QString typed = QStringLiteral("http://127.0.0.1/") + QString(40000, u'a');
+        int width = 0, titleWidth = 0;
         QTimer::singleShot(0, [&] {
             for (QWidget *w : QApplication::topLevelWidgets())
                 if (auto *line = w->findChild<QLineEdit *>(); line && w->isVisible()) {
+                    width = w->width();
+                    titleWidth = w->fontMetrics().horizontalAdvance("オンラインキャプチャ");
                     line->setText(typed);
                     QMetaObject::invokeMethod(w, "accept");
                 }
         });
         platform::QtInputPrompt prompt;
-        QCOMPARE(prompt.InputBox("prompt", "title", "http//:www").size(), typed.size());
+        QCOMPARE(prompt.InputBox("prompt", "オンラインキャプチャ", "http//:www").size(),
+                 typed.size());
+        // Wide enough for its title beside a window manager's buttons.
+        QVERIFY2(width >= titleWidth + 100,
+                 qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
     }
 
     // Half a microsecond a pass, and nothing else runs meanwhile.

@@ -8,14 +8,20 @@
 #include "picture_files/common_dialog.h"
 #include "picture_files/open_picture.h"
 #include "picture_files/save_jpeg.h"
+#include "platform/desktop_trash.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+
+#include <unistd.h>
 
 namespace
 {
@@ -63,8 +69,8 @@ struct Bench {
     void open() { picture_files::openPicture(doc, dialog, fakes.pictureLoader); }
     void save()
     {
-        picture_files::saveJpeg(doc, dialog, fakes.pictureLoader, fakes.jpegWriter,
-                                fakes.messageBox);
+        picture_files::saveJpeg(
+            doc, dialog, {fakes.pictureLoader, fakes.jpegWriter, fakes.trash, fakes.messageBox});
     }
     void capture()
     {
@@ -236,8 +242,9 @@ private slots:
         QTemporaryDir dir;
         for (const QString &name : {QStringLiteral("noext"), QStringLiteral("写真.bmp")}) {
             b.fakes.fileChooser.answers << dir.filePath(name);
-            picture_files::saveJpeg(b.doc, b.dialog, b.fakes.pictureLoader, writer,
-                                    b.fakes.messageBox);
+            picture_files::saveJpeg(
+                b.doc, b.dialog,
+                {b.fakes.pictureLoader, writer, b.fakes.trash, b.fakes.messageBox});
             QFile f(dir.filePath(name));
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.read(3), QByteArray("\xFF\xD8\xFF"));
@@ -246,6 +253,107 @@ private slots:
             QCOMPARE(back.size(), QSize(8, 8));
             QVERIFY(qAbs(back.pixelColor(0, 0).red() - 239) < 10);
         }
+    }
+
+    // A replaced file goes to the trash first, once: what this run wrote is
+    // replaced as it is; without a trash the user is asked.
+    void replacedFilesGoToTheTrash()
+    {
+        Bench b;
+        QTemporaryDir dir;
+        const QString photo = dir.filePath("photo.jpg");
+        QFile f(photo);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("an original");
+        f.close();
+        b.fakes.pictureLoader.pictures[photo] = picture(2, 2);
+        platform::LibjpegWriter writer;
+        const auto save = [&] {
+            b.fakes.fileChooser.answers << photo;
+            picture_files::saveJpeg(
+                b.doc, b.dialog,
+                {b.fakes.pictureLoader, writer, b.fakes.trash, b.fakes.messageBox});
+        };
+        save();
+        QCOMPARE(b.fakes.trash.asked, QStringList{photo});
+        save(); // tuning the quality: no second copy
+        QCOMPARE(b.fakes.trash.asked, QStringList{photo});
+        QCOMPARE(b.fakes.messageBox.calls.size(), 2);
+        // A new file needs no trash.
+        b.fakes.fileChooser.answers << dir.filePath("new.jpg");
+        b.save();
+        QCOMPARE(b.fakes.trash.asked.size(), 1);
+
+        // No trash for it: asked as for a document; No keeps the file.
+        b.fakes.trash.usable = false;
+        const QString other = dir.filePath("other.jpg");
+        QVERIFY(QFile::copy(photo, other));
+        b.fakes.pictureLoader.pictures[other] = picture(2, 2);
+        b.fakes.messageBox.calls.clear();
+        b.fakes.messageBox.answers << platform::vbNo;
+        b.fakes.fileChooser.answers << other;
+        const qsizetype writes = b.fakes.jpegWriter.calls.size();
+        b.save();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt, other + " はゴミ箱に残せません。\n"
+                                                             "JPEG で上書きしますか？");
+        QCOMPARE(b.fakes.messageBox.calls[0].style,
+                 int(platform::vbYesNo | platform::vbQuestion | platform::vbDefaultButton2));
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), writes);
+        b.fakes.messageBox.answers << platform::vbYes;
+        b.fakes.fileChooser.answers << other;
+        b.save();
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), writes + 1);
+    }
+
+    // The desktop trash itself, in a home of its own.
+    void desktopTrash()
+    {
+        QTemporaryDir home, work;
+        const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_DATA_HOME");
+        const QString photo = work.filePath("桜 photo.jpg");
+        QFile f(photo);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("the original bytes");
+        f.close();
+        platform::FreedesktopTrash trash;
+        QVERIFY(trash.keepCopy(photo));
+        QVERIFY(trash.keepCopy(photo)); // a second entry of the same name
+        const QString t = home.path() + "/.local/share/Trash";
+        QFile kept(t + "/files/桜 photo.jpg");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("the original bytes"));
+        QVERIFY(QFile::exists(t + "/files/桜 photo.jpg 2"));
+        QFile info(t + "/info/桜 photo.jpg.trashinfo");
+        QVERIFY(info.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(info.readAll());
+        QVERIFY2(QRegularExpression("^\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-"
+                                    "\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$")
+                     .match(text)
+                     .hasMatch(),
+                 qPrintable(text));
+        QCOMPARE(QUrl::fromPercentEncoding(text.section('\n', 1, 1).mid(5).toUtf8()), photo);
+        // The save's replacement leaves the trash's copy as it was.
+        platform::LibjpegWriter writer;
+        QCOMPARE(writer.write(picture(4, 4), photo, 50), int16_t(0));
+        kept.seek(0);
+        QCOMPARE(kept.readAll(), QByteArray("the original bytes"));
+        // A trash that cannot be written to is no trash.
+        if (::geteuid() != 0) {
+            QFile::setPermissions(t + "/info", QFile::ReadOwner | QFile::ExeOwner);
+            QVERIFY(!trash.keepCopy(photo));
+            QFile::setPermissions(t + "/info",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        QFile::remove(t + "/info");
+        QDir(t + "/info").removeRecursively();
+        QVERIFY(QFile(t + "/info").open(QIODevice::WriteOnly)); // a file where the folder goes
+        QVERIFY(!trash.keepCopy(photo));
+        qputenv("HOME", oldHome);
+        if (!oldData.isEmpty())
+            qputenv("XDG_DATA_HOME", oldData);
     }
 
     // --- desktop copy and clipboard import ---

@@ -187,6 +187,11 @@ private slots:
         QTest::newRow("gif: 1x1 frame on an 11600x11600 screen")
             << gifScreen(11600, 11600) << qint64(0) << false;
         QTest::newRow("gif: 1x1 frame on a 40x40 screen") << gifScreen(40, 40) << qint64(0) << true;
+        QTest::newRow("gif: a NUL after its trailer")
+            << gifScreen(40, 40) + QByteArray(1, '\0') << qint64(0) << true;
+        QTest::newRow("gif: cut off in its data")
+            << gifScreen(40, 40).left(24) << qint64(0) << false;
+        QTest::newRow("gif: no trailer") << gifScreen(40, 40).chopped(1) << qint64(0) << false;
     }
 
     void loaderUnderAttack()

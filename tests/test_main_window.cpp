@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(f.Picture2->width(), 457);
         QCOMPARE(f.Image1->pos(), QPoint(0, 56));
         QCOMPARE(f.Image1->size(), QSize(187, 187));
-        QCOMPARE(f.Image1->picture().cacheKey(), f.Picture1->picture().cacheKey());
+        QCOMPARE(f.Image1->picture().cacheKey(), h.doc().shownPicture().cacheKey());
     }
 
     void menusAsDesigned()
@@ -128,6 +128,14 @@ private slots:
             QVERIFY(buttons[i]->text().isEmpty());
             QVERIFY(!buttons[i]->icon().isNull());
         }
+        // What each does, for the new user pointing at it.
+        QStringList tips;
+        for (const QPushButton *b : buttons)
+            tips << b->toolTip();
+        QCOMPARE(tips,
+                 (QStringList{"画像ファイルを開く", "JPEGで保存",
+                              "デスクトップ全体をクリップボードにコピー",
+                              "クリップボードの画像を取り込む", "ブラウザのページをキャプチャ"}));
         QCOMPARE(f.Label1->text(), QStringLiteral("ＩＥキャプチャＴＩＭＥバー"));
         QCOMPARE(f.Label1->geometry(), QRect(258, 10, 113, 9));
         QCOMPARE(f.HScroll1->geometry(), QRect(258, 42, 153, 9));

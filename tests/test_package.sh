@@ -9,17 +9,30 @@ if [[ ${CI:-} != true && ${MIPO_PACKAGE_TEST:-} != 1 ]] || ((EUID != 0)); then
     echo "skipped: installs a package system-wide (set MIPO_PACKAGE_TEST=1, run as root)"
     exit 77
 fi
-build=$(realpath "$1")
 here=$(dirname "$(realpath "$0")")
+# The package is built as users get it: a Release build of its own.
+build=$(realpath -m "$1/package-release")
+cmake -S "$here/.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target mipoquibbo >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/mipoquibbo_*_*.deb | head -n1)
 dpkg-deb -f "$deb" Depends | tee /dev/stderr | grep -q 'libqt6gui6'
+dpkg-deb -f "$deb" Depends | grep -q 'qt6-translations-l10n'
+dpkg-deb -f "$deb" Suggests | grep -qx 'chromium | firefox-esr'
+dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>'
+size=$(stat -c %s "$deb")
+((size < 2000000)) || { echo "package of $size bytes: not stripped?"; exit 1; }
 trap 'dpkg -r mipoquibbo >/dev/null 2>&1 || true' EXIT
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 desktop-file-validate /usr/share/applications/net.hollowmere.Mipoquibbo.desktop
 appstreamcli validate --no-net /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
 test -s /usr/share/icons/hicolor/32x32/apps/mipoquibbo.png
 test -s /usr/share/icons/hicolor/128x128/apps/mipoquibbo.png
+grep -q '^License: MIT' /usr/share/doc/mipoquibbo/copyright
+! readelf -S /usr/bin/mipoquibbo | grep -q '\.debug_info'
+grep -q '<project_license>MIT</project_license>' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
+grep -q '<summary xml:lang="ja">' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
+grep -q '<screenshot type="default">' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
 "$here/with_x.sh" bash -c '
     /usr/bin/mipoquibbo & pid=$!
     for _ in $(seq 100); do

@@ -4,6 +4,7 @@
 #include "platform/linux_services.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -151,6 +152,13 @@ private slots:
 
     void realDialog()
     {
+        // A home of its own: the dialogs must leave nothing in it.
+        QTemporaryDir home;
+        const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qunsetenv("XDG_CONFIG_HOME");
+        QVERIFY(platform::installJapaneseQtTexts());
+        QStringList buttonTexts;
         QTemporaryDir dir;
         for (const char *name : {"PHOTO.JPG", "b.jpg", "c.bmp", "page.htm", "page.html"}) {
             QFile f(dir.filePath(QString::fromLatin1(name)));
@@ -165,6 +173,8 @@ private slots:
             auto *combo = d->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
             for (int i = 0; i < combo->count(); ++i)
                 shownFilters << combo->itemText(i);
+            for (const QPushButton *b : d->findChildren<QPushButton *>())
+                buttonTexts << b->text();
             auto *view = d->findChild<QListView *>(QStringLiteral("listView"));
             (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
                                   2000);
@@ -224,6 +234,17 @@ private slots:
         // (Qt also lists the name the dialog starts with.)
         QVERIFY(listed.contains("page.htm") && listed.contains("page.html"));
         QVERIFY(!listed.contains("b.jpg") && !listed.contains("PHOTO.JPG"));
+
+        // Qt's own texts are Japanese, and no settings file was written.
+        QVERIFY2(buttonTexts.contains(QStringLiteral("キャンセル")),
+                 qPrintable(buttonTexts.join(u',')));
+        QVERIFY(!buttonTexts.contains(QStringLiteral("Cancel")));
+        QCOMPARE(
+            QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList());
+        qputenv("HOME", oldHome);
+        if (!oldConfig.isEmpty())
+            qputenv("XDG_CONFIG_HOME", oldConfig);
     }
 };
 

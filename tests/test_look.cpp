@@ -1,0 +1,155 @@
+// How the windows look in the settings users have: the locale (Japanese or
+// not), a dark theme, a scaled screen. Run under several LANG and
+// QT_SCALE_FACTOR settings, as the test's CTest entries say.
+#include "about/frm_about.h"
+#include "harness.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QScreen>
+
+namespace
+{
+// Labels the design cuts at the window's edge.
+const QStringList CutByDesign{"lblTitle"};
+
+double luminance(QColor c)
+{
+    return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF();
+}
+
+// The colour a widget's text lies on: its own filled background, else the
+// nearest filled one above it.
+QColor backgroundOf(const QWidget *w)
+{
+    for (; w; w = w->parentWidget())
+        if (w->autoFillBackground() || w->isWindow())
+            return w->palette().color(QPalette::Window);
+    return Qt::white;
+}
+
+QList<QWidget *> windowsOf(Harness &h)
+{
+    h.f1().mnuver->trigger();
+    QCoreApplication::processEvents();
+    return {&h.f1(), &h.f2(), &h.program->frmAbout()};
+}
+} // namespace
+
+class TestLook : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everyCaptionFits()
+    {
+        Harness h;
+        h.start();
+        h.doc().showFileName(QStringLiteral("/home/user/写真/桜.jpg"));
+        int checked = 0;
+        for (QWidget *window : windowsOf(h)) {
+            for (QLabel *l : window->findChildren<QLabel *>()) {
+                if (l->text().isEmpty() || CutByDesign.contains(l->objectName()))
+                    continue;
+                const QRect room = l->contentsRect();
+                const QFontMetrics fm(l->font());
+                if (l->wordWrap())
+                    QVERIFY2(l->heightForWidth(l->width()) <= l->height() ||
+                                 fm.boundingRect(room, Qt::TextWordWrap, l->text()).height() <=
+                                     room.height(),
+                             qPrintable(l->objectName() + u' ' + l->text()));
+                else
+                    QVERIFY2(fm.horizontalAdvance(l->text()) <= room.width(),
+                             qPrintable(QStringLiteral("%1 \"%2\": %3 > %4")
+                                            .arg(l->objectName(), l->text())
+                                            .arg(fm.horizontalAdvance(l->text()))
+                                            .arg(room.width())));
+                ++checked;
+            }
+            for (QAbstractButton *b : window->findChildren<QAbstractButton *>())
+                if (!b->text().isEmpty()) {
+                    QVERIFY2(QFontMetrics(b->font()).horizontalAdvance(b->text()) < b->width() - 4,
+                             qPrintable(b->text()));
+                    ++checked;
+                }
+        }
+        QVERIFY(checked >= 8);
+    }
+
+    // Where the design fixes a background, the text stays readable under a dark theme.
+    void darkThemeKeepsTextReadable()
+    {
+        const QPalette old = QApplication::palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+        dark.setColor(QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        QApplication::setPalette(dark);
+        {
+            Harness h;
+            h.start();
+            h.doc().showFileName(QStringLiteral("NO FILE"));
+            for (QWidget *window : windowsOf(h))
+                for (QLabel *l : window->findChildren<QLabel *>()) {
+                    if (l->text().isEmpty() || !l->pixmap().isNull())
+                        continue;
+                    const double contrast =
+                        qAbs(luminance(l->palette().color(QPalette::WindowText)) -
+                             luminance(backgroundOf(l)));
+                    QVERIFY2(contrast > 0.4, qPrintable(QStringLiteral("%1 \"%2\": %3")
+                                                            .arg(l->objectName(), l->text())
+                                                            .arg(contrast)));
+                }
+        }
+        QApplication::setPalette(old);
+    }
+
+    // A picture is fitted by its own pixels, whatever its density says; the
+    // windows keep their logical size on a scaled screen.
+    void scaledScreens()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        QCOMPARE(f.width(), 457);
+        QCOMPARE(h.f2().size(), QSize(262, 113));
+        QImage grab(800, 100, QImage::Format_RGB32);
+        grab.fill(QColor(200, 40, 90));
+        grab.setDevicePixelRatio(2); // as a screen grab on a 2x screen comes
+        h.fakes.clipboard.picture = grab;
+        f.mnuclip_Click();
+        QCOMPARE(f.Image1->width(), 457);
+        const QImage shown = f.Image1->grab().toImage();
+        const qreal dpr = shown.devicePixelRatio();
+        // Its far corner is the picture's, not the window's background.
+        QCOMPARE(shown.pixelColor(int(455 * dpr), int((f.Image1->height() - 2) * dpr)),
+                 QColor(200, 40, 90));
+    }
+
+    // Transparent parts of a picture show the main window's pink.
+    void transparencyShowsTheWindow()
+    {
+        Harness h;
+        h.start();
+        QImage gif(40, 40, QImage::Format_ARGB32);
+        gif.fill(Qt::transparent);
+        h.fakes.clipboard.picture = gif;
+        h.f1().mnuclip_Click();
+        QTest::qWait(50);
+        const QImage window = h.f1().grab().toImage();
+        const QPoint inside =
+            h.f1().Image1->geometry().center() + h.f1().centralWidget()->geometry().topLeft();
+        const qreal dpr = window.devicePixelRatio();
+        QCOMPARE(window.pixelColor(int(inside.x() * dpr), int(inside.y() * dpr)),
+                 QColor(237, 211, 227));
+        // What Save writes stays as it was: the box's background.
+        QCOMPARE(h.doc().picture().pixelColor(0, 0),
+                 h.f1().Picture1->palette().color(QPalette::Window));
+    }
+};
+
+QTEST_MAIN(TestLook)
+#include "test_look.moc"
