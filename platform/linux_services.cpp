@@ -353,7 +353,8 @@ QImage QtPictureLoader::LoadPicture(const QString &path)
     if (!info.exists())
         throw rt::RuntimeError(rt::ErrFileNotFound);
     QFile file(path);
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+    // Unbuffered: the checks read large pieces, the decoders their own.
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw rt::RuntimeError(rt::ErrInvalidPicture);
     QImage picture = decode(file);
     if (picture.isNull())

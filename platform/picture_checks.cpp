@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace platform::picture_checks
 {
@@ -15,7 +16,10 @@ namespace
 class ByteReader
 {
 public:
-    explicit ByteReader(QIODevice &device) : device_(device) { device_.seek(0); }
+    explicit ByteReader(QIODevice &device) : device_(device), buffer_(new unsigned char[Size])
+    {
+        device_.seek(0);
+    }
 
     int get()
     {
@@ -50,9 +54,9 @@ public:
         for (;;) {
             if (pos_ == end_ && !fill())
                 return false;
-            const void *hit = std::memchr(buffer_ + pos_, 0xFF, size_t(end_ - pos_));
+            const void *hit = std::memchr(buffer_.get() + pos_, 0xFF, size_t(end_ - pos_));
             if (hit) {
-                pos_ = int(static_cast<const unsigned char *>(hit) - buffer_) + 1;
+                pos_ = int(static_cast<const unsigned char *>(hit) - buffer_.get()) + 1;
                 return true;
             }
             pos_ = end_;
@@ -62,14 +66,15 @@ public:
 private:
     bool fill()
     {
-        const qint64 n = device_.read(reinterpret_cast<char *>(buffer_), sizeof buffer_);
+        const qint64 n = device_.read(reinterpret_cast<char *>(buffer_.get()), Size);
         pos_ = 0;
         end_ = n > 0 ? int(n) : 0;
         return end_ > 0;
     }
 
+    static constexpr qint64 Size = 1 << 20;
     QIODevice &device_;
-    unsigned char buffer_[64 * 1024];
+    std::unique_ptr<unsigned char[]> buffer_;
     int pos_ = 0, end_ = 0;
 };
 

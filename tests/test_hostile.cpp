@@ -180,8 +180,8 @@ private slots:
         const QByteArray header = headerOf(photo);
         QTest::newRow("4 GiB sparse, no end") << header << (qint64(4) << 30) << false;
         const QByteArray grey = jpegOf(noise(16, 16, QImage::Format_Grayscale8));
-        QTest::newRow("300 MB sparse under an 8000x8000 header")
-            << headerOf(withSize(grey, 8000, 8000)) << qint64(300) * 1000 * 1000 << false;
+        QTest::newRow("100 MB sparse under an 8000x8000 header")
+            << headerOf(withSize(grey, 8000, 8000)) << qint64(100) * 1000 * 1000 << false;
         QTest::newRow("progressive 110 MP: coefficients beyond the budget")
             << withSize(jpegOf(noise(16, 16), true), 10000, 11000) << qint64(0) << false;
         QTest::newRow("gif: 1x1 frame on an 11600x11600 screen")
@@ -230,6 +230,7 @@ private slots:
         rusage usage{};
         QCOMPARE(::wait4(pid, &status, 0, &usage), pid);
         const qint64 ms = clock.elapsed();
+        qInfo("%lld ms, peak %ld kB", ms, usage.ru_maxrss);
         QVERIFY2(WIFEXITED(status), "the loader crashed");
         QVERIFY2(WEXITSTATUS(status) != 3, "file and memory disagree");
         QCOMPARE(WEXITSTATUS(status) == 1, accepted);
