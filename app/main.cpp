@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/program.h"
 #include "app_identity.h"
 #include "main_window/controls.h"
@@ -49,6 +50,10 @@ int main(int argc, char *argv[])
     // A reader that goes away turns a write into an error the save reports,
     // never into the end of the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // Help, version and conversions run without windows and need no display.
+    const command_line::Start start = command_line::run(argc, argv);
+    if (start.status)
+        return *start.status;
     // Reading fontconfig's configuration takes a few milliseconds that the first
     // caption would otherwise wait for; it can run while Qt connects to the display.
     // The library is already loaded as Qt's own dependency, hence no link to it.
@@ -91,7 +96,7 @@ int main(int argc, char *argv[])
         [](int status) { QCoreApplication::exit(status); },
     });
 
-    program.start();
+    program.start(start.file);
     const int status = rt::ended() ? rt::endStatus() : QApplication::exec();
     // Windows unloaded on the way out are still waiting for their deletion.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

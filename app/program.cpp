@@ -9,13 +9,15 @@
 
 Program::Program(platform::Services services)
     : services_(services), form1_([this] {
-          return new ::Form1(
+          auto *form = new ::Form1(
               document_, services_,
               {
                   .showAbout = [this] { frmAbout().Show(); },
                   .enableInformationWindow = [this](bool enabled) { Form2().setEnabled(enabled); },
                   .unloadInformationWindow = [this] { form2_.unload(); },
               });
+          form->StartFile = startFile_;
+          return form;
       }),
       form2_([this] {
           return new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
@@ -53,7 +55,12 @@ frmAbout &Program::frmAbout()
     return about_.get();
 }
 
-void Program::start()
+void Program::start(const QString &file)
 {
-    rt::guard([this] { Form1(); });
+    startFile_ = file;
+    rt::guard([this] {
+        Form1();
+        if (!startFile_.isEmpty() && !rt::ended())
+            Form1().openGivenFile(startFile_);
+    });
 }

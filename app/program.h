@@ -74,12 +74,14 @@ public:
     FormSlot<::Form2> &form2Slot() { return form2_; }
     FormSlot<::frmAbout> &aboutSlot() { return about_; }
 
-    // Starts the program: the main window is the start-up window.
-    void start();
+    // Starts the program: the main window is the start-up window; a file given
+    // is opened once it is up (or handed to the copy that runs).
+    void start(const QString &file = {});
 
 private:
     platform::Services services_;
     PictureDocument document_;
+    QString startFile_;
     FormSlot<::Form1> form1_;
     FormSlot<::Form2> form2_;
     FormSlot<::frmAbout> about_;

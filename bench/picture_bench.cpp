@@ -159,6 +159,8 @@ struct Quiet : platform::MessageBox {
 };
 struct Alone : platform::SingleInstance {
     bool previousInstance() override { return false; }
+    bool handOver(const QString &) override { return false; }
+    void acceptHandOvers(std::function<void(const QString &)>) override {}
 };
 
 int main(int argc, char **argv)

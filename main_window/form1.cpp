@@ -13,7 +13,9 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScrollBar>
+#include <QUrl>
 
 namespace
 {
@@ -32,6 +34,7 @@ Form1::Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows o
     buildControls();
     showDocument();
     keepLookWhenDisabled(this);
+    setAcceptDrops(true);
 
     // The design places the client area (below the menu bar); Qt's geometry
     // of a top-level excludes the frame but includes the menu bar.
@@ -282,12 +285,22 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::Form_Load()
 {
-    // 1.-2. A second instance reports itself and ends; the first is not touched.
+    // 1.-2. A second instance hands its file to the first, or else reports
+    // itself; either way it ends, and the first is not touched otherwise.
     if (sys_.singleInstance->previousInstance()) {
+        if (!StartFile.isEmpty() && sys_.singleInstance->handOver(StartFile))
+            rt::End();
         platform::MsgBox(*sys_.messageBox, QStringLiteral("既に起動されています"),
                          platform::vbOKOnly, QStringLiteral("二重起動"));
         rt::End();
     }
+    // Files of later starts come here, and this window to the front with them.
+    sys_.singleInstance->acceptHandOvers([this](const QString &path) {
+        rt::guard([this, &path] {
+            openGivenFile(path);
+            showWindow(this);
+        });
+    });
     // 3.-5.
     Image1->setPicture(doc_.shownPicture());
     Image1->setWidthTwips(Picture1->Width());
@@ -385,6 +398,42 @@ void Form1::mnuie_Click()
 void Form1::mnuend_Click()
 {
     rt::End();
+}
+
+void Form1::openGivenFile(const QString &path)
+{
+    picture_files::openFile(doc_, CommonDialog1, *sys_.pictureLoader, path);
+}
+
+namespace
+{
+// The first local file a drop carries; none for text and other addresses.
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return {};
+    const QUrl first = data->urls().first();
+    return first.isLocalFile() ? first.toLocalFile() : QString();
+}
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedFile(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    rt::guard([this, &path] { openGivenFile(path); });
 }
 
 void Form1::mnuopen_Click()

@@ -34,6 +34,13 @@ public:
     Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows others);
     ~Form1() override;
 
+    // The file the program was started with: opened after the start, or
+    // handed to the copy that runs already.
+    QString StartFile;
+    // Opens a file named from outside (the start, another start, a drop) as
+    // Open does after its dialog.
+    void openGivenFile(const QString &path);
+
     // --- controls ---
     PictureBox *Picture2;
     GraphicalButton *Command1, *Command2, *Command3, *Command4, *Command5;
@@ -80,6 +87,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildMenus();

@@ -20,8 +20,20 @@ void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pi
                                QStringLiteral("GIF (*.gif)|*.gif|");
         CommonDialog1.FilterIndex = 2;
         CommonDialog1.ShowOpen();
+        // 4.-10.
+        openFile(doc, CommonDialog1, loader, CommonDialog1.FileName);
+    } catch (const rt::RuntimeError &) {
+    }
+}
+
+void openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+              const QString &path)
+{
+    CommonDialog1.FileName = path;
+    // From here any error ends the command silently; steps done stay done.
+    try {
         // 4.
-        doc.FileName = CommonDialog1.FileName;
+        doc.FileName = path;
         // 5.-6. Picture1, and Image1 with it, show the picture.
         doc.setPicture(loader.LoadPicture(doc.FileName));
         // 7.

@@ -9,7 +9,13 @@ namespace platform
 class PictureLoader;
 }
 
+class QString;
+
 namespace picture_files
 {
 void openPicture(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader);
-}
+// A file named from outside (the command line, another start, a drop) is
+// opened as Open opens the one chosen in its dialog, which starts there next.
+void openFile(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader,
+              const QString &path);
+} // namespace picture_files

@@ -10,6 +10,9 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QSocketNotifier>
+
+#include <memory>
 
 namespace platform
 {
@@ -23,6 +26,9 @@ public:
 // A lock per user and display session, in the user's runtime folder (or a
 // private folder of the user's when there is none). The kernel releases it
 // when its owner ends in any way, so a crashed instance never blocks the next.
+// Files go from a later start to the running one over a local socket beside
+// the lock, in the same private folder; only a socket of this user's is
+// spoken to or replaced there.
 class LockFileInstance : public SingleInstance
 {
 public:
@@ -31,11 +37,20 @@ public:
     LockFileInstance(const LockFileInstance &) = delete;
     LockFileInstance &operator=(const LockFileInstance &) = delete;
     bool previousInstance() override;
+    bool handOver(const QString &path) override;
+    void acceptHandOvers(std::function<void(const QString &)> open) override;
     // Where the lock lives; empty when no private folder could be made.
     static QString lockPath();
+    // The hand-over socket beside it.
+    static QString socketPath();
 
 private:
+    void serveOne();
     int fd_ = -1;
+    int server_ = -1;
+    QString socketPath_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void(const QString &)> open_;
 };
 
 class X11WindowShape : public QObject, public WindowShape

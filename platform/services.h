@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -43,6 +44,11 @@ public:
     virtual ~SingleInstance() = default;
     // Whether another instance of the program runs in this user's display session.
     virtual bool previousInstance() = 0;
+    // Hands a file to the instance that runs, which opens it; false when it
+    // cannot be reached.
+    virtual bool handOver(const QString &path) = 0;
+    // From now on, files that later starts hand over go to open.
+    virtual void acceptHandOvers(std::function<void(const QString &)> open) = 0;
 };
 
 // The elliptical, title-less window: its shape, its drag, its task bar entry.

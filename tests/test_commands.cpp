@@ -136,6 +136,24 @@ private slots:
         QCOMPARE(b.fakes.jpegWriter.calls.at(0).picture.cacheKey(), key);
     }
 
+    // A file named from outside opens as the dialog's would, and the next dialog starts there.
+    void openFileFromOutside()
+    {
+        Bench b;
+        b.fakes.pictureLoader.pictures["/in/given.gif"] = picture(300, 30);
+        picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader, "/in/given.gif");
+        QCOMPARE(b.views, (QStringList{"picture 300x30", "Image1 full size",
+                                       "Form2.Label1 /in/given.gif", "Form_Resize"}));
+        QCOMPARE(b.doc.FileName, QStringLiteral("/in/given.gif"));
+        QCOMPARE(b.doc.PicWidth, 304.0f * 15);
+        QCOMPARE(b.dialog.FileName, QStringLiteral("/in/given.gif"));
+        b.views.clear();
+        picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader, "/in/unreadable");
+        QCOMPARE(b.doc.FileName, QStringLiteral("/in/unreadable"));
+        QVERIFY(b.views.isEmpty());
+        QCOMPARE(b.doc.picture().size(), QSize(300, 30));
+    }
+
     // --- Save ---
 
     void saveReportsEachResult_data()

@@ -3,6 +3,9 @@
 // take effect at once there).
 #include "harness.h"
 
+#include <QMimeData>
+#include <QUrl>
+
 #include <QLabel>
 #include <QMenuBar>
 #include <QScrollBar>
@@ -456,6 +459,73 @@ private slots:
         QCOMPARE(again.HScroll1->value(), 50);
         QCOMPARE(again.Label2->text(), QStringLiteral("80")); // its load shows JpegQuality
         QCOMPARE(h.fakes.windowShape.regions.size(), 2);
+    }
+
+    // A dropped file opens as Open opens one; text and other addresses are refused.
+    void dropAFile()
+    {
+        Harness h;
+        h.start();
+        Form1 &f = h.f1();
+        h.fakes.pictureLoader.pictures["/drop/a.png"] = QImage(120, 60, QImage::Format_RGB32);
+        const auto drag = [&](QMimeData *data) {
+            QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&f, &enter);
+            return enter.isAccepted();
+        };
+        QMimeData text;
+        text.setText(QStringLiteral("/drop/a.png"));
+        QVERIFY(!drag(&text));
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://example.invalid/a.png"))});
+        QVERIFY(!drag(&web));
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(QStringLiteral("/drop/a.png")),
+                       QUrl::fromLocalFile(QStringLiteral("/drop/b.png"))});
+        QVERIFY(drag(&files));
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &files, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&f, &drop);
+        QCOMPARE(h.fakes.pictureLoader.loaded, QStringList{"/drop/a.png"}); // the first only
+        QCOMPARE(h.doc().FileName, QStringLiteral("/drop/a.png"));
+        QCOMPARE(f.Picture1->picture().size(), QSize(120, 60));
+        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/drop/a.png"));
+    }
+
+    // A second start with a file hands it over and ends without a word; one
+    // that cannot hand over says so as before.
+    void secondStartWithAFile()
+    {
+        Harness h;
+        h.fakes.singleInstance.running = true;
+        h.program->start(QStringLiteral("/photos/x.jpg"));
+        QVERIFY(rt::ended());
+        QCOMPARE(h.unhandled, QStringList());
+        QCOMPARE(h.fakes.singleInstance.handedOver, QStringList{"/photos/x.jpg"});
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+
+        Harness unreachable;
+        unreachable.fakes.singleInstance.running = true;
+        unreachable.fakes.singleInstance.reachable = false;
+        unreachable.program->start(QStringLiteral("/photos/x.jpg"));
+        QVERIFY(rt::ended());
+        QCOMPARE(unreachable.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(unreachable.fakes.messageBox.calls[0].title, QStringLiteral("二重起動"));
+    }
+
+    // The first start with a file opens it; files handed over later too.
+    void startWithAFileAndTakeMore()
+    {
+        Harness h;
+        h.fakes.pictureLoader.pictures["/photos/x.jpg"] = QImage(40, 30, QImage::Format_RGB32);
+        h.fakes.pictureLoader.pictures["/photos/y.jpg"] = QImage(50, 20, QImage::Format_RGB32);
+        h.program->start(QStringLiteral("/photos/x.jpg"));
+        QVERIFY(QTest::qWaitForWindowExposed(&h.f1()));
+        QCOMPARE(h.doc().FileName, QStringLiteral("/photos/x.jpg"));
+        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/photos/x.jpg"));
+        QVERIFY(h.fakes.singleInstance.accept);
+        h.fakes.singleInstance.accept(QStringLiteral("/photos/y.jpg"));
+        QCOMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
+        QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20));
     }
 };
 

@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,10 +45,11 @@ QString findWindow(const QString &title, int timeoutMs = 15000)
 
 struct Started {
     QProcess process;
-    explicit Started(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    explicit Started(const QStringList &args = {},
+                     const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
     {
         process.setProcessEnvironment(env);
-        process.start(qEnvironmentVariable("MIPOQUIBBO_EXE"), {});
+        process.start(qEnvironmentVariable("MIPOQUIBBO_EXE"), args);
     }
     ~Started()
     {
@@ -56,6 +59,38 @@ struct Started {
         }
     }
 };
+
+// A picture of one colour, unlike anything else on screen.
+const QColor Marker(0x12, 0xab, 0x34);
+QString markerPicture(const QTemporaryDir &dir)
+{
+    QImage img(300, 200, QImage::Format_RGB32);
+    img.fill(Marker);
+    const QString path = dir.filePath(QStringLiteral("marker.png"));
+    img.save(path);
+    return path;
+}
+
+// Whether the screen shows the marker picture, waiting a while for it.
+bool markerOnScreen(int timeoutMs = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    QTemporaryDir dir;
+    const QString shot = dir.filePath(QStringLiteral("screen.png"));
+    while (t.elapsed() < timeoutMs) {
+        QProcess::execute(QStringLiteral("import"), {"-window", "root", shot});
+        const QImage screen(shot);
+        int near = 0;
+        for (int y = 0; y < screen.height(); y += 2)
+            for (int x = 0; x < screen.width(); x += 2)
+                near += screen.pixelColor(x, y) == Marker;
+        if (near > 1000)
+            return true;
+        QTest::qWait(300);
+    }
+    return false;
+}
 
 void key(const QString &window, const QString &keys)
 {
@@ -139,6 +174,64 @@ private slots:
         QVERIFY(!findWindow(Title).isEmpty());
         QTest::qWait(500);
         QVERIFY(findWindow(QStringLiteral("二重起動"), 300).isEmpty());
+        QCOMPARE(next.process.state(), QProcess::Running);
+    }
+
+    // A second start with a file gives it to the first and ends quietly.
+    void secondStartHandsItsFileOver()
+    {
+        Started first;
+        QVERIFY(!findWindow(Title).isEmpty());
+        QTemporaryDir dir;
+        Started second({markerPicture(dir)});
+        QVERIFY(second.process.waitForFinished(10000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        QVERIFY(findWindow(QStringLiteral("二重起動"), 500).isEmpty());
+        QVERIFY(markerOnScreen());
+        QCOMPARE(first.process.state(), QProcess::Running);
+    }
+
+    // Something else where the socket goes is neither spoken to nor removed:
+    // the second start says so as before.
+    void aPlantedFileIsNotFollowed()
+    {
+        Started first;
+        QVERIFY(!findWindow(Title).isEmpty());
+        const QString socket = platform::LockFileInstance::socketPath();
+        QTRY_VERIFY(QFileInfo::exists(socket));
+        QVERIFY(QFile::remove(socket));
+        QFile planted(socket);
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write("planted");
+        planted.close();
+        QTemporaryDir dir;
+        Started second({markerPicture(dir)});
+        const QString box = findWindow(QStringLiteral("二重起動"));
+        QVERIFY(!box.isEmpty());
+        key(box, QStringLiteral("Return"));
+        QVERIFY(second.process.waitForFinished(10000));
+        QVERIFY(planted.open(QIODevice::ReadOnly));
+        QCOMPARE(planted.readAll(), QByteArray("planted"));
+        QVERIFY(!markerOnScreen(1000));
+        planted.remove();
+    }
+
+    // After a crash the next start with a file is the first again, and opens it.
+    void afterACrashTheNextStartOpensItsFile()
+    {
+        {
+            Started crashed;
+            QVERIFY(!findWindow(Title).isEmpty());
+            QTRY_VERIFY(QFileInfo::exists(platform::LockFileInstance::socketPath()));
+            crashed.process.kill(); // SIGKILL: the socket stays behind
+            crashed.process.waitForFinished();
+        }
+        QVERIFY(QFileInfo::exists(platform::LockFileInstance::socketPath()));
+        QTemporaryDir dir;
+        Started next({markerPicture(dir)});
+        QVERIFY(!findWindow(Title).isEmpty());
+        QVERIFY(markerOnScreen());
         QCOMPARE(next.process.state(), QProcess::Running);
     }
 

@@ -1,0 +1,116 @@
+#include "app/command_line.h"
+
+#include "app_identity.h"
+#include "picture_files/convert_files.h"
+#include "platform/libjpeg_encoder.h"
+#include "platform/linux_services.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace command_line
+{
+
+namespace
+{
+const char Usage[] = "使い方: mipoquibbo [ファイル]\n"
+                     "        mipoquibbo [--quality Q] --output 出力.jpg 入力\n"
+                     "        mipoquibbo [--quality Q] --output-dir フォルダ 入力...\n"
+                     "\n"
+                     "ファイルを指定すると、ウィンドウを開いてその画像を表示します。\n"
+                     "  --quality Q        JPEG の画質 0〜100（既定 50）\n"
+                     "  --output 出力      入力をひとつ、この JPEG ファイルに書き出します\n"
+                     "  --output-dir DIR   入力をそれぞれ DIR/名前.jpg に書き出します\n"
+                     "  --help             この説明を表示します\n"
+                     "  --version          バージョンを表示します\n";
+
+int usageError(const QString &why)
+{
+    std::fprintf(stderr, "mipoquibbo: %s\n\n%s", qUtf8Printable(why), Usage);
+    return 2;
+}
+
+QString local(const char *arg)
+{
+    return QFile::decodeName(arg);
+}
+} // namespace
+
+Start run(int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << local(argv[i]);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(Usage, stdout);
+        return {0, {}};
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        std::printf("mipoquibbo %d.%d.%d\n", app_identity::Major, app_identity::Minor,
+                    app_identity::Revision);
+        return {0, {}};
+    }
+    int quality = 50;
+    QString output, outputDir;
+    QStringList inputs;
+    bool options = false, endOfOptions = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (!endOfOptions && a == QStringLiteral("--")) {
+            endOfOptions = true;
+        } else if (!endOfOptions &&
+                   (a == QStringLiteral("--quality") || a == QStringLiteral("--output") ||
+                    a == QStringLiteral("--output-dir"))) {
+            if (i + 1 >= args.size())
+                return {usageError(a + QStringLiteral(" に値がありません")), {}};
+            const QString value = args[++i];
+            options = true;
+            if (a == QStringLiteral("--quality")) {
+                bool ok = false;
+                quality = value.toInt(&ok);
+                if (!ok || quality < 0 || quality > 100)
+                    return {usageError(QStringLiteral("画質は 0〜100 です: ") + value), {}};
+            } else if (a == QStringLiteral("--output")) {
+                output = value;
+            } else {
+                outputDir = value;
+            }
+        } else if (!endOfOptions && a.startsWith(u'-') && a.size() > 1) {
+            return {usageError(QStringLiteral("知らないオプションです: ") + a), {}};
+        } else {
+            inputs << a;
+        }
+    }
+    if (!options)
+        return {std::nullopt, inputs.value(0)};
+
+    // Without windows from here: no display, no lock.
+    if (output.isEmpty() == outputDir.isEmpty())
+        return {usageError(QStringLiteral("--output か --output-dir のどちらかを指定してください")),
+                {}};
+    if (inputs.isEmpty())
+        return {usageError(QStringLiteral("入力ファイルがありません")), {}};
+    if (!output.isEmpty() && inputs.size() != 1)
+        return {usageError(QStringLiteral("--output には入力をひとつだけ指定します")), {}};
+    QList<picture_files::Conversion> conversions;
+    for (const QString &in : inputs)
+        conversions << picture_files::Conversion{
+            in, output.isEmpty() ? QDir(outputDir).filePath(QFileInfo(in).completeBaseName() +
+                                                            QStringLiteral(".jpg"))
+                                 : output};
+    QCoreApplication app(argc, argv);
+    // The reasons go out in the program's own words, once a file.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
+    platform::QtPictureLoader loader;
+    platform::LibjpegWriter writer;
+    QTextStream errors(stderr);
+    const int failed = picture_files::convertFiles(conversions, quality, loader, writer, errors);
+    return {failed ? 1 : 0, {}};
+}
+
+} // namespace command_line
