@@ -3,6 +3,7 @@
 #include "about/frm_about.h"
 #include "info_window/form2.h"
 #include "main_window/form1.h"
+#include "picture_files/size_estimate.h"
 #include "platform/runtime.h"
 
 #include <QLabel>
@@ -38,6 +39,8 @@ Program::Program(platform::Services services)
                      [this] { Form2().Show(); });
     QObject::connect(&document_, &PictureDocument::fileNameShown,
                      [this](const QString &name) { Form2().Label1->setText(name); });
+    sizeEstimate_ =
+        std::make_unique<picture_files::JpegSizeEstimate>(document_, *services_.jpegWriter);
 }
 
 Program::~Program() = default;

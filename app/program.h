@@ -8,7 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+namespace picture_files
+{
+class JpegSizeEstimate;
+}
 class Form1;
 class Form2;
 class frmAbout;
@@ -82,6 +87,7 @@ private:
     platform::Services services_;
     PictureDocument document_;
     QString startFile_;
+    std::unique_ptr<picture_files::JpegSizeEstimate> sizeEstimate_;
     FormSlot<::Form1> form1_;
     FormSlot<::Form2> form2_;
     FormSlot<::frmAbout> about_;

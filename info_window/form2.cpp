@@ -52,6 +52,12 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     Label2->setWordWrap(false);
     Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
     defs::place(Label2, def("Label2"));
+    SizeLabel = defs::label(this, QString());
+    SizeLabel->setWordWrap(false);
+    defs::place(SizeLabel, defs::Form2SizeLabel);
+    SizeLabel->setText(sizeText(doc_.jpegSize()));
+    connect(&doc_, &PictureDocument::jpegSizeChanged, this,
+            [this](qint64 bytes) { SizeLabel->setText(sizeText(bytes)); });
     HScroll1 = defs::scrollBar(this, defs::Form2HScroll1);
     defs::place(HScroll1, def("HScroll1"));
     connect(HScroll1, &QScrollBar::valueChanged, this,
@@ -70,6 +76,19 @@ float Form2::Width() const
 float Form2::Height() const
 {
     return rt::pixelsToTwips(frameGeometry().height());
+}
+
+QString Form2::sizeText(qint64 bytes)
+{
+    if (bytes == PictureDocument::JpegSizeComing)
+        return QStringLiteral("…");
+    if (bytes < 0)
+        return {};
+    // Three digits at the most: the read-out has little room.
+    const qint64 kb = std::max<qint64>(1, (bytes + 512) / 1024);
+    if (kb < 1000)
+        return QStringLiteral("約 %1 KB").arg(kb);
+    return QStringLiteral("約 %1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
 }
 
 void Form2::Show()

@@ -23,6 +23,9 @@ public:
     Form2(PictureDocument &doc, platform::WindowShape &shape, std::function<void()> showMainWindow);
 
     QLabel *Label1, *Label2, *Label3;
+    // The size the JPEG will have at the current quality ("約 123 KB").
+    QLabel *SizeLabel;
+    static QString sizeText(qint64 bytes);
     QScrollBar *HScroll1;
 
     void Form_Load();

@@ -98,6 +98,10 @@ inline constexpr ControlDef Form2Controls[] = {
 };
 // clang-format on
 
+// Not in the design: the size the JPEG will have, right of the quality
+// number, where it covers nothing of the design and stays inside the ellipse.
+inline constexpr ControlDef Form2SizeLabel{"SizeLabel", "", 2700, 1095, 825, 240};
+
 inline constexpr const char *Form2Label3Caption = "解像度";
 inline constexpr double Form2Label2FontPt = 12.0;
 inline constexpr int Form2HScroll1[5] = {0, 100, 50, 1, 1};

@@ -46,6 +46,15 @@ public:
     // The picture box's background, which transparent parts of a picture take.
     void setPictureBackground(const QColor &background) { background_ = background; }
 
+    // The size Save would write now, in bytes, or one of these.
+    static constexpr qint64 NoJpegSize = -1, JpegSizeComing = -2;
+    qint64 jpegSize() const { return jpegSize_; }
+    void setJpegSize(qint64 bytes)
+    {
+        jpegSize_ = bytes;
+        emit jpegSizeChanged(bytes);
+    }
+
     // Files this run wrote: saving over them again needs no trash copy.
     QSet<QString> writtenFiles;
 
@@ -69,9 +78,11 @@ signals:
     void fullSizeRequested();
     void fitRequested();
     void ieModeChanged();
+    void jpegSizeChanged(qint64 bytes);
 
 private:
     QImage picture_, shown_;
     QColor background_;
     int32_t jpegQuality_ = 0;
+    qint64 jpegSize_ = NoJpegSize;
 };

@@ -11,6 +11,7 @@ class LibjpegWriter : public JpegWriter
 {
 public:
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
+    qint64 encodedSize(const QImage &picture, int32_t quality) override;
 
     // JPEG's own limit on either side.
     static constexpr int32_t MaxSide = 65500;

@@ -102,6 +102,9 @@ public:
     virtual ~JpegWriter() = default;
     // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
     virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
+    // The bytes write would put in the file now; -1 when it would fail.
+    // Safe to call from any thread.
+    virtual qint64 encodedSize(const QImage &picture, int32_t quality) = 0;
 };
 
 // The desktop's trash, where a replaced file's old content can be restored from.

@@ -90,6 +90,11 @@ public:
         int32_t quality;
     };
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
+    // A size that tells picture and quality apart.
+    qint64 encodedSize(const QImage &picture, int32_t quality) override
+    {
+        return picture.isNull() ? -1 : qint64(picture.width()) * picture.height() + quality;
+    }
 
     QList<Call> calls;
     int16_t result = 0;

@@ -8,6 +8,7 @@
 #include "picture_files/common_dialog.h"
 #include "picture_files/open_picture.h"
 #include "picture_files/save_jpeg.h"
+#include "picture_files/size_estimate.h"
 #include "platform/desktop_trash.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
@@ -15,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -372,6 +374,41 @@ private slots:
         qputenv("HOME", oldHome);
         if (!oldData.isEmpty())
             qputenv("XDG_DATA_HOME", oldData);
+    }
+
+    // The read-out: the size Save would write, after each change of picture or
+    // quality, whatever changes came in between.
+    void sizeReadOut()
+    {
+        QTemporaryDir dir;
+        platform::LibjpegWriter writer;
+        PictureDocument doc;
+        QImage photo(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x)
+                photo.setPixel(x, y, qRgb(x % 256, (x * y) % 256, (y * 3) % 256));
+        doc.setPicture(photo);
+        doc.setJpegQuality(50);
+        picture_files::JpegSizeEstimate estimate(doc, writer);
+        QCOMPARE(doc.jpegSize(), PictureDocument::JpegSizeComing);
+        const auto written = [&](int q) {
+            writer.write(doc.picture(), dir.filePath("s.jpg"), q);
+            return QFileInfo(dir.filePath("s.jpg")).size();
+        };
+        QTRY_VERIFY(doc.jpegSize() > 0);
+        QCOMPARE(doc.jpegSize(), written(50));
+        doc.setJpegQuality(90);
+        QCOMPARE(doc.jpegSize(), PictureDocument::JpegSizeComing);
+        QTRY_VERIFY(doc.jpegSize() > 0);
+        QCOMPARE(doc.jpegSize(), written(90));
+        // A burst of changes: only the last one counts.
+        for (int q = 0; q <= 100; q += 10)
+            doc.setJpegQuality(q);
+        doc.setPicture(picture(100, 60, Qt::red));
+        QTRY_VERIFY(doc.jpegSize() > 0);
+        QCOMPARE(doc.jpegSize(), written(100));
+        doc.setPicture(QImage());
+        QCOMPARE(doc.jpegSize(), PictureDocument::NoJpegSize);
     }
 
     // --- desktop copy and clipboard import ---

@@ -527,6 +527,41 @@ private slots:
         QCOMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
         QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20));
     }
+
+    // The size read-out: its words, and its place inside the ellipse beside the
+    // quality number, covering nothing of the design.
+    void sizeReadOut()
+    {
+        QCOMPARE(Form2::sizeText(PictureDocument::JpegSizeComing), QStringLiteral("…"));
+        QCOMPARE(Form2::sizeText(PictureDocument::NoJpegSize), QString());
+        QCOMPARE(Form2::sizeText(100), QStringLiteral("約 1 KB"));
+        QCOMPARE(Form2::sizeText(126000), QStringLiteral("約 123 KB"));
+        QCOMPARE(Form2::sizeText(999 * 1024), QStringLiteral("約 999 KB"));
+        QCOMPARE(Form2::sizeText(1000 * 1024 - 1), QStringLiteral("約 1.0 MB"));
+        QCOMPARE(Form2::sizeText(2621440), QStringLiteral("約 2.5 MB"));
+        Harness h;
+        h.start();
+        Form2 &f = h.f2();
+        QTRY_VERIFY(f.SizeLabel->text().startsWith(QStringLiteral("約 ")));
+        QCOMPARE(f.SizeLabel->text(), Form2::sizeText(h.doc().jpegSize()));
+        const QRect r = f.SizeLabel->geometry();
+        for (const QWidget *w :
+             {static_cast<QWidget *>(f.Label1), static_cast<QWidget *>(f.Label2),
+              static_cast<QWidget *>(f.Label3), static_cast<QWidget *>(f.HScroll1)})
+            QVERIFY2(!r.intersects(w->geometry()), qPrintable(w->objectName()));
+        const double a = f.width() / 2.0, b = f.height() / 2.0;
+        for (const QPoint p : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()}) {
+            const double dx = (p.x() - a) / a, dy = (p.y() - b) / b;
+            QVERIFY2(dx * dx + dy * dy < 1.0,
+                     qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+        }
+        // A new quality: the read-out follows.
+        const QString before = f.SizeLabel->text();
+        h.fakes.jpegWriter.calls.clear();
+        f.HScroll1->setValue(90);
+        QTRY_COMPARE(f.SizeLabel->text(), Form2::sizeText(64 * 64 + 90));
+        QVERIFY(before != f.SizeLabel->text() || before == Form2::sizeText(64 * 64 + 90));
+    }
 };
 
 QTEST_MAIN(TestMainWindow)
