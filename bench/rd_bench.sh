@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Rate and distortion against the peers (bench/rd_bench.cpp says how): two
+# photos from a Debian wallpaper (2 and 24 megapixels) and three screenshots
+# made here: the desktop with the program's windows, a page of text as
+# chromium draws it, and a terminal's text.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh --tests
+src=/usr/share/backgrounds/mate/nature/RainDrops.jpg
+if [[ ! -f $src ]]; then
+    sudo=(); ((EUID == 0)) || sudo=(sudo)
+    "${sudo[@]}" apt-get install -y -qq mate-backgrounds >/dev/null
+fi
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+convert "$src" -quality 95 "$work/photo-2mp.jpg"
+convert "$src" -filter Lanczos -resize 6000x4000! -quality 92 "$work/photo-24mp.jpg"
+for p in photo-2mp photo-24mp; do djpeg -outfile "$work/$p.ppm" "$work/$p.jpg"; done
+
+# The desktop: the program's windows over a wallpaper, as a screen grab sees them.
+tests/with_x.sh --wm bash -c '
+    work=$0
+    convert "'"$src"'" -resize 1280x1024! "$work/wall.png"
+    display -window root "$work/wall.png" 2>/dev/null || true
+    build-release/mipoquibbo "$work/photo-2mp.jpg" & pid=$!
+    sleep 3
+    import -window root "$work/screen-desktop.png"
+    kill $pid' "$work"
+# A page of text, drawn by chromium from a local file, nothing from the network.
+{
+    echo '<!doctype html><meta charset="utf-8"><body style="font:15px sans-serif;margin:24px;max-width:900px">'
+    echo '<h1>JPEG の画質について</h1>'
+    for i in $(seq 12); do
+        echo "<p>Paragraph $i. JPEG は写真のための形式ですが、画面の文字も保存できます。"
+        echo "The quick brown fox jumps over the lazy dog; 0123456789 — $(date -d @$((i * 86400)) +%F).</p>"
+    done
+} >"$work/page.html"
+/usr/lib/chromium/chromium --headless --no-sandbox --disable-gpu --disable-background-networking \
+    --disable-component-update --disable-sync --no-first-run --no-default-browser-check \
+    --user-data-dir="$work/profile" --window-size=1280,1024 --screenshot="$work/screen-page.png" \
+    "file://$work/page.html" >/dev/null 2>&1
+# A terminal: light monospaced text on black.
+ls -l /usr/bin | sed -n 1,60p >"$work/terminal.txt"
+convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill '#d0d0d0' \
+    -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
+
+build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
+    "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
