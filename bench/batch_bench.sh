@@ -14,11 +14,7 @@ if [[ -z $program ]]; then
     cmake --build build-release --target mipoquibbo >/dev/null
     program=build-release/mipoquibbo
 fi
-src=/usr/share/backgrounds/mate/nature/RainDrops.jpg
-if [[ ! -f $src ]]; then
-    sudo=(); ((EUID == 0)) || sudo=(sudo)
-    "${sudo[@]}" apt-get install -y -qq mate-backgrounds >/dev/null
-fi
+source bench/photo.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/in" "$work/ours" "$work/peer"

@@ -4,11 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
-src=/usr/share/backgrounds/mate/nature/RainDrops.jpg
-if [[ ! -f $src ]]; then
-    sudo=(); ((EUID == 0)) || sudo=(sudo)
-    "${sudo[@]}" apt-get install -y -qq mate-backgrounds >/dev/null
-fi
+source bench/photo.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 convert "$src" -quality 95 "$work/2mp.jpg"

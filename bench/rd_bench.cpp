@@ -4,6 +4,7 @@
 // in dB, resp. in SSIM). The headline: our bytes / the best peer's bytes at
 // equal fidelity, per picture and as a geometric mean per kind of picture.
 //   rd_bench WORKDIR PHOTO... -- SCREENSHOT...
+#include "fidelity.h"
 #include "platform/libjpeg_encoder.h"
 
 #include <QDir>
@@ -28,24 +29,6 @@ struct Point {
 QImage rgb(const QImage &i)
 {
     return i.convertToFormat(QImage::Format_RGB32);
-}
-
-double psnr(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size())
-        return 0;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        const auto *pa = reinterpret_cast<const QRgb *>(a.constScanLine(y));
-        const auto *pb = reinterpret_cast<const QRgb *>(b.constScanLine(y));
-        for (int x = 0; x < a.width(); ++x) {
-            const int dr = qRed(pa[x]) - qRed(pb[x]), dg = qGreen(pa[x]) - qGreen(pb[x]),
-                      db = qBlue(pa[x]) - qBlue(pb[x]);
-            sum += dr * dr + dg * dg + db * db;
-        }
-    }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // SSIM of the luma over 8x8 windows (stride 4), the usual constants.

@@ -6,11 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
-src=/usr/share/backgrounds/mate/nature/RainDrops.jpg
-if [[ ! -f $src ]]; then
-    sudo=(); ((EUID == 0)) || sudo=(sudo)
-    "${sudo[@]}" apt-get install -y -qq mate-backgrounds >/dev/null
-fi
+source bench/photo.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
 work=$(mktemp -d)

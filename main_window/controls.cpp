@@ -169,10 +169,13 @@ QFont font(double pointSize, bool bold, bool italic)
         // in it is asked for.
         const QStringList all = QFontDatabase::families();
         QStringList installed;
+        // The first installed face is enough: fontconfig falls back from it.
         for (const char *family : FontFamilies) {
             const QString name = QString::fromUtf8(family);
-            if (all.contains(name) || QFontDatabase::hasFamily(name))
+            if (all.contains(name) || QFontDatabase::hasFamily(name)) {
                 installed << name;
+                break;
+            }
         }
         return installed;
     }();

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's trash as the freedesktop.org Trash specification has it: the
+// The desktop's trash in the freedesktop.org layout (files/ and info/): the
 // home trash for files on the home's file system, else the trash at the top
 // of the file's own file system.
 

@@ -5,6 +5,10 @@
 #include "harness.h"
 #include "platform/linux_services.h"
 
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
 struct RealHarness : Harness {
     platform::LinuxServices real;
     RealHarness()
@@ -45,4 +49,23 @@ inline QString onePage(const QString &folder, const char *colour)
         html.write(QByteArray("<!doctype html><html><body style=\"margin:0;background:") + colour +
                    "\"></body></html>");
     return page;
+}
+
+// The offline capture of a local page of one colour through a browser script
+// (started as $BROWSER), with the wait long enough for a cold browser
+// (40,000,001 passes: about 20 s). Returns the browser's process id.
+inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const QTemporaryDir &dir,
+                             const char *colour)
+{
+    const QString pids = dir.filePath(QStringLiteral("pids"));
+    qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
+    qputenv("TMPDIR", dir.path().toLocal8Bit());
+    qputenv("BROWSER", QFile::encodeName(browserScript));
+    h.fakes.fileChooser.answers << onePage(dir.path(), colour);
+    h.f1().HScroll1->setValue(1000);
+    h.f1().Command5_Click();
+    qunsetenv("BROWSER");
+    qunsetenv("TMPDIR");
+    QFile pidFile(pids);
+    return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toLongLong() : 0;
 }

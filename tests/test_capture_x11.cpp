@@ -161,18 +161,8 @@ private slots:
         h.start();
         Form1 &f = h.f1();
         QTemporaryDir dir;
-        const QString page = onePage(dir.path(), "#1e90ff");
-        const QString pids = dir.filePath("pids");
-        qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        qputenv("BROWSER", QFile::encodeName(Tests + "/browser.sh"));
-        h.fakes.fileChooser.answers << page;
-        // 40,000,001 passes: about 20 s for a cold browser to start and draw the page.
-        f.HScroll1->setValue(1000);
         h.doc().FileName = QStringLiteral("/kept.jpg");
-        f.Command5_Click();
-        qunsetenv("BROWSER");
-        qunsetenv("TMPDIR");
+        const qint64 pid = captureOnePage(h, Tests + "/browser.sh", dir, "#1e90ff");
 
         const QImage shot = f.Picture1->picture();
         QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
@@ -184,9 +174,6 @@ private slots:
         QCOMPARE(h.doc().FileName, QStringLiteral("/kept.jpg"));
         // The program's window is in front again, the browser still open.
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
-        QFile pidFile(pids);
-        QVERIFY(pidFile.open(QIODevice::ReadOnly));
-        const qint64 pid = pidFile.readAll().trimmed().toLongLong();
         QVERIFY(pid > 0);
         QCOMPARE(::kill(pid_t(pid), 0), 0);
         ::kill(pid_t(pid), SIGTERM);

@@ -4,6 +4,7 @@
 #include "capture/browser_capture.h"
 #include "capture/clipboard_capture.h"
 #include "doubles.h"
+#include "files.h"
 #include "main_window/picture_document.h"
 #include "picture_files/common_dialog.h"
 #include "picture_files/open_picture.h"
@@ -217,10 +218,7 @@ private slots:
         Bench b;
         QTemporaryDir dir;
         const QString page = dir.filePath("page.html");
-        QFile f(page);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<html><body>mine</body></html>");
-        f.close();
+        write(page, "<html><body>mine</body></html>");
 
         b.fakes.messageBox.answers << platform::vbNo;
         b.fakes.fileChooser.answers << page;
@@ -282,10 +280,7 @@ private slots:
         Bench b;
         QTemporaryDir dir;
         const QString photo = dir.filePath("photo.jpg");
-        QFile f(photo);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("an original");
-        f.close();
+        write(photo, "an original");
         b.fakes.pictureLoader.pictures[photo] = picture(2, 2);
         platform::LibjpegWriter writer;
         const auto save = [&] {
@@ -334,10 +329,7 @@ private slots:
         qputenv("HOME", QFile::encodeName(home.path()));
         qunsetenv("XDG_DATA_HOME");
         const QString photo = work.filePath("桜 photo.jpg");
-        QFile f(photo);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("the original bytes");
-        f.close();
+        write(photo, "the original bytes");
         platform::FreedesktopTrash trash;
         QVERIFY(trash.keepCopy(photo));
         QVERIFY(trash.keepCopy(photo)); // a second entry of the same name

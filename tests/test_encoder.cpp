@@ -1,4 +1,5 @@
 // The encoder layer and the picture loader on real files.
+#include "files.h"
 #include "fuzz/encoder_input.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
@@ -31,26 +32,6 @@ QImage photoLike(int w, int h)
             row[x] = qRgb((x * 255) / w, (y * 255) / h, ((x ^ y) * 7) & 255);
     }
     return img;
-}
-
-int16_t save(const QImage &img, const QString &path, int quality)
-{
-    platform::LibjpegWriter writer;
-    return writer.write(img, path, quality);
-}
-
-QByteArray read(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void write(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 // The markers of a JPEG file: first luminance quantisation value, the luma

@@ -1,6 +1,7 @@
 // Hostile pictures for the loader and hostile targets for the encoder, as an
 // attacker would hand them over: crafted files, sparse giants, pipes that go
 // away, links planted by other users.
+#include "files.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/picture_checks.h"
@@ -122,26 +123,6 @@ private:
     qsizetype size_ = 0;
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-int16_t save(const QImage &img, const QString &path, int quality = 50)
-{
-    platform::LibjpegWriter writer;
-    return writer.write(img, path, quality);
-}
-
 QByteArray enc(const QString &path)
 {
     return QFile::encodeName(path);
@@ -200,7 +181,7 @@ private slots:
         QFETCH(qint64, sparseSize);
         QFETCH(bool, accepted);
         const QString path = at("attack");
-        writeFile(path, bytes);
+        write(path, bytes);
         if (sparseSize > 0)
             QCOMPARE(::truncate(enc(path).constData(), sparseSize), 0);
         const Guarded guarded(bytes);
@@ -260,10 +241,10 @@ private slots:
         reader.join();
 
         // A file the user may not write.
-        writeFile(at("ro.jpg"), "keep me");
+        write(at("ro.jpg"), "keep me");
         ::chmod(enc(at("ro.jpg")).constData(), 0444);
         QCOMPARE(save(img, at("ro.jpg")), int16_t(1));
-        QCOMPARE(readAll(at("ro.jpg")), QByteArray("keep me"));
+        QCOMPARE(read(at("ro.jpg")), QByteArray("keep me"));
 
         // The longest name the file system takes.
         const QString longName = at(QString(251, u'n') + QStringLiteral(".jpg"));
@@ -276,7 +257,7 @@ private slots:
         QVERIFY(QFile::link(at("loop-a"), at("loop-b")));
         QCOMPARE(save(img, at("loop-a")), int16_t(1));
         QVERIFY(QFileInfo(at("loop-a")).isSymLink() && QFileInfo(at("loop-b")).isSymLink());
-        writeFile(at("chain-end.jpg"), "end");
+        write(at("chain-end.jpg"), "end");
         QString next = at("chain-end.jpg");
         for (int i = 0; i < 41; ++i) {
             const QString link = at(QStringLiteral("chain-%1").arg(i));
@@ -284,16 +265,16 @@ private slots:
             next = link;
         }
         QCOMPARE(save(img, next), int16_t(1));
-        QCOMPARE(readAll(at("chain-end.jpg")), QByteArray("end"));
+        QCOMPARE(read(at("chain-end.jpg")), QByteArray("end"));
         QCOMPARE(save(img, at("chain-39")), int16_t(0)); // 40 links: followed
         QCOMPARE(QImage(at("chain-end.jpg")).size(), img.size());
 
         // What a save killed half-way left behind goes with the next save there;
         // a temporary that may still be written stays.
-        writeFile(at(".mipo-AbC123"), "stale");
+        write(at(".mipo-AbC123"), "stale");
         const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
         ::utimensat(AT_FDCWD, enc(at(".mipo-AbC123")).constData(), old, 0);
-        writeFile(at(".mipo-XyZ789"), "in use");
+        write(at(".mipo-XyZ789"), "in use");
         QCOMPARE(save(img, at("after.jpg")), int16_t(0));
         QVERIFY(!QFile::exists(at(".mipo-AbC123")));
         QVERIFY(QFile::exists(at(".mipo-XyZ789")));
@@ -311,18 +292,18 @@ private slots:
         QTemporaryDir shared;
         const QByteArray sharedPath = enc(shared.path());
         ::chmod(sharedPath.constData(), 01777);
-        writeFile(at("victim.jpg"), "victim");
+        write(at("victim.jpg"), "victim");
         const QString link = shared.filePath("planted.jpg");
         QVERIFY(QFile::link(at("victim.jpg"), link));
         QCOMPARE(::lchown(enc(link).constData(), 65534, 65534), 0);
         QCOMPARE(save(img, link), int16_t(1));
-        QCOMPARE(readAll(at("victim.jpg")), QByteArray("victim"));
+        QCOMPARE(read(at("victim.jpg")), QByteArray("victim"));
         // The folder's owner may plant links there, as the kernel allows.
         ::chown(sharedPath.constData(), 65534, 65534);
         QCOMPARE(save(img, link), int16_t(0));
         QCOMPARE(QImage(at("victim.jpg")).size(), img.size());
 
-        writeFile(at("theirs.jpg"), "theirs");
+        write(at("theirs.jpg"), "theirs");
         QCOMPARE(::chown(enc(at("theirs.jpg")).constData(), 65534, 100), 0);
         QCOMPARE(save(img, at("theirs.jpg")), int16_t(0));
         struct stat st {

@@ -111,27 +111,16 @@ private slots:
             QFAIL("chromium is not installed");
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
         QTemporaryDir dir;
-        const QString page = onePage(dir.path(), "#1e90ff");
-        const QString pids = dir.filePath("pids");
-        qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
-        qputenv("TMPDIR", dir.path().toLocal8Bit());
-        qputenv("BROWSER", QFile::encodeName(sessionFile("browser.sh")));
-        h.fakes.fileChooser.answers << page;
-        f.HScroll1->setValue(1000); // 20 s for a cold browser
-        f.Command5_Click();
-        qunsetenv("BROWSER");
-        qunsetenv("TMPDIR");
-        const QImage shot = f.Picture1->picture();
+        const qint64 pid = captureOnePage(h, sessionFile("browser.sh"), dir, "#1e90ff");
+        const QImage shot = h.f1().Picture1->picture();
         QVERIFY2(share(shot, Page) > 0.5, qPrintable(QStringLiteral("%1x%2, %3 of it the page")
                                                          .arg(shot.width())
                                                          .arg(shot.height())
                                                          .arg(share(shot, Page))));
         QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
-        QFile pidFile(pids);
-        QVERIFY(pidFile.open(QIODevice::ReadOnly));
-        ::kill(pid_t(pidFile.readAll().trimmed().toLongLong()), SIGTERM);
+        QVERIFY(pid > 0);
+        ::kill(pid_t(pid), SIGTERM);
     }
 
     // The compositor shows the information window as an ellipse: at its
