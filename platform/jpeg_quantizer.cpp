@@ -1,0 +1,209 @@
+#include "platform/jpeg_quantizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace platform
+{
+
+namespace
+{
+
+// The zigzag order in which AC coefficients are coded: position -> natural index.
+constexpr std::array<uint8_t, 64> ZigZag{
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The 1-D orthonormal DCT-II as a matrix, transposed: Basis[n][k].
+struct DctBasis {
+    float m[8][8];
+    DctBasis()
+    {
+        const double pi = std::acos(-1.0);
+        for (int n = 0; n < 8; ++n)
+            for (int k = 0; k < 8; ++k)
+                m[n][k] =
+                    float((k == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * n + 1) * k * pi / 16));
+    }
+};
+const DctBasis Basis;
+
+// Baseline JPEG's AC values take at most 10 bits.
+constexpr int MaxAc = 1023;
+constexpr int MaxDc = 2047;
+
+int magnitudeBits(int v)
+{
+    int bits = 0;
+    for (v = std::abs(v); v; v >>= 1)
+        ++bits;
+    return bits;
+}
+
+int roundHalfAway(float x)
+{
+    return int(std::lround(x));
+}
+
+} // namespace
+
+void forwardDct(const Block &samples, Block &coefficients)
+{
+    // Rows, then columns; the inner loops run over eight outputs at once.
+    float rows[64];
+    for (int r = 0; r < 8; ++r) {
+        float out[8] = {};
+        for (int n = 0; n < 8; ++n) {
+            const float s = samples[size_t(r * 8 + n)];
+            for (int k = 0; k < 8; ++k)
+                out[k] += s * Basis.m[n][k];
+        }
+        std::copy(out, out + 8, rows + r * 8);
+    }
+    for (int u = 0; u < 8; ++u) {
+        float out[8] = {};
+        for (int r = 0; r < 8; ++r) {
+            const float b = Basis.m[r][u];
+            for (int k = 0; k < 8; ++k)
+                out[k] += b * rows[r * 8 + k];
+        }
+        std::copy(out, out + 8, coefficients.begin() + u * 8);
+    }
+}
+
+BlockQuantizer::BlockQuantizer(const QuantizerSettings &s) : acBits_(s.acBits)
+{
+    for (size_t i = 0; i < 64; ++i) {
+        step_[i] = float(std::max<uint16_t>(s.steps[i], 1));
+        inverse_[i] = 1.0f / step_[i];
+        // Coarse steps are where the eye forgives most: their errors weigh less.
+        weight_[i] = s.componentWeight * std::pow(s.typicalStep / step_[i], s.errorExponent);
+    }
+    lambda_ = s.lambdaScale * s.typicalStep * s.typicalStep;
+}
+
+std::array<uint8_t, 256> BlockQuantizer::codeLengths(const uint8_t counts[17],
+                                                     const uint8_t *symbols)
+{
+    // A symbol the table lacks costs as much as the longest code, so it is never chosen cheaply.
+    std::array<uint8_t, 256> lengths;
+    lengths.fill(16);
+    int k = 0;
+    for (int length = 1; length <= 16; ++length)
+        for (int i = 0; i < counts[length] && k < 256; ++i)
+            lengths[symbols[k++]] = uint8_t(length);
+    return lengths;
+}
+
+void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
+{
+    out[0] = int16_t(std::clamp(roundHalfAway(c[0] * inverse_[0]), -MaxDc, MaxDc));
+
+    // Per zigzag position: the error if it becomes zero, and up to two
+    // non-zero choices (the nearest value and the one a step nearer zero).
+    float zeroError[64];
+    int value[64][2];
+    float valueError[64][2];
+    int choices[64];
+    // Positions that can be non-zero, ascending.
+    int kept[64];
+    int keptCount = 0;
+    // prefixZero[k]: the zero errors of positions 1..k-1.
+    float prefixZero[65];
+    prefixZero[0] = prefixZero[1] = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int n = ZigZag[size_t(k)];
+        const float x = c[size_t(n)];
+        zeroError[k] = weight_[size_t(n)] * x * x;
+        prefixZero[k + 1] = prefixZero[k] + zeroError[k];
+        const int nearest = std::clamp(roundHalfAway(x * inverse_[size_t(n)]), -MaxAc, MaxAc);
+        choices[k] = 0;
+        for (int v : {nearest, nearest - (nearest > 0) + (nearest < 0)}) {
+            if (v == 0)
+                continue;
+            const float e = x - float(v) * step_[size_t(n)];
+            value[k][choices[k]] = v;
+            valueError[k][choices[k]] = weight_[size_t(n)] * e * e;
+            ++choices[k];
+        }
+        if (choices[k])
+            kept[keptCount++] = k;
+    }
+
+    // Dynamic programming over the last non-zero position: best[k] is the
+    // least cost of positions 1..k with k non-zero. Predecessors: the start
+    // and the sixteen nearest earlier candidates.
+    constexpr int Window = 16;
+    const float zrlBits = acBits_[0xF0];
+    float best[64];
+    int from[64], chosen[64];
+    best[0] = 0;
+    for (int a = 0; a < keptCount; ++a) {
+        const int k = kept[a];
+        float bestCost = std::numeric_limits<float>::infinity();
+        for (int ch = 0; ch < choices[k]; ++ch) {
+            const int size = magnitudeBits(value[k][ch]);
+            // b = -1 is the start of the block.
+            for (int b = -1; b < a; b = b < 0 ? std::max(0, a - Window) : b + 1) {
+                const int j = b < 0 ? 0 : kept[b];
+                const int run = k - j - 1;
+                const float bits =
+                    float((run >> 4)) * zrlBits + acBits_[size_t(((run & 15) << 4) | size)] + size;
+                const float cost = best[j] + (prefixZero[k] - prefixZero[j + 1]) + lambda_ * bits +
+                                   valueError[k][ch];
+                if (cost < bestCost) {
+                    bestCost = cost;
+                    from[k] = j;
+                    chosen[k] = value[k][ch];
+                }
+            }
+        }
+        best[k] = bestCost;
+    }
+
+    // Where the block ends: after the last non-zero value an end-of-block
+    // symbol, unless that value is the 63rd.
+    const float eobBits = acBits_[0x00];
+    int last = 0;
+    float lastCost = prefixZero[64] + lambda_ * eobBits;
+    for (int a = 0; a < keptCount; ++a) {
+        const int k = kept[a];
+        const float cost =
+            best[k] + (prefixZero[64] - prefixZero[k + 1]) + (k < 63 ? lambda_ * eobBits : 0.0f);
+        if (cost < lastCost) {
+            lastCost = cost;
+            last = k;
+        }
+    }
+    for (int k = 1; k < 64; ++k)
+        out[ZigZag[size_t(k)]] = 0;
+    for (int k = last; k > 0; k = from[k])
+        out[ZigZag[size_t(k)]] = int16_t(chosen[k]);
+}
+
+double BlockQuantizer::cost(const Block &c, const QuantizedBlock &values) const
+{
+    double total = 0;
+    int run = 0, last = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int n = ZigZag[size_t(k)];
+        const double e = c[size_t(n)] - double(values[size_t(n)]) * step_[size_t(n)];
+        total += weight_[size_t(n)] * e * e;
+        if (values[size_t(n)] == 0) {
+            ++run;
+            continue;
+        }
+        const int size = magnitudeBits(values[size_t(n)]);
+        total += lambda_ *
+                 ((run >> 4) * acBits_[0xF0] + acBits_[size_t(((run & 15) << 4) | size)] + size);
+        run = 0;
+        last = k;
+    }
+    if (last < 63)
+        total += lambda_ * acBits_[0x00];
+    return total;
+}
+
+} // namespace platform

@@ -1,0 +1,55 @@
+#pragma once
+// The encoder's own front half, between the pixels and libjpeg's entropy
+// coders: the forward DCT and the choice of each block's coefficients by rate
+// and distortion. Plain rounding to the nearest step spends bits on
+// coefficients that barely round away from zero; here each block takes the
+// values that cost the least weighted error plus lambda times the bits of
+// their Huffman symbols.
+
+#include <array>
+#include <cstdint>
+
+namespace platform
+{
+
+// An 8x8 block in JPEG's natural order (row by row, the row index is the
+// vertical frequency).
+using Block = std::array<float, 64>;
+using QuantizedBlock = std::array<int16_t, 64>;
+
+// JPEG's orthonormal 2-D DCT of samples already centred on zero.
+void forwardDct(const Block &samples, Block &coefficients);
+
+// How the errors and the bits of one component are weighed.
+struct QuantizerSettings {
+    std::array<uint16_t, 64> steps{};  // the quantisation table, natural order
+    std::array<uint8_t, 256> acBits{}; // code length of each AC symbol (run << 4 | size)
+    float typicalStep = 1;             // the geometric mean of the luma AC steps
+    float componentWeight = 1;         // colour errors count less than luma errors
+    float errorExponent = 1.5f;        // weight (typical step / step)^exponent
+    float lambdaScale = 0.05f;         // lambda = scale * typical step^2
+};
+
+class BlockQuantizer
+{
+public:
+    explicit BlockQuantizer(const QuantizerSettings &settings);
+
+    // DC rounded to the nearest step; the AC values chosen by rate and distortion.
+    void quantize(const Block &coefficients, QuantizedBlock &out) const;
+
+    // The weighted error plus lambda times the AC bits of a block's values:
+    // what quantize makes least (for tests and tuning).
+    double cost(const Block &coefficients, const QuantizedBlock &values) const;
+
+    // Code lengths of the symbols of a Huffman table given as JPEG's DHT does:
+    // counts of codes of each length 1..16, then the symbols in code order.
+    static std::array<uint8_t, 256> codeLengths(const uint8_t counts[17], const uint8_t *symbols);
+
+private:
+    std::array<float, 64> step_{}, inverse_{}, weight_{};
+    std::array<uint8_t, 256> acBits_{};
+    float lambda_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,161 @@
+// The encoder's front half on its own: the DCT against JPEG's formula, and
+// the choice of coefficients against every other choice it could have made.
+#include "platform/jpeg_quantizer.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include <jpeglib.h>
+
+using platform::Block;
+using platform::BlockQuantizer;
+using platform::QuantizedBlock;
+using platform::QuantizerSettings;
+
+namespace
+{
+// The standard luminance tables at quality 50, as libjpeg sets them up.
+QuantizerSettings standardLuma()
+{
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 50, TRUE);
+    QuantizerSettings s;
+    std::copy(cinfo.quant_tbl_ptrs[0]->quantval, cinfo.quant_tbl_ptrs[0]->quantval + 64,
+              s.steps.begin());
+    s.acBits = BlockQuantizer::codeLengths(cinfo.ac_huff_tbl_ptrs[0]->bits,
+                                           cinfo.ac_huff_tbl_ptrs[0]->huffval);
+    jpeg_destroy_compress(&cinfo);
+    s.typicalStep = 40;
+    return s;
+}
+
+Block randomSamples(std::mt19937 &random, float spread)
+{
+    std::normal_distribution<float> noise(0, spread);
+    Block b;
+    const float base = noise(random);
+    for (size_t i = 0; i < 64; ++i)
+        b[i] = std::clamp(base + noise(random) + 2 * float(i % 8), -128.0f, 127.0f);
+    return b;
+}
+} // namespace
+
+class TestQuantizer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // F(u,v) = 1/4 C(u) C(v) sum f(x,y) cos((2x+1)u pi/16) cos((2y+1)v pi/16).
+    void dctIsJpegsDct()
+    {
+        std::mt19937 random(7);
+        const double pi = std::acos(-1.0);
+        for (int round = 0; round < 20; ++round) {
+            const Block samples = randomSamples(random, 60);
+            Block ours;
+            platform::forwardDct(samples, ours);
+            for (int v = 0; v < 8; ++v)
+                for (int u = 0; u < 8; ++u) {
+                    double sum = 0;
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x)
+                            sum += samples[size_t(y * 8 + x)] *
+                                   std::cos((2 * x + 1) * u * pi / 16) *
+                                   std::cos((2 * y + 1) * v * pi / 16);
+                    const double f = 0.25 * (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * sum;
+                    QVERIFY2(std::abs(f - ours[size_t(v * 8 + u)]) < 1e-3,
+                             qPrintable(QStringLiteral("u %1 v %2").arg(u).arg(v)));
+                }
+        }
+    }
+
+    void codeLengthsOfTheStandardTable()
+    {
+        const QuantizerSettings s = standardLuma();
+        QCOMPARE(int(s.acBits[0x00]), 4);  // end of block, 1010
+        QCOMPARE(int(s.acBits[0x01]), 2);  // 00
+        QCOMPARE(int(s.acBits[0x11]), 4);  // 1100
+        QCOMPARE(int(s.acBits[0xF0]), 11); // sixteen zeros, 11111111001
+        QCOMPARE(int(s.acBits[0xFA]), 16);
+    }
+
+    // With no weight on bits, every coefficient is the nearest step.
+    void withoutLambdaItRounds()
+    {
+        QuantizerSettings s = standardLuma();
+        s.lambdaScale = 0;
+        const BlockQuantizer quantizer(s);
+        std::mt19937 random(11);
+        for (int round = 0; round < 200; ++round) {
+            Block coefficients;
+            platform::forwardDct(randomSamples(random, 50), coefficients);
+            QuantizedBlock values;
+            quantizer.quantize(coefficients, values);
+            for (size_t i = 0; i < 64; ++i)
+                QCOMPARE(int(values[i]), int(std::lround(coefficients[i] / float(s.steps[i]))));
+        }
+    }
+
+    // Blocks with few candidates: every choice of zero, the nearest value or
+    // one step nearer zero for each, tried by brute force. Nothing beats the
+    // quantizer's choice, and rounding never does better than it.
+    void noChoiceCostsLess()
+    {
+        const QuantizerSettings s = standardLuma();
+        const BlockQuantizer quantizer(s);
+        std::mt19937 random(3);
+        std::uniform_int_distribution<int> position(1, 63);
+        std::uniform_real_distribution<float> size(0.3f, 3.6f);
+        std::bernoulli_distribution negative(0.5);
+        int changed = 0;
+        for (int round = 0; round < 300; ++round) {
+            Block c{};
+            c[0] = 100;
+            // Up to six coefficients at random places, between a third of a step and a few steps.
+            std::vector<int> places;
+            for (int n = 0; n < 1 + round % 6; ++n) {
+                const int p = position(random);
+                if (std::find(places.begin(), places.end(), p) != places.end())
+                    continue;
+                places.push_back(p);
+                c[size_t(p)] = size(random) * s.steps[size_t(p)] * (negative(random) ? -1 : 1);
+            }
+            QuantizedBlock chosen, rounded{};
+            quantizer.quantize(c, chosen);
+            for (size_t i = 0; i < 64; ++i)
+                rounded[i] = int16_t(std::lround(c[i] / float(s.steps[i])));
+            const double best = quantizer.cost(c, chosen);
+            QVERIFY(best <= quantizer.cost(c, rounded) + 1e-3);
+            changed += chosen != rounded;
+            int combinations = 1;
+            for (size_t n = 0; n < places.size(); ++n)
+                combinations *= 3;
+            for (int k = 0; k < combinations; ++k) {
+                QuantizedBlock tried = rounded;
+                int code = k;
+                for (int p : places) {
+                    const int nearest = rounded[size_t(p)];
+                    const int options[3] = {nearest, nearest - (nearest > 0) + (nearest < 0), 0};
+                    tried[size_t(p)] = int16_t(options[code % 3]);
+                    code /= 3;
+                }
+                QVERIFY2(best <= quantizer.cost(c, tried) * (1 + 1e-5) + 1e-3,
+                         qPrintable(QStringLiteral("round %1").arg(round)));
+            }
+        }
+        // The choice is not plain rounding in disguise.
+        QVERIFY(changed > 30);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuantizer)
+#include "test_quantizer.moc"
