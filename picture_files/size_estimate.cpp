@@ -11,6 +11,8 @@ namespace picture_files
 // What a run and this object share: the run may outlive the object.
 struct JpegSizeEstimate::Shared {
     JpegSizeEstimate *owner = nullptr; // touched on the main thread only
+    // Set when the running run's answer is no longer wanted; it then ends early.
+    std::atomic_bool abandoned{false};
 };
 
 JpegSizeEstimate::JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &writer)
@@ -26,6 +28,7 @@ JpegSizeEstimate::JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &w
 JpegSizeEstimate::~JpegSizeEstimate()
 {
     shared_->owner = nullptr;
+    shared_->abandoned = true;
     // The writer a run uses lives no longer than this object's owner.
     pool_.waitForDone();
 }
@@ -33,7 +36,9 @@ JpegSizeEstimate::~JpegSizeEstimate()
 void JpegSizeEstimate::restart()
 {
     if (doc_.picture().isNull()) {
-        stale_ = false;
+        // A run still going would answer for a picture that is gone.
+        stale_ = running_;
+        shared_->abandoned = running_;
         doc_.setJpegSize(PictureDocument::NoJpegSize);
         return;
     }
@@ -42,16 +47,18 @@ void JpegSizeEstimate::restart()
     // run starts when it ends.
     if (running_) {
         stale_ = true;
+        shared_->abandoned = true;
         return;
     }
     running_ = true;
     stale_ = false;
+    shared_->abandoned = false;
     const QImage picture = doc_.picture(); // shared, not copied
     const int32_t quality = doc_.JpegQuality();
     platform::JpegWriter *writer = &writer_;
     std::shared_ptr<Shared> shared = shared_;
     pool_.start([picture, quality, writer, shared] {
-        const qint64 bytes = writer->encodedSize(picture, quality);
+        const qint64 bytes = writer->encodedSize(picture, quality, &shared->abandoned);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [shared, bytes] {

@@ -4,17 +4,29 @@
 
 #include "platform/services.h"
 
+#include <memory>
+
 namespace platform
 {
 
 class LibjpegWriter : public JpegWriter
 {
 public:
+    LibjpegWriter();
+    ~LibjpegWriter() override;
+
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
-    qint64 encodedSize(const QImage &picture, int32_t quality) override;
+    qint64 encodedSize(const QImage &picture, int32_t quality,
+                       const std::atomic_bool *abandoned = nullptr) override;
 
     // JPEG's own limit on either side.
     static constexpr int32_t MaxSide = 65500;
+
+private:
+    // The last size read-out's file: a save of the same picture at the same
+    // quality writes it as it is instead of encoding again.
+    struct Remembered;
+    std::unique_ptr<Remembered> remembered_;
 };
 
 } // namespace platform

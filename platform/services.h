@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,9 +103,10 @@ public:
     virtual ~JpegWriter() = default;
     // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
     virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
-    // The bytes write would put in the file now; -1 when it would fail.
-    // Safe to call from any thread.
-    virtual qint64 encodedSize(const QImage &picture, int32_t quality) = 0;
+    // The bytes write would put in the file now; -1 when it would fail or
+    // when abandoned became true before the end. Safe to call from any thread.
+    virtual qint64 encodedSize(const QImage &picture, int32_t quality,
+                               const std::atomic_bool *abandoned = nullptr) = 0;
 };
 
 // The desktop's trash, where a replaced file's old content can be restored from.

@@ -91,7 +91,8 @@ public:
     };
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
     // A size that tells picture and quality apart.
-    qint64 encodedSize(const QImage &picture, int32_t quality) override
+    qint64 encodedSize(const QImage &picture, int32_t quality,
+                       const std::atomic_bool * = nullptr) override
     {
         return picture.isNull() ? -1 : qint64(picture.width()) * picture.height() + quality;
     }

@@ -15,10 +15,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -65,6 +69,37 @@ JpegFacts facts(const QByteArray &b)
         i += 2 + len;
     }
     return f;
+}
+
+// A photo's grain over smooth gradients and a few hard edges, the same every run.
+QImage grainy(int w, int h)
+{
+    QImage img = photoLike(w, h);
+    uint32_t seed = 12345;
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int n = int(seed >> 27) - 16;
+            const int edge = ((x / 37 + y / 23) % 3 == 0) ? 60 : 0;
+            const auto c = [&](int v) { return std::clamp(v + n + edge, 0, 255); };
+            row[x] = qRgb(c(qRed(row[x])), c(qGreen(row[x])), c(qBlue(row[x])));
+        }
+    }
+    return img;
+}
+
+// Sum of squared differences over the three channels in a rectangle.
+double squaredError(const QImage &a, const QImage &b, const QRect &r)
+{
+    double sum = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    return sum;
 }
 
 QStringList leftovers(const QString &dir, const QString &keep)
@@ -119,9 +154,11 @@ private slots:
     {
         const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
         QVERIFY2(!djpeg.isEmpty(), "djpeg is not installed (libjpeg-turbo-progs)");
-        for (const QSize size : {QSize(1, 1), QSize(17, 9), QSize(333, 201)})
+        qint64 largest = 0;
+        for (const QSize size : {QSize(1, 1), QSize(17, 9), QSize(333, 201), QSize(1001, 701)})
             for (int q : {0, 1, 89, 90, 100}) {
-                const QImage img = photoLike(size.width(), size.height());
+                const QImage img = size.width() > 500 ? grainy(size.width(), size.height())
+                                                      : photoLike(size.width(), size.height());
                 const QString path = at("edge.jpg");
                 QCOMPARE(save(img, path, q), int16_t(0));
                 const QString where =
@@ -130,6 +167,7 @@ private slots:
                 QVERIFY2(back.size() == size, qPrintable(where));
                 QCOMPARE(QProcess::execute(djpeg, {"-outfile", at("edge.ppm"), path}), 0);
                 QVERIFY2(QImage(at("edge.ppm")).size() == size, qPrintable(where));
+                largest = std::max(largest, QFileInfo(path).size());
                 const JpegFacts f = facts(read(path));
                 QVERIFY2(f.lumaH == (q >= 90 ? 1 : 2), qPrintable(where));
                 if (size.width() >= 17) {
@@ -146,6 +184,50 @@ private slots:
                              qPrintable(where + " " + QString::number(mean)));
                 }
             }
+        // Files far larger than the encoder's first piece of memory came through whole.
+        QVERIFY(largest > 256 * 1024);
+    }
+
+    // Fewer bytes than libjpeg's own encoder with optimised tables at the
+    // same setting, for about the same error, also in the MCUs the right and
+    // bottom edges cut (where the blocks are filled out past the picture).
+    void fewerBytesThanLibjpegAtAboutTheSameError()
+    {
+        const QImage img = grainy(301, 199);
+        const QRect all = img.rect(), edges[] = {QRect(288, 0, 13, 199), QRect(0, 192, 301, 7)};
+        for (int q : {30, 75, 90}) {
+            const QString where = QStringLiteral("q%1").arg(q);
+            QCOMPARE(save(img, at("ours.jpg"), q), int16_t(0));
+            QImageWriter theirs(at("theirs.jpg"), "jpeg");
+            theirs.setQuality(q);
+            theirs.setOptimizedWrite(true);
+            QVERIFY(theirs.write(img));
+            const QImage ours = QImage(at("ours.jpg")).convertToFormat(QImage::Format_RGB32),
+                         libjpeg = QImage(at("theirs.jpg")).convertToFormat(QImage::Format_RGB32);
+            const double ourError = squaredError(img, ours, all),
+                         theirError = squaredError(img, libjpeg, all);
+            // Within 1.5 dB of their error.
+            QVERIFY2(
+                10 * std::log10(ourError / theirError) < 1.5,
+                qPrintable(where +
+                           QStringLiteral(" error %1 against %2").arg(ourError).arg(theirError)));
+            for (const QRect &edge : edges) {
+                const double perPixel =
+                                 squaredError(img, ours, edge) / edge.width() / edge.height(),
+                             overall = ourError / all.width() / all.height();
+                QVERIFY2(
+                    perPixel < 2 * overall + 4,
+                    qPrintable(where +
+                               QStringLiteral(" edge %1 against %2").arg(perPixel).arg(overall)));
+            }
+            const qint64 ourBytes = QFileInfo(at("ours.jpg")).size(),
+                         theirBytes = QFileInfo(at("theirs.jpg")).size();
+            if (q < 90)
+                QVERIFY2(ourBytes < 0.95 * double(theirBytes),
+                         qPrintable(
+                             where +
+                             QStringLiteral(" %1 bytes against %2").arg(ourBytes).arg(theirBytes)));
+        }
     }
 
     // The size the writer says it would write is the size it writes.
@@ -158,6 +240,97 @@ private slots:
             QCOMPARE(writer.encodedSize(img, q), QFileInfo(at("s.jpg")).size());
         }
         QCOMPARE(writer.encodedSize(QImage(), 50), qint64(-1));
+    }
+
+    // After a read-out, Save writes the file the read-out made, but only for
+    // the same pixels at the same quality.
+    void saveWritesTheReadOutsFileOnlyForTheSamePicture()
+    {
+        platform::LibjpegWriter writer;
+        QImage img = grainy(160, 120);
+        QVERIFY(writer.encodedSize(img, 50) > 0);
+        QCOMPARE(writer.write(img, at("r90.jpg"), 90), int16_t(0));
+        QCOMPARE(facts(read(at("r90.jpg"))).firstQuant, 3);
+        QVERIFY(writer.encodedSize(img, 90) > 0);
+        img.setPixel(5, 5, qRgb(255, 0, 0)); // the same image, other pixels
+        QCOMPARE(writer.write(img, at("changed.jpg"), 90), int16_t(0));
+        QVERIFY(writer.encodedSize(img, 90) == QFileInfo(at("changed.jpg")).size());
+        QCOMPARE(save(img, at("fresh.jpg"), 90), int16_t(0));
+        QCOMPARE(read(at("changed.jpg")), read(at("fresh.jpg")));
+        const QImage other = grainy(120, 160);
+        QCOMPARE(writer.write(other, at("other.jpg"), 90), int16_t(0));
+        QCOMPARE(QImage(at("other.jpg")).size(), QSize(120, 160));
+    }
+
+    // A size nobody waits for any more: no answer, or the right one, never a wrong one.
+    void abandonedSizeRunEndsEarly()
+    {
+        platform::LibjpegWriter writer;
+        const QImage img = grainy(2000, 1500);
+        const qint64 full = writer.encodedSize(img, 75);
+        QVERIFY(full > 0);
+        std::atomic_bool abandoned{true};
+        QCOMPARE(writer.encodedSize(img, 75, &abandoned), qint64(-1));
+        for (int ms : {1, 20, 60, 120, 250}) {
+            abandoned = false;
+            std::thread later([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                abandoned = true;
+            });
+            const qint64 size = writer.encodedSize(img, 75, &abandoned);
+            later.join();
+            QVERIFY2(size == -1 || size == full, qPrintable(QString::number(ms)));
+            if (ms == 1)
+                QCOMPARE(size, qint64(-1));
+        }
+    }
+
+    // Memory that runs out at any point of a save is reported as such, and
+    // the file that was there stays. Each try is a fresh process whose
+    // address space is limited to what it has plus a little more than the
+    // last: 1 MB steps, then 64 KB steps over the last megabyte, where the
+    // output's memory grows.
+    void outOfMemoryLeavesTheOldFile()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer's shadow memory ignores address-space limits");
+#endif
+        write(at("old.jpg"), "the old file");
+        int outOfMemory = 0;
+        const auto saveWith = [&](qint64 extra) {
+            QProcess child;
+            child.start(QStringLiteral(SAVE_UNDER_LIMIT), {QString::number(extra), at("old.jpg")});
+            const QString where = QStringLiteral("%1 KB more").arg(extra >> 10);
+            if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
+                return where + " crashed";
+            if (child.exitCode() == 0)
+                return QString();
+            if (child.exitCode() != 4)
+                return where + " gave " + QString::number(child.exitCode());
+            ++outOfMemory;
+            if (read(at("old.jpg")) != QByteArray("the old file"))
+                return where + " lost the old file";
+            if (!leftovers(dir.path(), "old.jpg").filter(QRegularExpression("^\\.")).isEmpty())
+                return where + " left a temporary file";
+            return QStringLiteral("out of memory");
+        };
+        qint64 enough = 0;
+        for (QString r; (r = saveWith(enough)) != QString(); enough += 1 << 20) {
+            QVERIFY2(r == QStringLiteral("out of memory"), qPrintable(r));
+            QVERIFY(enough < (400 << 20));
+        }
+        QVERIFY(enough > 0);
+        write(at("old.jpg"), "the old file");
+        for (qint64 extra = enough - (1 << 20) + (64 << 10); extra < enough; extra += 64 << 10) {
+            const QString r = saveWith(extra);
+            QVERIFY2(r == QStringLiteral("out of memory") || r.isEmpty(), qPrintable(r));
+            if (r.isEmpty())
+                break;
+        }
+        // Memory ran out at many different points before it sufficed.
+        QVERIFY2(outOfMemory > 5, qPrintable(QString::number(outOfMemory)));
+        QCOMPARE(saveWith(enough), QString());
+        QCOMPARE(QImage(at("old.jpg")).size(), QSize(2000, 2000));
     }
 
     void formatErrors()
