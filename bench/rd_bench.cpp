@@ -9,10 +9,12 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QProcess>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
@@ -177,12 +179,35 @@ int main(int argc, char *argv[])
         sweep.push_back(98);
         sweep.push_back(100);
         std::vector<std::vector<Point>> curves;
-        for (const Peer &peer : peers) {
-            std::vector<Point> curve;
-            for (int q : sweep)
-                if (peer.encode(q, out))
-                    curve.push_back(measure(source, out));
-            curves.push_back(curve);
+        // Kept beside the pictures: a later run over the same work folder reuses them.
+        QFile cache(work.filePath(QFileInfo(path).fileName() + QStringLiteral(".curves")));
+        if (cache.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            QTextStream in(&cache);
+            for (size_t i = 0; i < peers.size(); ++i) {
+                std::vector<Point> curve(size_t(in.readLine().toInt()));
+                for (Point &p : curve)
+                    in >> p.bytes >> p.psnr >> p.ssim;
+                in.readLine();
+                curves.push_back(curve);
+            }
+        } else {
+            for (const Peer &peer : peers) {
+                std::vector<Point> curve;
+                for (int q : sweep)
+                    if (peer.encode(q, out))
+                        curve.push_back(measure(source, out));
+                curves.push_back(curve);
+            }
+            if (cache.open(QIODevice::WriteOnly | QIODevice::Text)) {
+                QTextStream to(&cache);
+                to.setRealNumberPrecision(10);
+                for (const auto &curve : curves) {
+                    to << curve.size() << '\n';
+                    for (const Point &p : curve)
+                        to << p.bytes << ' ' << p.psnr << ' ' << p.ssim << ' ';
+                    to << '\n';
+                }
+            }
         }
         std::printf("\n%s (%s, %.1f MP)\n", qPrintable(QFileInfo(path).fileName()),
                     qPrintable(kind), mp);

@@ -9,8 +9,16 @@ scripts/deps.sh --tests
 source bench/photo.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# RD_WORK=DIR keeps the pictures and the peers' curves there for the next run
+# (the peers do not change between runs of ours: tuning runs take seconds).
+if [[ -n ${RD_WORK:-} ]]; then
+    work=$RD_WORK
+    mkdir -p "$work"
+else
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+fi
+[[ -f $work/screen-terminal.png ]] || {
 convert "$src" -quality 95 "$work/photo-2mp.jpg"
 convert "$src" -filter Lanczos -resize 6000x4000! -quality 92 "$work/photo-24mp.jpg"
 for p in photo-2mp photo-24mp; do djpeg -outfile "$work/$p.ppm" "$work/$p.jpg"; done
@@ -41,6 +49,7 @@ tests/with_x.sh --wm bash -c '
 ls -l /usr/bin | sed -n 1,60p >"$work/terminal.txt"
 convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill '#d0d0d0' \
     -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
+}
 
 build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
     "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
