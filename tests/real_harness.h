@@ -22,6 +22,9 @@ struct RealHarness : Harness {
         services = s;
         program = std::make_unique<Program>(services);
     }
+    // The program goes before the services it uses (a size read-out may still
+    // be encoding with the real writer).
+    ~RealHarness() { program.reset(); }
 };
 
 // The share of pixels within a small distance of the colour.
