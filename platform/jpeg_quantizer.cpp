@@ -133,9 +133,8 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
     }
 
     // Dynamic programming over the last non-zero position: best[k] is the
-    // least cost of positions 1..k with k non-zero. Predecessors: the start
-    // and the sixteen nearest earlier candidates.
-    constexpr int Window = 16;
+    // least cost of positions 1..k with k non-zero; its predecessor is the
+    // start (b = -1) or any earlier candidate.
     const float zrlBits = acBits_[0xF0];
     float best[64];
     int from[64], chosen[64];
@@ -145,8 +144,7 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
         float bestCost = std::numeric_limits<float>::infinity();
         for (int ch = 0; ch < choices[k]; ++ch) {
             const int size = magnitudeBits(value[k][ch]);
-            // b = -1 is the start of the block.
-            for (int b = -1; b < a; b = b < 0 ? std::max(0, a - Window) : b + 1) {
+            for (int b = -1; b < a; ++b) {
                 const int j = b < 0 ? 0 : kept[b];
                 const int run = k - j - 1;
                 const float bits =
