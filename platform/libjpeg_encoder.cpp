@@ -434,11 +434,8 @@ public:
     Coefficients() = default;
     Coefficients(const Coefficients &) = delete;
     Coefficients &operator=(const Coefficients &) = delete;
-    ~Coefficients()
-    {
-        if (created_)
-            jpeg_destroy_compress(&holder_);
-    }
+    // Also after a creation that ran out of memory half-way.
+    ~Coefficients() { jpeg_destroy_compress(&holder_); }
 
     Result make(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned)
     {
@@ -496,7 +493,8 @@ private:
         if (setjmp(err_.jump))
             return err_.result;
         jpeg_create_compress(&holder_);
-        created_ = true;
+        // All blocks in memory, whatever JPEGMEM says: there is no backing store.
+        holder_.mem->max_memory_to_use = 0;
         describe(holder_, picture, quality);
         const int width = picture.width(), height = picture.height();
         const int maxH = holder_.comp_info[0].h_samp_factor,
@@ -599,7 +597,6 @@ private:
 
     jpeg_compress_struct holder_{};
     ErrorManager err_{};
-    bool created_ = false;
     jvirt_barray_ptr arrays_[3]{};
     JBLOCKARRAY rows_[3]{};
     Component components_[3];
@@ -661,15 +658,16 @@ bool writable(const QImage &picture)
            height <= LibjpegWriter::MaxSide && isBgrx(picture.format());
 }
 
-// The smaller of the two files: progressive scans win on most pictures,
-// baseline on some small or flat ones. One encoding at a time in the whole
-// program: a save waits for a size read-out instead of both holding a large
+// One encoding at a time in the whole program: a save waits for a size
+// read-out (and then may write its file) instead of both holding a large
 // picture's coefficients at once.
+std::mutex oneEncodingAtATime;
+
+// The smaller of the two files: progressive scans win on most pictures,
+// baseline on some small or flat ones.
 Result smallest(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
                 Encoded &best)
 {
-    static std::mutex oneAtATime;
-    const std::lock_guard lock(oneAtATime);
     Coefficients coefficients;
     if (const Result r = coefficients.make(picture, quality, abandoned); r != Written)
         return r;
@@ -693,8 +691,8 @@ Result smallest(const QImage &picture, int32_t quality, const std::atomic_bool *
 
 } // namespace
 
+// Guarded by oneEncodingAtATime.
 struct LibjpegWriter::Remembered {
-    std::mutex lock;
     qint64 picture = 0; // QImage::cacheKey: a new one for every change of the pixels
     int32_t quality = 0;
     Encoded jpeg;
@@ -718,14 +716,13 @@ int16_t LibjpegWriter::write(const QImage &picture, const QString &path, int32_t
             return r;
         Encoded jpeg;
         {
-            const std::lock_guard lock(remembered_->lock);
+            const std::lock_guard lock(oneEncodingAtATime);
             if (remembered_->jpeg.bytes && remembered_->picture == picture.cacheKey() &&
                 remembered_->quality == quality)
                 jpeg = std::move(remembered_->jpeg);
-        }
-        if (!jpeg.bytes)
-            if (const Result r = smallest(picture, quality, nullptr, jpeg); r != Written)
+            else if (const Result r = smallest(picture, quality, nullptr, jpeg); r != Written)
                 return r;
+        }
         if (const Result r = out.write(jpeg.bytes, jpeg.size); r != Written)
             return r;
         return out.commit();
@@ -742,10 +739,10 @@ qint64 LibjpegWriter::encodedSize(const QImage &picture, int32_t quality,
         return -1;
     try {
         Encoded jpeg;
+        const std::lock_guard lock(oneEncodingAtATime);
         if (smallest(picture, quality, abandoned, jpeg) != Written)
             return -1;
         const qint64 size = qint64(jpeg.size);
-        const std::lock_guard lock(remembered_->lock);
         remembered_->picture = picture.cacheKey();
         remembered_->quality = quality;
         remembered_->jpeg = std::move(jpeg);

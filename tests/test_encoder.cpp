@@ -248,6 +248,11 @@ private slots:
     {
         platform::LibjpegWriter writer;
         QImage img = grainy(160, 120);
+        const qint64 readOut = writer.encodedSize(img, 50);
+        QCOMPARE(writer.write(img, at("r50.jpg"), 50), int16_t(0));
+        QCOMPARE(QFileInfo(at("r50.jpg")).size(), readOut);
+        QCOMPARE(save(img, at("fresh50.jpg"), 50), int16_t(0));
+        QCOMPARE(read(at("r50.jpg")), read(at("fresh50.jpg")));
         QVERIFY(writer.encodedSize(img, 50) > 0);
         QCOMPARE(writer.write(img, at("r90.jpg"), 90), int16_t(0));
         QCOMPARE(facts(read(at("r90.jpg"))).firstQuant, 3);
