@@ -394,7 +394,14 @@ void inParallel(const std::function<void()> &first, const std::function<void()> 
     } catch (const std::exception &) {
         // No thread (memory or process limits): the work is done here instead.
     }
-    first();
+    try {
+        first();
+    } catch (...) {
+        // A thread still running must be joined before anything unwinds past it.
+        if (other.joinable())
+            other.join();
+        throw;
+    }
     if (other.joinable())
         other.join();
     else

@@ -271,7 +271,7 @@ private slots:
     void abandonedSizeRunEndsEarly()
     {
         platform::LibjpegWriter writer;
-        const QImage img = grainy(2000, 1500);
+        const QImage img = grainy(3000, 2000);
         const qint64 full = writer.encodedSize(img, 75);
         QVERIFY(full > 0);
         std::atomic_bool abandoned{true};
