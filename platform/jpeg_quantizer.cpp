@@ -97,13 +97,17 @@ std::array<uint8_t, 256> BlockQuantizer::codeLengths(const uint8_t counts[17],
     return lengths;
 }
 
+int BlockQuantizer::symbolBits(int run, int size) const
+{
+    return (run >> 4) * acBits_[0xF0] + acBits_[size_t(((run & 15) << 4) | size)] + size;
+}
+
 void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
 {
     out[0] = int16_t(std::clamp(roundHalfAway(c[0] * inverse_[0]), -MaxDc, MaxDc));
 
-    // Per zigzag position: the error if it becomes zero, and up to two
-    // non-zero choices (the nearest value and the one a step nearer zero).
-    float zeroError[64];
+    // Per zigzag position: up to two non-zero choices (the nearest value and
+    // the one a step nearer zero) and their errors.
     int value[64][2];
     float valueError[64][2];
     int choices[64];
@@ -116,8 +120,7 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
     for (int k = 1; k < 64; ++k) {
         const int n = ZigZag[size_t(k)];
         const float x = c[size_t(n)];
-        zeroError[k] = weight_[size_t(n)] * x * x;
-        prefixZero[k + 1] = prefixZero[k] + zeroError[k];
+        prefixZero[k + 1] = prefixZero[k] + weight_[size_t(n)] * x * x;
         const int nearest = std::clamp(roundHalfAway(x * inverse_[size_t(n)]), -MaxAc, MaxAc);
         choices[k] = 0;
         for (int v : {nearest, nearest - (nearest > 0) + (nearest < 0)}) {
@@ -135,7 +138,6 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
     // Dynamic programming over the last non-zero position: best[k] is the
     // least cost of positions 1..k with k non-zero; its predecessor is the
     // start (b = -1) or any earlier candidate.
-    const float zrlBits = acBits_[0xF0];
     float best[64];
     int from[64], chosen[64];
     best[0] = 0;
@@ -146,11 +148,8 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
             const int size = magnitudeBits(value[k][ch]);
             for (int b = -1; b < a; ++b) {
                 const int j = b < 0 ? 0 : kept[b];
-                const int run = k - j - 1;
-                const float bits =
-                    float((run >> 4)) * zrlBits + acBits_[size_t(((run & 15) << 4) | size)] + size;
-                const float cost = best[j] + (prefixZero[k] - prefixZero[j + 1]) + lambda_ * bits +
-                                   valueError[k][ch];
+                const float cost = best[j] + (prefixZero[k] - prefixZero[j + 1]) +
+                                   lambda_ * float(symbolBits(k - j - 1, size)) + valueError[k][ch];
                 if (cost < bestCost) {
                     bestCost = cost;
                     from[k] = j;
@@ -193,9 +192,7 @@ double BlockQuantizer::cost(const Block &c, const QuantizedBlock &values) const
             ++run;
             continue;
         }
-        const int size = magnitudeBits(values[size_t(n)]);
-        total += lambda_ *
-                 ((run >> 4) * acBits_[0xF0] + acBits_[size_t(((run & 15) << 4) | size)] + size);
+        total += lambda_ * symbolBits(run, magnitudeBits(values[size_t(n)]));
         run = 0;
         last = k;
     }

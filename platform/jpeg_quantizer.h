@@ -26,8 +26,8 @@ struct QuantizerSettings {
     std::array<uint8_t, 256> acBits{}; // code length of each AC symbol (run << 4 | size)
     float typicalStep = 1;             // the geometric mean of the luma AC steps
     float componentWeight = 1;         // colour errors count less than luma errors
-    float errorExponent = 1.5f;        // weight (typical step / step)^exponent
-    float lambdaScale = 0.05f;         // lambda = scale * typical step^2
+    float errorExponent = 1.25f;       // weight (typical step / step)^exponent
+    float lambdaScale = 0.04f;         // lambda = scale * typical step^2
 };
 
 class BlockQuantizer
@@ -47,6 +47,10 @@ public:
     static std::array<uint8_t, 256> codeLengths(const uint8_t counts[17], const uint8_t *symbols);
 
 private:
+    // Bits of a value of the given size after a run of zeros: the sixteen-zero
+    // symbols, the run/size symbol and the value's own bits.
+    int symbolBits(int run, int size) const;
+
     std::array<float, 64> step_{}, inverse_{}, weight_{};
     std::array<uint8_t, 256> acBits_{};
     float lambda_ = 0;

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -448,7 +447,6 @@ public:
     {
         if (const Result r = allocate(picture, quality); r != Written)
             return r;
-        picture_ = &picture;
         // Rows of MCUs go to whichever of two workers is free.
         std::atomic_int next{0};
         std::atomic<int16_t> result{Written};
@@ -456,13 +454,14 @@ public:
             try {
                 Scratch scratch(paddedWidth_, mcuHeight_);
                 for (int row = next++; row < mcuRows_; row = next++) {
-                    if ((abandoned && abandoned->load(std::memory_order_relaxed)) ||
-                        result.load() != Written) {
+                    if (result.load() != Written)
+                        return; // the other worker has failed
+                    if (abandoned && abandoned->load(std::memory_order_relaxed)) {
                         int16_t expected = Written;
                         result.compare_exchange_strong(expected, int16_t(Abandoned));
                         return;
                     }
-                    transformRow(row, scratch);
+                    transformRow(picture, row, scratch);
                 }
             } catch (const std::bad_alloc &) {
                 result = int16_t(OutOfMemory);
@@ -549,15 +548,15 @@ private:
         return Written;
     }
 
-    void transformRow(int row, Scratch &scratch) const
+    void transformRow(const QImage &picture, int row, Scratch &scratch) const
     {
-        const int width = picture_->width(), height = picture_->height();
+        const int width = picture.width(), height = picture.height();
         float *luma = scratch.planes[0].data(), *cb = scratch.planes[1].data(),
               *cr = scratch.planes[2].data();
         for (int y = 0; y < mcuHeight_; ++y) {
             const int sourceRow = std::min(row * mcuHeight_ + y, height - 1);
             // Little-endian 32-bit pixels 0xffRRGGBB lie in memory as B, G, R, X.
-            const uchar *p = picture_->constScanLine(sourceRow);
+            const uchar *p = picture.constScanLine(sourceRow);
             const size_t at = size_t(y) * size_t(paddedWidth_);
             for (int x = 0; x < paddedWidth_; ++x) {
                 const uchar *px = p + 4 * std::min(x, width - 1);
@@ -607,7 +606,6 @@ private:
     jvirt_barray_ptr arrays_[3]{};
     JBLOCKARRAY rows_[3]{};
     Component components_[3];
-    const QImage *picture_ = nullptr;
     int mcuHeight_ = 8, mcuRows_ = 0, paddedWidth_ = 0;
 };
 
