@@ -7,16 +7,40 @@
 namespace capture
 {
 
+namespace
+{
+const QString Refused =
+    QStringLiteral("デスクトップが、このプログラムによる画面の読み取りを拒否しました。\n\n"
+                   "許可し直すには、端末で次のコマンドを実行して、記録された拒否を消してください。"
+                   "次の「全体をクリップにコピー」で、デスクトップがもう一度確認します。\n\n"
+                   "gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore "
+                   "--object-path /org/freedesktop/impl/portal/PermissionStore "
+                   "--method org.freedesktop.impl.portal.PermissionStore.DeletePermission "
+                   "screenshot screenshot ''");
+const QString OfferDialog =
+    QStringLiteral("デスクトップのスクリーンショット画面で、画面を取り込みますか？");
+} // namespace
+
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
                  platform::EventLoop &loop, platform::MessageBox &messages)
 {
     // 1. Print Screen: the screen goes on the clipboard. Where it cannot be
     // read the clipboard stays as it was, and the user hears of it rather
     // than find an old or empty picture there later.
-    if (const QImage screen = grabber.grabScreen(); !screen.isNull())
-        clipboard.SetData(screen);
-    else
+    const platform::ScreenGrabber::Screen screen = grabber.grabScreen();
+    if (!screen.picture.isNull()) {
+        clipboard.SetData(screen.picture);
+    } else if (screen.refused) {
+        // The desktop's own dialog is the user's consent each time: it still works.
+        platform::MsgBox(messages, Refused, platform::vbExclamation);
+        if (platform::MsgBox(messages, OfferDialog, platform::vbYesNo | platform::vbQuestion) ==
+            platform::vbYes) {
+            if (const QImage chosen = grabber.grabScreenInteractively(); !chosen.isNull())
+                clipboard.SetData(chosen);
+        }
+    } else {
         platform::MsgBox(messages, QStringLiteral("画面を読み取れませんでした"));
+    }
     // 2.
     loop.DoEvents();
     rt::checkpoint();

@@ -15,6 +15,8 @@ namespace capture
 {
 // Puts a picture of the whole screen on the clipboard, as Print Screen does;
 // where the screen cannot be read, says so and leaves the clipboard alone.
+// Where the desktop refuses, says how to allow it again and offers the
+// desktop's own screenshot dialog instead.
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
                  platform::EventLoop &loop, platform::MessageBox &messages);
 // Shows the information window and makes the clipboard's picture the current one.

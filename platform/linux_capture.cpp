@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/x11.h"
@@ -22,7 +24,6 @@
 #include <limits>
 #include <optional>
 #include <poll.h>
-#include <signal.h>
 #include <thread>
 
 namespace platform
@@ -32,130 +33,50 @@ namespace
 {
 using x11::atom;
 
-QList<uint32_t> property32(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type)
-{
-    QList<uint32_t> values;
-    auto cookie = xcb_get_property(c, 0, w, prop, type, 0, 4096);
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(c, cookie, nullptr);
-    if (reply && reply->format == 32) {
-        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(reply));
-        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
-            values << data[i];
-    }
-    free(reply);
-    return values;
-}
-
 QString windowTitle(xcb_connection_t *c, xcb_window_t w)
 {
-    auto cookie =
-        xcb_get_property(c, 0, w, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 0, 1024);
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(c, cookie, nullptr);
-    QString title;
-    if (reply && reply->format == 8)
-        title = QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply)),
-                                  xcb_get_property_value_length(reply));
-    free(reply);
-    return title;
+    const x11::Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 0, 1024),
+        nullptr));
+    if (!reply || reply->format != 8)
+        return {};
+    return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                             xcb_get_property_value_length(reply.get()));
 }
 
-// The root's child that holds the window: its frame when a window manager
-// reparented it, else the window itself.
-xcb_window_t topLevelOf(xcb_connection_t *c, xcb_window_t w)
+// The windows on screen, bottom first: the root's mapped children (frames,
+// under a window manager), menus and tooltips left out.
+QList<xcb_window_t> viewableTopLevelsInOrder()
 {
-    const xcb_window_t root = x11::root(c);
-    for (int depth = 0; w != XCB_NONE && w != root && depth < 64; ++depth) {
-        xcb_query_tree_reply_t *tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
-        if (!tree)
-            return XCB_NONE;
-        const xcb_window_t parent = tree->parent;
-        free(tree);
-        if (parent == root)
-            return w;
-        w = parent;
-    }
-    return XCB_NONE;
-}
-// The windows on screen: the root's mapped children (frames, under a window manager).
-QSet<xcb_window_t> viewableTopLevels()
-{
-    QSet<xcb_window_t> found;
+    QList<xcb_window_t> found;
     xcb_connection_t *c = x11::connection();
     if (!c)
         return found;
-    xcb_query_tree_reply_t *tree =
-        xcb_query_tree_reply(c, xcb_query_tree(c, x11::root(c)), nullptr);
+    const x11::Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, x11::root(c)), nullptr));
     if (!tree)
         return found;
-    const xcb_window_t *children = xcb_query_tree_children(tree);
-    const int n = xcb_query_tree_children_length(tree);
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    const int n = xcb_query_tree_children_length(tree.get());
     QList<xcb_get_window_attributes_cookie_t> cookies;
     for (int i = 0; i < n; ++i)
         cookies << xcb_get_window_attributes(c, children[i]);
     for (int i = 0; i < n; ++i) {
-        xcb_get_window_attributes_reply_t *a =
-            xcb_get_window_attributes_reply(c, cookies[i], nullptr);
-        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE)
-            found.insert(children[i]);
-        free(a);
+        const x11::Reply<xcb_get_window_attributes_reply_t> a(
+            xcb_get_window_attributes_reply(c, cookies[i], nullptr));
+        if (a && a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect &&
+            a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
+            found << children[i];
     }
-    free(tree);
     return found;
 }
+
+QSet<xcb_window_t> viewableTopLevels()
+{
+    const QList<xcb_window_t> list = viewableTopLevelsInOrder();
+    return QSet<xcb_window_t>(list.begin(), list.end());
+}
 } // namespace
-
-QImage X11ScreenGrabber::grabScreen()
-{
-    // A Wayland compositor shows its screen to no X11 client: ask the portal.
-    if (isWaylandSession())
-        return portalScreenshot(PortalTimeout).picture;
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return {};
-    const QRect all = screen->virtualGeometry();
-    return screen->grabWindow(0, all.x(), all.y(), all.width(), all.height()).toImage();
-}
-
-QImage X11ScreenGrabber::grabActiveWindow()
-{
-    xcb_connection_t *c = x11::connection();
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!c || !screen)
-        return {};
-    const xcb_window_t root = x11::root(c);
-    const bool wayland = isWaylandSession();
-    xcb_window_t active = XCB_NONE;
-    const QList<uint32_t> named =
-        property32(c, root, atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-    if (!named.isEmpty())
-        active = named.first();
-    // Under XWayland the focus says nothing when a Wayland window is active.
-    if (active == XCB_NONE && !wayland) {
-        xcb_get_input_focus_reply_t *focus =
-            xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
-        if (focus)
-            active = focus->focus;
-        free(focus);
-    }
-    const xcb_window_t top = topLevelOf(c, active);
-    if (top == XCB_NONE)
-        return grabScreen();
-    // An XWayland window reads its own pixels; its frame is the compositor's.
-    if (wayland)
-        return x11::windowPixels(c, top);
-    xcb_get_geometry_reply_t *geo = xcb_get_geometry_reply(c, xcb_get_geometry(c, top), nullptr);
-    if (!geo)
-        return {};
-    const QRect rect(geo->x, geo->y, geo->width + 2 * geo->border_width,
-                     geo->height + 2 * geo->border_width);
-    free(geo);
-    // What the screen shows there, in the screen's own pixels.
-    const qreal dpr = screen->devicePixelRatio();
-    return screen
-        ->grabWindow(0, int(rect.x() / dpr), int(rect.y() / dpr), int(rect.width() / dpr),
-                     int(rect.height() / dpr))
-        .toImage();
-}
 
 namespace
 {
@@ -329,6 +250,13 @@ void QtEventLoop::DoEvents()
     QCoreApplication::processEvents();
 }
 
+void QtEventLoop::paintFor(int milliseconds)
+{
+    QEventLoop wait;
+    QTimer::singleShot(milliseconds, &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void QtEventLoop::countedWait(int64_t passes)
 {
     if (passes > 0)
@@ -413,21 +341,34 @@ public:
         if (!QProcess::startDetached(
                 command_.program, ProcessBrowserFactory::argumentsFor(command_, target), {}, &pid_))
             throw rt::RuntimeError(rt::ErrCantCreateObject);
+        qCInfo(captureLog) << "browser started:" << command_.program << pid_;
     }
-    bool windowAppeared() override
+    ScreenGrabber::Window window() override
     {
-        if (x11::connection() && !(viewableTopLevels() - before_).isEmpty())
-            return true;
-        // A Wayland window is not to be seen from here: a browser still
-        // running is taken at its word.
-        if (!x11::connection() || isWaylandSession())
-            return pid_ > 0 && ::kill(pid_t(pid_), 0) == 0;
-        return false;
+        if (window_ || !x11::connection())
+            return window_;
+        // The newest of the windows that came since the navigation began (a
+        // browser already running may put its new window up from another process).
+        const QList<xcb_window_t> stacked = viewableTopLevelsInOrder();
+        for (auto it = stacked.rbegin(); it != stacked.rend(); ++it)
+            if (!before_.contains(*it)) {
+                window_ = *it;
+                break;
+            }
+        if (window_) {
+            qCInfo(captureLog) << "browser window" << Qt::hex << window_;
+            // To the front, as a pager asks: what the user sees is what is taken.
+            xcb_connection_t *c = x11::connection();
+            x11::sendToRoot(c, x11::clientOf(c, window_), "_NET_ACTIVE_WINDOW",
+                            {2, XCB_CURRENT_TIME, 0, 0, 0});
+        }
+        return window_;
     }
 
 private:
     ProcessBrowserFactory::Command command_;
     QSet<xcb_window_t> before_;
+    xcb_window_t window_ = XCB_NONE;
     qint64 pid_ = 0;
 };
 } // namespace
@@ -468,7 +409,7 @@ void X11WindowActivator::AppActivate(const QString &title)
     if (c) {
         const xcb_window_t root = x11::root(c);
         const QList<uint32_t> clients =
-            property32(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+            x11::property32(c, root, atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
         xcb_window_t prefixed = XCB_NONE;
         for (uint32_t w : clients) {
             const QString t = windowTitle(c, w);

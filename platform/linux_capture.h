@@ -1,5 +1,6 @@
 #pragma once
-// The Linux (X11) implementations of the capture-related platform layers.
+// The Linux (X11) implementations of the capture-related platform layers;
+// the screen grabbers are in screen_grabbers.h.
 
 #include "platform/services.h"
 
@@ -10,20 +11,6 @@
 
 namespace platform
 {
-
-// On X11 the screen through Qt, and the active window found through the
-// window manager's _NET_ACTIVE_WINDOW (else the input focus) taken with its
-// frame. In a Wayland session the screen comes from the desktop portal; an
-// active XWayland window is read through X11, any other active window gives
-// the portal's whole screen.
-class X11ScreenGrabber : public ScreenGrabber
-{
-public:
-    QImage grabScreen() override;
-    QImage grabActiveWindow() override;
-
-    static constexpr std::chrono::milliseconds PortalTimeout{10000};
-};
 
 // The clipboard's picture; from another program, read within ImportTime in
 // all, and under the picture loader's limits.
@@ -42,6 +29,7 @@ public:
     void DoEvents() override;
     // Sleeps the passes' time: the wait does not burn a core.
     void countedWait(int64_t passes) override;
+    void paintFor(int milliseconds) override;
 };
 
 // Starts a real browser, detached, in a new window: $BROWSER when set, else

@@ -5,6 +5,7 @@
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
 #include "platform/picture_checks.h"
+#include "platform/screen_grabbers.h"
 #include "platform/services.h"
 
 #include <QObject>
@@ -121,7 +122,7 @@ struct LinuxServices {
     LibjpegWriter jpegWriter;
     FreedesktopTrash trash;
     PathProgramLauncher programLauncher;
-    X11ScreenGrabber screenGrabber;
+    std::unique_ptr<ScreenGrabber> screenGrabber = makeScreenGrabber();
     QtClipboard clipboard;
     QtEventLoop eventLoop;
     ProcessBrowserFactory browserFactory;

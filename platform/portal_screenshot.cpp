@@ -2,21 +2,27 @@
 
 #include "platform/linux_services.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
 
 #include <atomic>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(captureLog, "mipoquibbo.capture", QtWarningMsg)
 
 namespace platform
 {
@@ -30,28 +36,9 @@ bool isWaylandSession()
 namespace
 {
 const QString Portal = QStringLiteral("org.freedesktop.portal.Desktop");
-
-// Receives the request's one Response signal.
-class Response : public QObject
-{
-    Q_OBJECT
-public:
-    bool arrived = false;
-    uint code = 2;
-    QVariantMap results;
-
-public slots:
-    void take(uint response, const QVariantMap &answer)
-    {
-        arrived = true;
-        code = response;
-        results = answer;
-        emit done();
-    }
-
-signals:
-    void done();
-};
+const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+// A late answer is still waited for this long, so its file can be removed.
+constexpr int LateAnswerMs = 10 * 60 * 1000;
 
 // The file the portal named, when it was written for this request and is ours.
 bool writtenForUs(const QString &path, qint64 sinceSeconds)
@@ -61,9 +48,131 @@ bool writtenForUs(const QString &path, qint64 sinceSeconds)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
            st.st_uid == ::geteuid() && st.st_mtime >= sinceSeconds;
 }
+
+// One request: its one Response signal, and the file that answer names.
+class Request : public QObject
+{
+    Q_OBJECT
+public:
+    Request(QDBusConnection bus, qint64 since) : bus_(std::move(bus)), since_(since) {}
+    ~Request() override { listen(false); }
+
+    bool arrived = false;
+    uint code = 2;
+    QVariantMap results;
+    bool late = false; // given up on: a late answer only has its file removed
+
+    bool listen(bool on)
+    {
+        if (path_.isEmpty())
+            return false;
+        const char *slot = SLOT(take(uint, QVariantMap));
+        return on ? bus_.connect(Portal, path_, RequestInterface, QStringLiteral("Response"), this,
+                                 slot)
+                  : bus_.disconnect(Portal, path_, RequestInterface, QStringLiteral("Response"),
+                                    this, slot);
+    }
+    void follow(const QString &path)
+    {
+        listen(false);
+        path_ = path;
+        listen(true);
+    }
+    const QString &path() const { return path_; }
+
+    // Given up on: the desktop's dialog is closed where it can be, and a
+    // file that comes all the same is removed.
+    void abandon()
+    {
+        late = true;
+        bus_.send(QDBusMessage::createMethodCall(Portal, path_, RequestInterface,
+                                                 QStringLiteral("Close")));
+        QTimer::singleShot(LateAnswerMs, this, &QObject::deleteLater);
+    }
+
+    QString namedFile() const
+    {
+        return QUrl(results.value(QStringLiteral("uri")).toString()).toLocalFile();
+    }
+    void removeNamedFile() const
+    {
+        const QString file = namedFile();
+        if (!file.isEmpty() && writtenForUs(file, since_)) {
+            QFile::remove(file);
+            qCInfo(captureLog) << "removed the portal's file" << file;
+        }
+    }
+
+public slots:
+    void take(uint response, const QVariantMap &answer)
+    {
+        arrived = true;
+        code = response;
+        results = answer;
+        if (late) {
+            qCInfo(captureLog) << "the portal answered after the time-out:" << response;
+            removeNamedFile();
+            deleteLater();
+            return;
+        }
+        emit done();
+    }
+
+signals:
+    void done();
+
+private:
+    QDBusConnection bus_;
+    qint64 since_;
+    QString path_;
+};
+
+// Reads a picture the portal named: a regular file only (a FIFO or a device
+// would block or never end), not through a link.
+QImage readNamedPicture(const QString &path)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st {
+    };
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    return QtPictureLoader::decode(file);
+}
 } // namespace
 
-PortalShot portalScreenshot(std::chrono::milliseconds timeout)
+void ensurePicturesFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty())
+        folder = QDir::home().filePath(QStringLiteral("Pictures"));
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        qCInfo(captureLog) << "made the pictures folder" << folder;
+}
+
+bool screenshotsRefusedByDesktop()
+{
+    QDBusMessage lookup = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"), QStringLiteral("Lookup"));
+    lookup << QStringLiteral("screenshot") << QStringLiteral("screenshot");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(lookup, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    QMap<QString, QStringList> permissions;
+    reply.arguments().constFirst().value<QDBusArgument>() >> permissions;
+    // Programs outside a sandbox are kept under the empty name.
+    return permissions.value(QString()).contains(QStringLiteral("no"));
+}
+
+PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
 {
     PortalShot shot;
     QElapsedTimer clock;
@@ -72,78 +181,78 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         shot.failure = QStringLiteral("no session bus");
+        qCWarning(captureLog) << "portal screenshot:" << shot.failure;
         return shot;
     }
+    ensurePicturesFolder();
     // The request's object path is known before the call, so the answer cannot
     // come before we listen for it.
     static std::atomic<int> serial{0};
     const QString token =
         QStringLiteral("mipoquibbo%1_%2").arg(::getpid()).arg(serial.fetch_add(1));
     const QString sender = bus.baseService().mid(1).replace(u'.', u'_');
-    QString requestPath =
-        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-    Response response;
-    const auto listen = [&](const QString &path, bool on) {
-        const char *slot = SLOT(take(uint, QVariantMap));
-        return on ? bus.connect(Portal, path, QStringLiteral("org.freedesktop.portal.Request"),
-                                QStringLiteral("Response"), &response, slot)
-                  : bus.disconnect(Portal, path, QStringLiteral("org.freedesktop.portal.Request"),
-                                   QStringLiteral("Response"), &response, slot);
-    };
-    listen(requestPath, true);
+    auto *request = new Request(bus, since);
+    request->follow(
+        QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token));
 
     QDBusMessage call = QDBusMessage::createMethodCall(
         Portal, QStringLiteral("/org/freedesktop/portal/desktop"),
         QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
     call << QString()
          << QVariantMap{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("interactive"), false}};
+                        {QStringLiteral("interactive"), interactive}};
     const QDBusMessage reply = bus.call(call, QDBus::Block, int(timeout.count()));
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        listen(requestPath, false);
-        shot.failure = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+        delete request;
+        shot.failure = reply.errorName() + u' ' + reply.errorMessage();
+        qCWarning(captureLog) << "portal screenshot call failed:" << shot.failure;
         return shot;
     }
     // Older portals make up their own path.
     const QString answered = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    if (!answered.isEmpty() && answered != requestPath) {
-        listen(requestPath, false);
-        requestPath = answered;
-        listen(requestPath, true);
-    }
-    if (!response.arrived) {
+    if (!answered.isEmpty() && answered != request->path())
+        request->follow(answered);
+    if (!request->arrived) {
         QEventLoop wait;
         QTimer timer;
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &wait, &QEventLoop::quit);
-        QObject::connect(&response, &Response::done, &wait, &QEventLoop::quit);
+        QObject::connect(request, &Request::done, &wait, &QEventLoop::quit);
         timer.start(std::max<qint64>(1, timeout.count() - clock.elapsed()));
-        // Only the bus's traffic: no handler of this program runs meanwhile.
+        // A permission dialog may be up: the windows paint, input waits.
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    listen(requestPath, false);
-    if (!response.arrived) {
-        shot.failure = QStringLiteral("no answer from the portal");
-        return shot;
-    }
-    if (response.code != 0) {
-        shot.failure = QStringLiteral("the portal refused (%1)").arg(response.code);
-        return shot;
-    }
-    const QUrl uri(response.results.value(QStringLiteral("uri")).toString());
-    const QString path = uri.toLocalFile();
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        shot.failure = QStringLiteral("no picture at %1").arg(uri.toString());
-        return shot;
-    }
-    shot.picture = QtPictureLoader::decode(file);
-    file.close();
-    if (writtenForUs(path, since))
-        QFile::remove(path);
-    if (shot.picture.isNull())
-        shot.failure = QStringLiteral("no picture in %1").arg(path);
     shot.elapsedMs = clock.elapsed();
+    if (!request->arrived) {
+        request->abandon();
+        shot.failure = QStringLiteral("no answer from the portal in %1 ms").arg(shot.elapsedMs);
+        qCWarning(captureLog) << "portal screenshot:" << shot.failure;
+        return shot;
+    }
+    shot.response = int(request->code);
+    if (request->code != 0) {
+        // The answer says only "cancelled" (1) or "other" (2); the permission
+        // store says whether the desktop keeps a no for us.
+        shot.refused = request->code == 1 || screenshotsRefusedByDesktop();
+        shot.failure = QStringLiteral("the portal answered %1%2")
+                           .arg(request->code)
+                           .arg(shot.refused ? QStringLiteral(" (refused)") : QString());
+        qCWarning(captureLog) << "portal screenshot:" << shot.failure << request->results;
+        request->removeNamedFile();
+        delete request;
+        return shot;
+    }
+    const QString path = request->namedFile();
+    shot.picture = readNamedPicture(path);
+    request->removeNamedFile();
+    delete request;
+    if (shot.picture.isNull()) {
+        shot.failure = QStringLiteral("no picture in %1").arg(path);
+        qCWarning(captureLog) << "portal screenshot:" << shot.failure;
+    } else {
+        qCInfo(captureLog) << "portal screenshot" << shot.picture.size() << "in" << shot.elapsedMs
+                           << "ms";
+    }
     return shot;
 }
 

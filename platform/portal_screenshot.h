@@ -3,9 +3,12 @@
 // the way to the screen's pixels in a Wayland session.
 
 #include <QImage>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <chrono>
+
+Q_DECLARE_LOGGING_CATEGORY(captureLog)
 
 namespace platform
 {
@@ -14,14 +17,25 @@ namespace platform
 bool isWaylandSession();
 
 struct PortalShot {
-    QImage picture;  // null when there is none
-    QString failure; // why, when there is none
+    QImage picture;       // null when there is none
+    int response = -1;    // the portal's answer: 0 done, 1 cancelled, 2 other; -1 none came
+    bool refused = false; // cancelled, or a refusal the desktop keeps for this program
+    QString failure;      // why, when there is no picture
     qint64 elapsedMs = 0;
 };
 
-// The whole screen, without a dialog. The file the portal wrote for this
-// request is read and removed: nothing stays behind that the user did not ask
-// for. Waits at most the timeout; nothing but D-Bus traffic runs meanwhile.
-PortalShot portalScreenshot(std::chrono::milliseconds timeout);
+// The whole screen; with interactive, through the desktop's own screenshot
+// dialog. The file the portal writes for the request is read and removed,
+// also when its answer comes after the time-out: nothing stays behind that the
+// user did not ask for. The windows keep painting meanwhile; input waits.
+PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive = false);
+
+// The folder the desktop's screenshot service saves in; some refuse to work
+// when it is missing. Made when missing, nothing else touched.
+void ensurePicturesFolder();
+
+// Whether the desktop keeps a refusal of screenshots for programs outside a
+// sandbox (xdg-desktop-portal's permission store).
+bool screenshotsRefusedByDesktop();
 
 } // namespace platform

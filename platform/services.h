@@ -134,11 +134,28 @@ public:
 class ScreenGrabber
 {
 public:
+    // A top-level window as the window system names it; 0 for none.
+    using Window = quint64;
+    struct Screen {
+        QImage picture;
+        // The desktop said no: the user, or a choice it keeps for this program.
+        bool refused = false;
+    };
     virtual ~ScreenGrabber() = default;
-    // The whole screen, every monitor.
-    virtual QImage grabScreen() = 0;
-    // The active window with its frame.
-    virtual QImage grabActiveWindow() = 0;
+    // The whole screen, every monitor, without asking the user anything the
+    // desktop does not insist on.
+    virtual Screen grabScreen() = 0;
+    // The whole screen or a part of it, through the desktop's own screenshot
+    // dialog; null where there is none or the user cancelled it.
+    virtual QImage grabScreenInteractively() = 0;
+    // Whether windows can be told apart here at all.
+    virtual bool seesWindows() = 0;
+    virtual Window activeWindow() = 0;
+    // The window as the user sees it: its frame, no shadow around it.
+    virtual QImage grabWindow(Window window) = 0;
+    // Only what the window drew itself, no frame: cheap, to see whether it
+    // has drawn anything yet.
+    virtual QImage grabWindowContent(Window window) = 0;
 };
 
 class Clipboard
@@ -160,6 +177,8 @@ public:
     // A counted wait of empty passes, half a microsecond each, during which
     // no event runs.
     virtual void countedWait(int64_t passes) = 0;
+    // Waits the time with the windows repainting; input waits until later.
+    virtual void paintFor(int milliseconds) = 0;
 
     static constexpr int64_t PassNanoseconds = 500;
 };
@@ -172,8 +191,9 @@ public:
     virtual void setVisible(bool visible) = 0;
     // Opens the target (a web address or a file) in a new window of its own.
     virtual void Navigate(const QString &target) = 0;
-    // Whether a window came up for the navigation since it started.
-    virtual bool windowAppeared() = 0;
+    // The new top-level window the navigation opened, brought to the front
+    // when first seen; 0 while there is none.
+    virtual ScreenGrabber::Window window() = 0;
 };
 
 class BrowserFactory
@@ -219,6 +239,16 @@ struct Services {
     WindowActivator *windowActivator = nullptr;
 };
 
+// A service a bundle holds itself, or one it chose at run time and owns.
+template <class T> T *serviceIn(T &held)
+{
+    return &held;
+}
+template <class T> T *serviceIn(std::unique_ptr<T> &owned)
+{
+    return owned.get();
+}
+
 // The interfaces of a bundle that holds one of each under the same names.
 template <class Bundle> Services servicesOf(Bundle &b)
 {
@@ -230,7 +260,7 @@ template <class Bundle> Services servicesOf(Bundle &b)
             .jpegWriter = &b.jpegWriter,
             .trash = &b.trash,
             .programLauncher = &b.programLauncher,
-            .screenGrabber = &b.screenGrabber,
+            .screenGrabber = serviceIn(b.screenGrabber),
             .clipboard = &b.clipboard,
             .eventLoop = &b.eventLoop,
             .browserFactory = &b.browserFactory,

@@ -2,7 +2,6 @@
 
 #include <QGuiApplication>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace platform::x11
@@ -22,10 +21,21 @@ xcb_window_t root(xcb_connection_t *c)
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
     auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(c, cookie, nullptr);
-    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    free(reply);
-    return a;
+    const Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookie, nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+QList<uint32_t> property32(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type)
+{
+    QList<uint32_t> values;
+    const Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, prop, type, 0, 4096), nullptr));
+    if (reply && reply->format == 32 && reply->type == type) {
+        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(reply.get()));
+        for (int i = 0; i < xcb_get_property_value_length(reply.get()) / 4; ++i)
+            values << data[i];
+    }
+    return values;
 }
 
 void sendToRoot(xcb_connection_t *c, xcb_window_t window, const char *type,
@@ -46,26 +56,111 @@ void sendToRoot(xcb_connection_t *c, xcb_window_t window, const char *type,
 
 QImage windowPixels(xcb_connection_t *c, xcb_window_t window)
 {
-    xcb_get_geometry_reply_t *geo = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+    const Reply<xcb_get_geometry_reply_t> geo(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
     if (!geo)
         return {};
     const int w = geo->width, h = geo->height, depth = geo->depth;
-    free(geo);
     if (w <= 0 || h <= 0 || (depth != 24 && depth != 32))
         return {};
-    xcb_get_image_reply_t *image = xcb_get_image_reply(
+    const Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
         c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(w), uint16_t(h), ~0u),
-        nullptr);
+        nullptr));
     if (!image)
         return {};
-    QImage picture;
-    const int bytes = xcb_get_image_data_length(image);
     // 24- and 32-bit visuals lie in memory as 32-bit pixels, rows unpadded.
-    if (bytes >= w * h * 4) {
-        picture = QImage(xcb_get_image_data(image), w, h, w * 4, QImage::Format_RGB32).copy();
+    if (xcb_get_image_data_length(image.get()) < w * h * 4)
+        return {};
+    return QImage(xcb_get_image_data(image.get()), w, h, w * 4, QImage::Format_RGB32).copy();
+}
+
+xcb_window_t topLevelOf(xcb_connection_t *c, xcb_window_t w)
+{
+    const xcb_window_t rootWindow = root(c);
+    for (int depth = 0; w != XCB_NONE && w != rootWindow && depth < 64; ++depth) {
+        const Reply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        if (!tree)
+            return XCB_NONE;
+        if (tree->parent == rootWindow)
+            return w;
+        w = tree->parent;
     }
-    free(image);
-    return picture;
+    return XCB_NONE;
+}
+
+namespace
+{
+bool hasWmState(xcb_connection_t *c, xcb_window_t w, xcb_atom_t wmState)
+{
+    const Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, wmState, wmState, 0, 0), nullptr));
+    return reply && reply->type == wmState;
+}
+
+xcb_window_t findClient(xcb_connection_t *c, xcb_window_t w, xcb_atom_t wmState, int depth)
+{
+    if (hasWmState(c, w, wmState))
+        return w;
+    if (depth > 4)
+        return XCB_NONE;
+    const Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+    if (!tree)
+        return XCB_NONE;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i)
+        if (const xcb_window_t found = findClient(c, children[i], wmState, depth + 1))
+            return found;
+    return XCB_NONE;
+}
+
+QRect rootRectOf(xcb_connection_t *c, xcb_window_t w)
+{
+    const Reply<xcb_get_geometry_reply_t> geo(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
+    const Reply<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, w, root(c), 0, 0), nullptr));
+    if (!geo || !at)
+        return {};
+    return QRect(at->dst_x, at->dst_y, geo->width, geo->height);
+}
+} // namespace
+
+xcb_window_t clientOf(xcb_connection_t *c, xcb_window_t top)
+{
+    const xcb_window_t found = findClient(c, top, atom(c, "WM_STATE"), 0);
+    return found ? found : top;
+}
+
+std::optional<Placement> placementOf(xcb_connection_t *c, xcb_window_t top)
+{
+    const Reply<xcb_get_geometry_reply_t> geo(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, top), nullptr));
+    if (!geo)
+        return std::nullopt;
+    Placement p;
+    p.frame = QRect(geo->x, geo->y, geo->width + 2 * geo->border_width,
+                    geo->height + 2 * geo->border_width);
+    const xcb_window_t client = clientOf(c, top);
+    p.client = client == top ? p.frame : rootRectOf(c, client);
+    if (p.client.isEmpty())
+        return std::nullopt;
+    // Left, right, top, bottom, as both properties list them.
+    const auto margins = [&](const char *name) -> std::optional<QMargins> {
+        const QList<uint32_t> v = property32(c, client, atom(c, name), XCB_ATOM_CARDINAL);
+        if (v.size() != 4)
+            return std::nullopt;
+        return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+    };
+    // A frame whose window manager does not say what it draws is taken whole.
+    const std::optional<QMargins> drawnFrame = margins("_NET_FRAME_EXTENTS");
+    p.visible =
+        client == top || !drawnFrame ? p.frame : p.client.marginsAdded(*drawnFrame) & p.frame;
+    p.visible = p.visible.marginsRemoved(margins("_GTK_FRAME_EXTENTS").value_or(QMargins()));
+    if (p.visible.isEmpty())
+        p.visible = p.client;
+    return p;
 }
 
 } // namespace platform::x11

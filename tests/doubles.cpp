@@ -64,16 +64,39 @@ bool FakeProgramLauncher::start(const QString &path)
     return true;
 }
 
-QImage FakeScreenGrabber::grabScreen()
+ScreenGrabber::Screen FakeScreenGrabber::grabScreen()
 {
     log(QStringLiteral("grabScreen"));
-    return screen;
+    return {screen, screen.isNull() && refused};
 }
 
-QImage FakeScreenGrabber::grabActiveWindow()
+QImage FakeScreenGrabber::grabScreenInteractively()
 {
-    log(QStringLiteral("grabActiveWindow"));
-    return activeWindow;
+    log(QStringLiteral("grabScreenInteractively"));
+    return chosenInDialog;
+}
+
+namespace
+{
+QImage takeNext(QList<QImage> &pictures)
+{
+    if (pictures.isEmpty())
+        return {};
+    return pictures.size() > 1 ? pictures.takeFirst() : pictures.first();
+}
+} // namespace
+
+QImage FakeScreenGrabber::grabWindow(Window window)
+{
+    log(QStringLiteral("grabWindow %1").arg(window));
+    return takeNext(windowPictures);
+}
+
+QImage FakeScreenGrabber::grabWindowContent(Window window)
+{
+    log(QStringLiteral("grabWindowContent %1").arg(window));
+    // Unless told otherwise, the content has drawn as the whole window has.
+    return windowContents.isEmpty() ? windowPictures.value(0) : takeNext(windowContents);
 }
 
 void FakeClipboard::SetData(const QImage &p)
@@ -104,7 +127,7 @@ std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
     if (!available)
         throw rt::RuntimeError(rt::ErrCantCreateObject);
     ++created;
-    return std::make_unique<FakeBrowser>(log, opensWindow);
+    return std::make_unique<FakeBrowser>(log, window, appearsAfter);
 }
 
 QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,

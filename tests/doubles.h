@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -136,13 +137,34 @@ struct Log {
     }
 };
 
+// A window as a browser draws it: a title band over a page of one colour.
+inline QImage drawnWindow(int w, int h, QColor page = Qt::blue)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(page);
+    for (int y = 0; y < std::min(h, 20); ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixelColor(x, y, QColor(60, 60, 60));
+    return img;
+}
+
 // A screen of the given pictures; a null one stands for a screen that cannot be read.
 class FakeScreenGrabber : public ScreenGrabber
 {
 public:
-    QImage grabScreen() override;
-    QImage grabActiveWindow() override;
-    QImage screen, activeWindow;
+    Screen grabScreen() override;
+    QImage grabScreenInteractively() override;
+    bool seesWindows() override { return windows; }
+    Window activeWindow() override { return active; }
+    // Each call takes the next picture of its list; the last one stays.
+    QImage grabWindow(Window window) override;
+    QImage grabWindowContent(Window window) override;
+
+    QImage screen, chosenInDialog;
+    bool refused = false;
+    bool windows = true;
+    Window active = 0;
+    QList<QImage> windowPictures{drawnWindow(640, 480)}, windowContents;
     Log log;
 };
 
@@ -164,21 +186,37 @@ public:
         waits << passes;
         log(QStringLiteral("wait %1").arg(passes));
     }
+    void paintFor(int milliseconds) override
+    {
+        painted += milliseconds;
+        log(QStringLiteral("paint %1").arg(milliseconds));
+    }
     QList<int64_t> waits;
+    int painted = 0;
     Log log;
 };
 
+// A browser whose window comes up after it has been looked for a number of
+// times (never, for 0).
 class FakeBrowser : public Browser
 {
 public:
-    FakeBrowser(Log log, bool opensWindow) : log_(log), opensWindow_(opensWindow) {}
+    FakeBrowser(Log log, ScreenGrabber::Window window, int appearsAfter)
+        : log_(log), window_(window), appearsAfter_(appearsAfter)
+    {
+    }
     void setVisible(bool visible) override;
     void Navigate(const QString &target) override;
-    bool windowAppeared() override { return opensWindow_; }
+    ScreenGrabber::Window window() override
+    {
+        return appearsAfter_ > 0 && ++looks_ >= appearsAfter_ ? window_ : 0;
+    }
 
 private:
     Log log_;
-    bool opensWindow_;
+    ScreenGrabber::Window window_;
+    int appearsAfter_;
+    int looks_ = 0;
 };
 
 class FakeBrowserFactory : public BrowserFactory
@@ -186,7 +224,8 @@ class FakeBrowserFactory : public BrowserFactory
 public:
     std::unique_ptr<Browser> CreateObject() override;
     bool available = true;
-    bool opensWindow = true; // false: a browser that ends before showing anything
+    ScreenGrabber::Window window = 7;
+    int appearsAfter = 1; // 0: a browser that never shows a window
     int created = 0;
     Log log;
 };

@@ -55,17 +55,18 @@ inline QString onePage(const QString &folder, const char *colour)
 }
 
 // The offline capture of a local page of one colour through a browser script
-// (started as $BROWSER), with the wait long enough for a cold browser
-// (40,000,001 passes: about 20 s). Returns the browser's process id.
+// (started as $BROWSER), at the wait the program starts with unless a slider
+// value is given. Returns the browser's process id.
 inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const QTemporaryDir &dir,
-                             const char *colour)
+                             const char *colour, int slider = 0)
 {
     const QString pids = dir.filePath(QStringLiteral("pids"));
     qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
     qputenv("TMPDIR", dir.path().toLocal8Bit());
     qputenv("BROWSER", QFile::encodeName(browserScript));
     h.fakes.fileChooser.answers << onePage(dir.path(), colour);
-    h.f1().HScroll1->setValue(1000);
+    if (slider > 0)
+        h.f1().HScroll1->setValue(slider);
     h.f1().Command5_Click();
     qunsetenv("BROWSER");
     qunsetenv("TMPDIR");

@@ -83,7 +83,7 @@ private slots:
         h.start();
         Form1 &f = h.f1();
         h.fakes.fileChooser.answers << QStringLiteral("/pages/a.html");
-        h.fakes.screenGrabber.activeWindow = picture(800, 97);
+        h.fakes.screenGrabber.windowPictures = {platform::drawnWindow(800, 97)};
         QSize atMessage;
         h.fakes.messageBox.onShow = [&](const auto &) { atMessage = f.Image1->size(); };
         f.mnuie->trigger();

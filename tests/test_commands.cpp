@@ -434,6 +434,49 @@ private slots:
         QCOMPARE(b.fakes.clipboard.picture.size(), QSize(1280, 1024));
     }
 
+    // A desktop that refuses: why and how to allow it again, then the
+    // desktop's own dialog, which the user may take or leave.
+    void refusedDesktopCopyOffersTheDesktopsDialog()
+    {
+        Bench b;
+        b.fakes.clipboard.picture = picture(31, 17);
+        b.fakes.screenGrabber.refused = true;
+        b.fakes.screenGrabber.chosenInDialog = picture(640, 400);
+        b.fakes.messageBox.answers << platform::vbOK << platform::vbNo;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.log.size(), 4);
+        QCOMPARE(b.fakes.log.last(), QStringLiteral("DoEvents"));
+        const auto &why = b.fakes.messageBox.calls.at(0);
+        QVERIFY(why.prompt.startsWith(
+            QStringLiteral("デスクトップが、このプログラムによる画面の読み取りを拒否しました。")));
+        QVERIFY(why.prompt.contains(
+            QStringLiteral("PermissionStore.DeletePermission screenshot screenshot ''")));
+        QCOMPARE(why.style, int(platform::vbExclamation));
+        const auto &offer = b.fakes.messageBox.calls.at(1);
+        QCOMPARE(offer.prompt,
+                 QStringLiteral("デスクトップのスクリーンショット画面で、画面を取り込みますか？"));
+        QCOMPARE(offer.style, platform::vbYesNo | platform::vbQuestion);
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(31, 17));
+        QVERIFY(!b.fakes.log.contains("grabScreenInteractively"));
+
+        // Yes: what the user takes in the desktop's dialog goes on the clipboard.
+        b.fakes.log.clear();
+        b.fakes.messageBox.answers << platform::vbOK << platform::vbYes;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QVERIFY(b.fakes.log.contains("grabScreenInteractively"));
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(640, 400));
+        // Cancelled there: the clipboard stays, nothing more is said.
+        b.fakes.screenGrabber.chosenInDialog = QImage();
+        b.fakes.clipboard.picture = picture(31, 17);
+        b.fakes.messageBox.answers << platform::vbOK << platform::vbYes;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.messageBox.calls.size(), 6);
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(31, 17));
+    }
+
     void importAdoptsTheClipboardPicture()
     {
         Bench b;
@@ -477,17 +520,17 @@ private slots:
         Bench b;
         b.doc.FileName = QStringLiteral("/kept.jpg");
         b.fakes.fileChooser.answers << QStringLiteral("/pages/a.html");
-        b.fakes.screenGrabber.activeWindow = picture(800, 97);
+        b.fakes.screenGrabber.windowPictures = {platform::drawnWindow(800, 97)};
         b.capture();
         const auto &r = b.fakes.fileChooser.requests.at(0);
         QCOMPARE(r.descriptions, QStringList{"html//htm (*.html;*.htm)"});
         QCOMPARE(r.patterns, QList<QStringList>{(QStringList{"*.html", "*.htm"})});
         QCOMPARE(r.selected, 0);
-        QCOMPARE(b.fakes.log,
-                 (QStringList{"CreateObject", "Visible 1", "Navigate /pages/a.html", "wait 6000001",
-                              "grabActiveWindow", "SetData 800x97", "Visible 1", "DoEvents",
-                              "Visible 1", "GetData", "Visible 1", "AppActivate みぽＱＵＩＢＢＯ",
-                              "MsgBox キャプチャ完了", "Form_Resize"}));
+        QCOMPARE(b.fakes.log, (QStringList{"CreateObject", "Visible 1", "Navigate /pages/a.html",
+                                           "grabWindowContent 7", "wait 6000001", "grabWindow 7",
+                                           "SetData 800x97", "Visible 1", "DoEvents", "Visible 1",
+                                           "GetData", "Visible 1", "AppActivate みぽＱＵＩＢＢＯ",
+                                           "MsgBox キャプチャ完了", "Form_Resize"}));
         QCOMPARE(b.fakes.messageBox.calls.last().title, QStringLiteral("キャプチャ処理"));
         QCOMPARE(b.fakes.messageBox.calls.last().style, int(platform::vbOKOnly));
         QCOMPARE(b.doc.picture().size(), QSize(800, 97));
@@ -500,18 +543,18 @@ private slots:
     {
         Bench b;
         capture::chooseOnline(b.doc);
-        b.fakes.screenGrabber.activeWindow = picture(300, 200);
+        b.fakes.screenGrabber.windowPictures = {platform::drawnWindow(300, 200)};
         b.capture();
         const auto &call = b.fakes.inputPrompt.calls.at(0);
         QCOMPARE(call.prompt, QStringLiteral("WWWを入力してください"));
         QCOMPARE(call.title, QStringLiteral("オンラインキャプチャ"));
         QCOMPARE(call.defaultText, QStringLiteral("http//:www"));
         // "Visible" once; the untouched text goes as it is.
-        QCOMPARE(b.fakes.log,
-                 (QStringList{"InputBox", "CreateObject", "Visible 1", "Navigate http//:www",
-                              "wait 6000001", "grabActiveWindow", "SetData 300x200", "DoEvents",
-                              "GetData", "AppActivate みぽＱＵＩＢＢＯ", "MsgBox キャプチャ完了",
-                              "Form_Resize"}));
+        QCOMPARE(b.fakes.log, (QStringList{"InputBox", "CreateObject", "Visible 1",
+                                           "Navigate http//:www", "grabWindowContent 7",
+                                           "wait 6000001", "grabWindow 7", "SetData 300x200",
+                                           "DoEvents", "GetData", "AppActivate みぽＱＵＩＢＢＯ",
+                                           "MsgBox キャプチャ完了", "Form_Resize"}));
         QVERIFY(b.fakes.fileChooser.requests.isEmpty());
     }
 
@@ -551,58 +594,114 @@ private slots:
         QVERIFY(b.fakes.log.contains("Navigate  "));
     }
 
-    // Online a failure is reported and the program goes on; offline it is
-    // silent. Either way the current picture stays.
-    void failuresKeepThePicture_data()
+    // A cold browser: the counted wait starts only once its window is up and
+    // has drawn; a window still blank at the grab is waited for too.
+    void waitsForTheBrowsersDrawnWindow()
     {
-        QTest::addColumn<bool>("noBrowser");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no browser")
-            << true << rt::RuntimeError::standardText(rt::ErrCantCreateObject);
-        QTest::newRow("browser ends without a window")
-            << false << QStringLiteral("ブラウザのウィンドウが開きませんでした");
+        Bench b;
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+        b.fakes.browserFactory.appearsAfter = 3;
+        const QImage black = picture(640, 480, Qt::black), white = picture(640, 480, Qt::white);
+        QImage page = white;
+        page.setPixelColor(10, 10, Qt::blue);
+        b.fakes.screenGrabber.windowContents = {black, white, page};
+        b.fakes.screenGrabber.windowPictures = {white, page};
+        b.capture();
+        QCOMPARE(b.fakes.log.mid(3, 11),
+                 (QStringList{"paint 100", "paint 100", "grabWindowContent 7", "paint 100",
+                              "grabWindowContent 7", "paint 100", "grabWindowContent 7",
+                              "wait 6000001", "grabWindow 7", "paint 100", "grabWindow 7"}));
+        QCOMPARE(b.doc.picture().pixelColor(10, 10), QColor(Qt::blue));
+        QCOMPARE(b.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
     }
 
-    // A window that cannot be read: the old clipboard picture is not taken for the page.
-    void unreadableWindowKeepsThePicture()
+    // A page that never shows is not reported as captured, in either mode:
+    // the bound passes (60 s of 100 ms polls), the picture stays, and the user hears why.
+    void pageNotShownInTime_data()
+    {
+        QTest::addColumn<int>("appearsAfter");
+        QTest::addColumn<bool>("drawsAtGrab");
+        QTest::newRow("no window") << 0 << false;
+        QTest::newRow("a window that stays black") << 1 << false;
+        QTest::newRow("a window blank again at the grab") << 1 << true;
+    }
+
+    void pageNotShownInTime()
+    {
+        QFETCH(int, appearsAfter);
+        QFETCH(bool, drawsAtGrab);
+        for (const bool online : {false, true}) {
+            Bench b;
+            if (online)
+                capture::chooseOnline(b.doc);
+            else
+                b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+            b.fakes.browserFactory.appearsAfter = appearsAfter;
+            const QImage black = picture(640, 480, Qt::black);
+            b.fakes.screenGrabber.windowPictures = {black};
+            if (drawsAtGrab)
+                b.fakes.screenGrabber.windowContents = {platform::drawnWindow(640, 480)};
+            const qint64 key = b.doc.picture().cacheKey();
+            b.capture();
+            QCOMPARE(b.fakes.eventLoop.painted, 60000);
+            QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+            QCOMPARE(b.fakes.messageBox.calls[0].prompt,
+                     QStringLiteral("ブラウザが時間内にページを表示しませんでした。"
+                                    "現在の画像はそのままです。"));
+            QCOMPARE(b.fakes.messageBox.calls[0].title, QStringLiteral("キャプチャ処理"));
+            QCOMPARE(b.doc.picture().cacheKey(), key);
+            QVERIFY(!b.fakes.log.contains("GetData"));
+            QVERIFY(!b.fakes.log.join(u' ').contains(QStringLiteral("SetData")));
+            QCOMPARE(b.fakes.eventLoop.waits.size(), drawsAtGrab ? 1 : 0);
+        }
+    }
+
+    // Where windows cannot be told apart (the portal alone), the wait is the
+    // counted one and the grab is the screen's.
+    void withoutWindowsTheCountedWaitAlone()
+    {
+        Bench b;
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+        b.fakes.screenGrabber.windows = false;
+        b.fakes.browserFactory.appearsAfter = 0;
+        b.fakes.screenGrabber.windowPictures = {platform::drawnWindow(1280, 1024)};
+        b.capture();
+        QCOMPARE(b.fakes.log.mid(3, 3),
+                 (QStringList{"wait 6000001", "grabWindow 0", "SetData 1280x1024"}));
+        QCOMPARE(b.fakes.eventLoop.painted, 0);
+    }
+
+    // Online a failure is reported and the program goes on; offline it is
+    // silent. Either way the current picture stays.
+    void failuresKeepThePicture()
     {
         Bench b;
         b.fakes.clipboard.picture = picture(10, 10);
         const qint64 key = b.doc.picture().cacheKey();
         capture::chooseOnline(b.doc);
+        // No browser at all.
+        b.fakes.browserFactory.available = false;
         b.capture();
-        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        // A window that cannot be read: the old clipboard picture is not taken for the page.
+        b.fakes.browserFactory.available = true;
+        b.fakes.screenGrabber.windowPictures = {QImage()};
+        b.fakes.screenGrabber.windowContents = {platform::drawnWindow(30, 30)};
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 2);
         QCOMPARE(b.fakes.messageBox.calls[0].prompt,
+                 rt::RuntimeError::standardText(rt::ErrCantCreateObject));
+        QCOMPARE(b.fakes.messageBox.calls[1].prompt,
                  QStringLiteral("ウィンドウを読み取れませんでした"));
-        capture::chooseOffline(b.doc);
-        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
-        b.capture();
-        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
-        QCOMPARE(b.doc.picture().cacheKey(), key);
-        QVERIFY(!b.fakes.log.contains("GetData"));
-    }
-
-    void failuresKeepThePicture()
-    {
-        QFETCH(bool, noBrowser);
-        QFETCH(QString, message);
-        Bench b;
-        b.fakes.browserFactory.available = !noBrowser;
-        b.fakes.browserFactory.opensWindow = false;
-        b.fakes.screenGrabber.activeWindow = picture(30, 30);
-        const qint64 key = b.doc.picture().cacheKey();
-        capture::chooseOnline(b.doc);
-        b.capture();
-        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
-        QCOMPARE(b.fakes.messageBox.calls[0].prompt, message);
-        QCOMPARE(b.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
+        QCOMPARE(b.fakes.messageBox.calls[1].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
         QVERIFY(!rt::ended());
         capture::chooseOffline(b.doc);
-        b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+        b.fakes.fileChooser.answers << QStringLiteral("/a.html") << QStringLiteral("/a.html");
         b.capture();
-        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        b.fakes.browserFactory.available = false;
+        b.capture();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 2);
         QCOMPARE(b.doc.picture().cacheKey(), key);
-        QVERIFY(!b.fakes.log.contains("grabActiveWindow"));
+        QVERIFY(!b.fakes.log.contains("GetData"));
     }
 
     // --- the About box's system information ---
