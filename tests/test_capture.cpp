@@ -3,6 +3,8 @@
 // real prompt.
 #include "harness.h"
 #include "platform/linux_capture.h"
+#include "platform/screen_grabbers.h"
+#include "platform/x11.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -149,6 +151,72 @@ private slots:
         // Wide enough for its title beside a window manager's buttons.
         QVERIFY2(width >= titleWidth + 100,
                  qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
+    }
+
+    // One grabber for the session, the override first.
+    void grabberChosenOnce()
+    {
+        using namespace platform;
+        QVERIFY(dynamic_cast<X11SessionGrabber *>(makeScreenGrabber().get()));
+        qputenv("MIPO_SCREEN_GRABBER", "xwayland");
+        QVERIFY(dynamic_cast<XWaylandGrabber *>(makeScreenGrabber().get()));
+        qputenv("MIPO_SCREEN_GRABBER", "portal");
+        const std::unique_ptr<ScreenGrabber> portal = makeScreenGrabber();
+        QVERIFY(dynamic_cast<PortalGrabber *>(portal.get()));
+        QVERIFY(!portal->seesWindows());
+        qunsetenv("MIPO_SCREEN_GRABBER");
+    }
+
+    // What the user sees of a window: the frame's drawn part around the
+    // program's window, less the invisible borders around that and the
+    // shadow a program draws itself.
+    void visiblePartOfAWindow()
+    {
+        using namespace platform::x11;
+        xcb_connection_t *c = connection();
+        QVERIFY(c);
+        const auto window = [&](xcb_window_t parent, QRect r) {
+            const xcb_window_t w = xcb_generate_id(c);
+            const uint32_t values[] = {1}; // override-redirect: no window manager's say
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, w, parent, int16_t(r.x()), int16_t(r.y()),
+                              uint16_t(r.width()), uint16_t(r.height()), 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                              XCB_CW_OVERRIDE_REDIRECT, values);
+            return w;
+        };
+        const auto set = [&](xcb_window_t w, const char *name, xcb_atom_t type,
+                             std::initializer_list<uint32_t> v) {
+            const std::vector<uint32_t> values(v);
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(c, name), type, 32,
+                                uint32_t(values.size()), values.data());
+        };
+        // A frame with invisible borders of 10 around a title bar of 30.
+        const xcb_window_t frame = window(root(c), QRect(100, 50, 240, 170));
+        const xcb_window_t client = window(frame, QRect(20, 40, 200, 120));
+        set(client, "WM_STATE", atom(c, "WM_STATE"), {1, 0});
+        set(client, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {10, 10, 30, 10});
+        // A program's own window with a shadow of 5, 6, 7, 8 (left, right, top, bottom).
+        const xcb_window_t shadowed = window(root(c), QRect(400, 300, 300, 200));
+        set(shadowed, "_GTK_FRAME_EXTENTS", XCB_ATOM_CARDINAL, {5, 6, 7, 8});
+        xcb_map_window(c, client);
+        xcb_map_window(c, frame);
+        xcb_map_window(c, shadowed);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+        QCOMPARE(clientOf(c, frame), client);
+        const std::optional<Placement> framed = placementOf(c, frame);
+        QVERIFY(framed);
+        QCOMPARE(framed->frame, QRect(100, 50, 240, 170));
+        QCOMPARE(framed->client, QRect(120, 90, 200, 120));
+        QCOMPARE(framed->visible, QRect(110, 60, 220, 160));
+        QCOMPARE(clientOf(c, shadowed), shadowed);
+        QCOMPARE(placementOf(c, shadowed)->visible, QRect(405, 307, 289, 185));
+        // A window manager that says nothing of its frame: the frame whole.
+        xcb_delete_property(c, client, atom(c, "_NET_FRAME_EXTENTS"));
+        QCOMPARE(placementOf(c, frame)->visible, QRect(100, 50, 240, 170));
+        xcb_destroy_window(c, frame);
+        xcb_destroy_window(c, shadowed);
+        xcb_flush(c);
     }
 
     // Half a microsecond a pass, and nothing else runs meanwhile.
