@@ -25,7 +25,9 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -50,6 +52,35 @@ enum Result : int16_t {
 
 // Names of our temporary files: short, so that any target name fits beside them.
 constexpr char TempPrefix[] = ".mipo-";
+// What marks a temporary file as ours beyond its name, while it is one: a
+// user's own file that happens to have such a name is never touched.
+constexpr char TempMark[] = "user.mipoquibbo.temporary";
+
+// Six letters from the kernel's randomness, as mkstemp takes them.
+void randomLetters(char *at)
+{
+    static constexpr char Letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        for (unsigned char &b : bytes) // never short for 6 bytes; a fallback all the same
+            b = static_cast<unsigned char>(std::rand());
+    for (unsigned char b : bytes)
+        *at++ = Letters[b % (sizeof Letters - 1)];
+}
+
+// Each folder is looked through for stale temporaries once a run: a batch
+// into one folder does not read it again for every file.
+bool firstLookInto(const std::string &folder)
+{
+    static std::mutex lock;
+    static std::vector<std::string> seen;
+    const std::lock_guard<std::mutex> hold(lock);
+    if (std::find(seen.begin(), seen.end(), folder) != seen.end())
+        return false;
+    seen.push_back(folder);
+    return true;
+}
 
 std::string folderOf(const std::string &path)
 {
@@ -129,6 +160,7 @@ public:
         }
         // Held while the file is ours: a later save tells live temporaries from stale ones.
         ::flock(fd_, LOCK_EX);
+        ::fsetxattr(fd_, TempMark, "1", 1, 0);
         if (exists) {
             // Owner and group as they were, where we may give them; then the mode,
             // which a change of owner may have cleared bits of.
@@ -158,7 +190,17 @@ public:
 
     Result commit()
     {
-        const bool named = folder_.empty() || !temp_.empty() || linkUnnamed();
+        // On disk before it takes the name, and the name on disk after: a
+        // power loss leaves the old file or the new one, never an empty one.
+        const bool replacing = !folder_.empty();
+        if (replacing) {
+            ::fremovexattr(fd_, TempMark);
+            if (::fsync(fd_) != 0) {
+                abandon();
+                return CannotWrite;
+            }
+        }
+        const bool named = !replacing || !temp_.empty() || linkUnnamed();
         const bool closed = ::close(std::exchange(fd_, -1)) == 0;
         if (!named || !closed ||
             (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
@@ -166,6 +208,13 @@ public:
             return CannotWrite;
         }
         temp_.clear();
+        if (replacing) {
+            const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fsync(folder);
+                ::close(folder);
+            }
+        }
         return Written;
     }
 
@@ -189,11 +238,8 @@ private:
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = folder_ + "/" + TempPrefix + "XXXXXX";
-            // mkstemp's names, without its file: six random letters.
-            static constexpr char Letters[] =
-                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-            for (char *p = name.data() + name.size() - 6; *p; ++p)
-                *p = Letters[std::rand() % (sizeof Letters - 1)];
+            // mkstemp's names, without its file.
+            randomLetters(name.data() + name.size() - 6);
             if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 temp_ = name;
                 return true;
@@ -204,10 +250,12 @@ private:
         return false;
     }
 
-    // Temporaries that an ended save of ours left in the folder: unlocked, ours,
-    // and not written to for a while.
+    // Temporaries that an ended save of ours left in the folder: unlocked,
+    // marked as ours, and not written to for a while.
     void removeStaleTemporaries() const
     {
+        if (!firstLookInto(folder_))
+            return;
         DIR *dir = ::opendir(folder_.c_str());
         if (!dir)
             return;
@@ -223,7 +271,8 @@ private:
             struct stat st {
             };
             if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-                now - st.st_mtime > 10 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                now - st.st_mtime > 10 && ::fgetxattr(fd, TempMark, nullptr, 0) >= 0 &&
+                ::flock(fd, LOCK_EX | LOCK_NB) == 0)
                 ::unlinkat(::dirfd(dir), entry->d_name, 0);
             ::close(fd);
         }
