@@ -18,16 +18,18 @@ namespace command_line
 
 namespace
 {
-const char Usage[] = "使い方: mipoquibbo [ファイル]\n"
-                     "        mipoquibbo [--quality Q] --output 出力.jpg 入力\n"
-                     "        mipoquibbo [--quality Q] --output-dir フォルダ 入力...\n"
-                     "\n"
-                     "ファイルを指定すると、ウィンドウを開いてその画像を表示します。\n"
-                     "  --quality Q        JPEG の画質 0〜100（既定 50）\n"
-                     "  --output 出力      入力をひとつ、この JPEG ファイルに書き出します\n"
-                     "  --output-dir DIR   入力をそれぞれ DIR/名前.jpg に書き出します\n"
-                     "  --help             この説明を表示します\n"
-                     "  --version          バージョンを表示します\n";
+const char Usage[] =
+    "使い方: mipoquibbo [ファイル]\n"
+    "        mipoquibbo [--quality Q] [--force] --output 出力.jpg 入力\n"
+    "        mipoquibbo [--quality Q] [--force] --output-dir フォルダ 入力...\n"
+    "\n"
+    "ファイルを指定すると、ウィンドウを開いてその画像を表示します。\n"
+    "  --quality Q        JPEG の画質 0〜100（既定 50）\n"
+    "  --output 出力      入力をひとつ、この JPEG ファイルに書き出します\n"
+    "  --output-dir DIR   入力をそれぞれ DIR/名前.jpg に書き出します\n"
+    "  --force            画像でないファイルや、ゴミ箱に残せないファイルも上書きします\n"
+    "  --help             この説明を表示します\n"
+    "  --version          バージョンを表示します\n";
 
 int usageError(const QString &why)
 {
@@ -46,11 +48,13 @@ Start run(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << local(argv[i]);
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+    // Only before "--": after it, "--help" is a file's name.
+    const QStringList switches = args.mid(0, args.indexOf(QStringLiteral("--")));
+    if (switches.contains(QStringLiteral("--help")) || switches.contains(QStringLiteral("-h"))) {
         std::fputs(Usage, stdout);
         return {0, {}};
     }
-    if (args.contains(QStringLiteral("--version"))) {
+    if (switches.contains(QStringLiteral("--version"))) {
         std::printf("mipoquibbo %d.%d.%d\n", app_identity::Major, app_identity::Minor,
                     app_identity::Revision);
         return {0, {}};
@@ -58,11 +62,14 @@ Start run(int argc, char *argv[])
     int quality = 50;
     QString output, outputDir;
     QStringList inputs;
-    bool options = false, endOfOptions = false;
+    bool options = false, endOfOptions = false, force = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         if (!endOfOptions && a == QStringLiteral("--")) {
             endOfOptions = true;
+        } else if (!endOfOptions && a == QStringLiteral("--force")) {
+            force = true;
+            options = true;
         } else if (!endOfOptions &&
                    (a == QStringLiteral("--quality") || a == QStringLiteral("--output") ||
                     a == QStringLiteral("--output-dir"))) {
@@ -97,6 +104,13 @@ Start run(int argc, char *argv[])
         return {usageError(QStringLiteral("入力ファイルがありません")), {}};
     if (!output.isEmpty() && inputs.size() != 1)
         return {usageError(QStringLiteral("--output には入力をひとつだけ指定します")), {}};
+    // A folder that is not there is said as such, not as a file that cannot be opened.
+    const QString folder = output.isEmpty() ? outputDir : QFileInfo(output).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        std::fprintf(stderr, "mipoquibbo: %s: 出力先のフォルダがありません\n",
+                     qUtf8Printable(folder));
+        return {1, {}};
+    }
     QList<picture_files::Conversion> conversions;
     for (const QString &in : inputs)
         conversions << picture_files::Conversion{
@@ -109,7 +123,9 @@ Start run(int argc, char *argv[])
     platform::QtPictureLoader loader;
     platform::LibjpegWriter writer;
     QTextStream errors(stderr);
-    const int failed = picture_files::convertFiles(conversions, quality, loader, writer, errors);
+    platform::FreedesktopTrash trash;
+    const int failed =
+        picture_files::convertFiles(conversions, quality, force, {loader, writer, trash}, errors);
     return {failed ? 1 : 0, {}};
 }
 

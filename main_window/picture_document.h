@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include "platform/file_stamp.h"
+
 #include <cstdint>
 
 class PictureDocument : public QObject
@@ -55,8 +57,9 @@ public:
         emit jpegSizeChanged(bytes);
     }
 
-    // Files this run wrote: saving over them again needs no trash copy.
-    QSet<QString> writtenFiles;
+    // Files this run wrote, as it left them: saving over them again needs no
+    // trash copy.
+    platform::WrittenFiles writtenFiles;
 
     // --- requests to the views ---
     // Form2.Show.

@@ -13,6 +13,7 @@ namespace platform
 {
 class JpegWriter;
 class PictureLoader;
+class Trash;
 } // namespace platform
 
 namespace picture_files
@@ -21,10 +22,17 @@ struct Conversion {
     QString input, output;
 };
 
+struct ConvertServices {
+    platform::PictureLoader &loader;
+    platform::JpegWriter &writer;
+    platform::Trash &trash;
+};
+
 // Writes each input to its output at the quality. A failure is reported on
 // errors with the input's name and the reason, and leaves its output as it
-// was. Returns how many failed.
-int convertFiles(const QList<Conversion> &conversions, int32_t quality,
-                 platform::PictureLoader &loader, platform::JpegWriter &writer,
-                 QTextStream &errors);
+// was. An output that exists goes to the trash first; a document that is no
+// picture, or one no trash can keep, is replaced only with force. A later
+// input whose output an earlier one wrote is a failure. Returns how many failed.
+int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool force,
+                 const ConvertServices &sys, QTextStream &errors);
 } // namespace picture_files

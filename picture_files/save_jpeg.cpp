@@ -22,15 +22,34 @@ constexpr std::pair<int16_t, const char *> Messages[] = {
     {3, "フォーマットエラーです"},
     {4, "スタックオーバーフローです"},
 };
+} // namespace
 
-// A file the user may care about: it exists, is a regular file, and is no
-// picture (so not something this tool wrote or reads).
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader)
 {
     const QFileInfo info(path);
     return info.exists() && info.isFile() && info.size() > 0 && !loader.isPicture(path);
 }
-} // namespace
+
+QString proposedJpegName(const QString &name)
+{
+    if (name.isEmpty())
+        return name;
+    const QFileInfo info(name);
+    const QString suffix = info.suffix().toLower();
+    if (suffix == QStringLiteral("jpg") || suffix == QStringLiteral("jpeg") ||
+        suffix == QStringLiteral("jpe"))
+        return name;
+    if (suffix.isEmpty())
+        return name + QStringLiteral(".jpg");
+    return name.left(name.size() - suffix.size()) + QStringLiteral("jpg");
+}
+
+QString typedJpegName(const QString &name)
+{
+    return QFileInfo(name).suffix().isEmpty() && !name.endsWith(u'/')
+               ? name + QStringLiteral(".jpg")
+               : name;
+}
 
 void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServices &sys)
 {
@@ -44,33 +63,53 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
         CommonDialog1.Filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
         CommonDialog1.FilterIndex = 1;
-        CommonDialog1.ShowSave();
-        // 4.
+        // Offered under a JPEG name: one Enter must not put JPEG bytes under
+        // the source's .png name. Cancelled, the shared name is as it was.
+        const QString before = CommonDialog1.FileName;
+        CommonDialog1.FileName = proposedJpegName(before);
+        try {
+            CommonDialog1.ShowSave();
+        } catch (const rt::RuntimeError &) {
+            CommonDialog1.FileName = before;
+            throw;
+        }
+        // 4. A name typed without an extension is a JPEG name, as the filter says.
+        CommonDialog1.FileName = typedJpegName(CommonDialog1.FileName);
         doc.FileName = CommonDialog1.FileName;
+        // What the save works on is read once, now: a file handed over or
+        // dropped while a question below is up changes none of it.
+        const QString target = doc.FileName;
+        const QImage picture = doc.picture();
+        const int32_t quality = doc.JpegQuality();
         const auto ask = [&](const QString &question) {
-            return platform::MsgBox(sys.messages, question.arg(doc.FileName),
+            return platform::MsgBox(sys.messages, question.arg(target),
                                     platform::vbYesNo | platform::vbQuestion |
                                         platform::vbDefaultButton2,
                                     Title) == platform::vbYes;
         };
         // The dialog starts with the last path of any caller; one Enter must not
         // turn the user's HTML page (or any other document) into a JPEG.
-        const bool nonPicture = wouldDestroyNonPicture(doc.FileName, sys.loader);
+        const bool nonPicture = wouldDestroyNonPicture(target, sys.loader);
         if (nonPicture && !ask(QStringLiteral("%1 は画像ファイルではありません。\n"
                                               "JPEG で上書きしますか？")))
             return;
         // What is replaced can be had back from the trash; where there is no
-        // trash for it the user decides (once).
-        const QString written = QFileInfo(doc.FileName).absoluteFilePath();
-        if (QFileInfo(doc.FileName).isFile() && !doc.writtenFiles.contains(written) &&
-            !sys.trash.keepCopy(doc.FileName) && !nonPicture &&
-            !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
-                                "JPEG で上書きしますか？")))
-            return;
+        // trash for it the user decides (once). A file this run wrote, as it
+        // left it, is replaced as it is.
+        bool trashed = false;
+        if (QFileInfo(target).isFile() && !doc.writtenFiles.contains(target)) {
+            trashed = sys.trash.keepCopy(target);
+            if (!trashed && !nonPicture &&
+                !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
+                                    "JPEG で上書きしますか？")))
+                return;
+        }
         // 5.-6. Picture1's pixels, at their full size, at the document's quality.
-        const int16_t result = sys.writer.write(doc.picture(), doc.FileName, doc.JpegQuality());
+        const int16_t result = sys.writer.write(picture, target, quality);
         if (result == 0)
-            doc.writtenFiles.insert(written);
+            doc.writtenFiles.record(target);
+        else if (trashed)
+            sys.trash.takeBack(target); // the old file is still there
         // 7.
         for (const auto &[code, message] : Messages)
             if (result == code) {

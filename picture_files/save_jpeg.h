@@ -2,6 +2,8 @@
 // The Save command: the current picture is written as JPEG at the document's
 // quality.
 
+#include <QString>
+
 class CommonDialog;
 class PictureDocument;
 
@@ -25,4 +27,13 @@ struct SaveServices {
 // A file it replaces goes to the desktop trash first, unless this run wrote
 // it; where there is no trash for it, the user is asked.
 void saveJpeg(PictureDocument &doc, CommonDialog &dialog, const SaveServices &sys);
+
+// The name the Save dialog offers for the current one: the same with .jpg
+// when it is not a JPEG name.
+QString proposedJpegName(const QString &name);
+// A chosen name without any extension gets .jpg; others stay as typed.
+QString typedJpegName(const QString &name);
+// A file the user may care about: it exists, is a regular file, and is no
+// picture (so not something this tool wrote or reads).
+bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader);
 } // namespace picture_files

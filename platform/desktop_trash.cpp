@@ -123,6 +123,14 @@ bool FreedesktopTrash::keepCopy(const QString &path)
         const bool written = ::write(fd, info.constData(), size_t(info.size())) == info.size();
         ::close(fd);
         const QString kept = trash + QStringLiteral("/files/") + name;
+        // An entry whose info went missing still holds its name in files/:
+        // the next name, as for any taken one.
+        struct stat ks {
+        };
+        if (written && statOf(kept, ks, false)) {
+            QFile::remove(infoPath);
+            continue;
+        }
         // The same file system: the old content keeps its place on disk, and
         // the save's rename gives the name to the new one. Else a copy.
         const bool stored = written && (::link(enc(file).constData(), enc(kept).constData()) == 0 ||
@@ -131,9 +139,20 @@ bool FreedesktopTrash::keepCopy(const QString &path)
             QFile::remove(infoPath);
             return false;
         }
+        last_.insert(path, {infoPath, kept});
         return true;
     }
     return false;
+}
+
+void FreedesktopTrash::takeBack(const QString &path)
+{
+    const auto entry = last_.constFind(path);
+    if (entry == last_.constEnd())
+        return;
+    QFile::remove(entry->kept);
+    QFile::remove(entry->info);
+    last_.erase(entry);
 }
 
 } // namespace platform

@@ -5,6 +5,8 @@
 
 #include "platform/services.h"
 
+#include <QHash>
+
 namespace platform
 {
 
@@ -12,9 +14,16 @@ class FreedesktopTrash : public Trash
 {
 public:
     bool keepCopy(const QString &path) override;
+    void takeBack(const QString &path) override;
 
     // The home trash: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
     static QString homeTrash();
+
+private:
+    struct Entry {
+        QString info, kept;
+    };
+    QHash<QString, Entry> last_; // by the path as given
 };
 
 } // namespace platform

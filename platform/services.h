@@ -117,6 +117,9 @@ public:
     // Puts the file's present content in the trash, restorable to its path;
     // the file itself stays. False where no trash can be used for it.
     virtual bool keepCopy(const QString &path) = 0;
+    // Removes the copy the last keepCopy of the path made: the file was not
+    // replaced after all.
+    virtual void takeBack(const QString &path) = 0;
 };
 
 // Finds and starts other programs, detached: they outlive this one.

@@ -111,8 +111,9 @@ public:
         asked << path;
         return usable;
     }
+    void takeBack(const QString &path) override { takenBack << path; }
     bool usable = true;
-    QStringList asked;
+    QStringList asked, takenBack;
 };
 
 // Programs by name on a pretend search path; starting one records it.

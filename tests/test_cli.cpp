@@ -13,13 +13,20 @@ struct Ran {
     QString out, err;
 };
 
-Ran run(const QStringList &args)
+// The executable in the folder given (the test's own by default), with the
+// home given for its trash.
+Ran run(const QStringList &args, const QString &folder = {}, const QString &home = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
+    for (const char *name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "XDG_DATA_HOME"})
         env.remove(QString::fromLatin1(name));
+    if (!home.isEmpty())
+        env.insert(QStringLiteral("HOME"), home);
     p.setProcessEnvironment(env);
+    if (!folder.isEmpty())
+        p.setWorkingDirectory(folder);
     p.start(qEnvironmentVariable("MIPOQUIBBO_EXE"), args);
     if (!p.waitForFinished(60000))
         return {};
@@ -116,6 +123,64 @@ private slots:
         QCOMPARE(missing.status, 1);
         QVERIFY(missing.err.contains("nothing-here.png"));
         QVERIFY(!QFile::exists(at("m.jpg")));
+    }
+
+    // The converter loses no file: two inputs on one output name, an input
+    // written over itself, a document in the way, a folder that is not there.
+    void conversionsLoseNothing()
+    {
+        QTemporaryDir work, home;
+        const auto in = [&](const QString &name) { return work.filePath(name); };
+        const auto read = [](const QString &path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QString trash = home.filePath(".local/share/Trash/files/");
+        QVERIFY(QDir(work.path()).mkpath("sub") && QDir(work.path()).mkpath("od"));
+        picture(in("red.png"), Qt::red);
+        picture(in("sub/red.png"), Qt::blue);
+        picture(in("red.bmp"), Qt::green, "BMP");
+        const Ran clash = run({"--output-dir", "od", "red.png", "sub/red.png", "red.bmp"},
+                              work.path(), home.path());
+        QCOMPARE(clash.status, 1);
+        QVERIFY2(clash.err.contains("sub/red.png") && clash.err.contains("red.bmp"),
+                 qPrintable(clash.err));
+        QCOMPARE(clash.err.count('\n'), 2);
+        QVERIFY(QImage(in("od/red.jpg")).pixelColor(5, 5).red() > 200); // the first input's
+
+        // Over itself: the original goes to the trash first.
+        QVERIFY(QImage(in("red.png")).save(in("c.jpg"), "JPEG", 95));
+        const QByteArray original = read(in("c.jpg"));
+        QCOMPARE(run({"--output-dir", ".", "c.jpg"}, work.path(), home.path()).status, 0);
+        QCOMPARE(read(trash + "c.jpg"), original);
+        QVERIFY(read(in("c.jpg")) != original);
+
+        // A document is not replaced without --force; with it, it is kept in the trash.
+        picture(in("b.bmp"), Qt::yellow, "BMP");
+        QFile notes(in("notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("my notes");
+        notes.close();
+        const Ran refused = run({"--output", "notes.txt", "b.bmp"}, work.path(), home.path());
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("--force"), qPrintable(refused.err));
+        QCOMPARE(read(in("notes.txt")), QByteArray("my notes"));
+        QCOMPARE(
+            run({"--force", "--output", "notes.txt", "b.bmp"}, work.path(), home.path()).status, 0);
+        QCOMPARE(read(trash + "notes.txt"), QByteArray("my notes"));
+        QCOMPARE(QImage(in("notes.txt"), "JPEG").size(), QSize(64, 48));
+
+        // A missing output folder is named as such.
+        const Ran noFolder = run({"--output-dir", "nowhere", "b.bmp"}, work.path(), home.path());
+        QCOMPARE(noFolder.status, 1);
+        QVERIFY2(noFolder.err.contains("出力先のフォルダがありません"), qPrintable(noFolder.err));
+
+        // After "--" a file called --help is a file.
+        QVERIFY(QFile::copy(in("b.bmp"), in("--help")));
+        const Ran named = run({"--output", "h.jpg", "--", "--help"}, work.path(), home.path());
+        QCOMPARE(named.status, 0);
+        QVERIFY(!named.out.contains("使い方"));
+        QCOMPARE(QImage(in("h.jpg"), "JPEG").size(), QSize(64, 48));
     }
 };
 

@@ -258,11 +258,16 @@ private slots:
         QCOMPARE(b.doc.picture().format(), QImage::Format_RGB32);
         QCOMPARE(b.doc.picture().pixelColor(5, 5), QColor(Qt::red));
         QTemporaryDir dir;
-        for (const QString &name : {QStringLiteral("noext"), QStringLiteral("写真.bmp")}) {
-            b.fakes.fileChooser.answers << dir.filePath(name);
+        // A name without an extension gets .jpg, as the filter implies; a
+        // typed extension stays.
+        for (const auto &[typed, name] :
+             {std::pair{QStringLiteral("noext"), QStringLiteral("noext.jpg")},
+              std::pair{QStringLiteral("写真.bmp"), QStringLiteral("写真.bmp")}}) {
+            b.fakes.fileChooser.answers << dir.filePath(typed);
             picture_files::saveJpeg(
                 b.doc, b.dialog,
                 {b.fakes.pictureLoader, writer, b.fakes.trash, b.fakes.messageBox});
+            QCOMPARE(b.doc.FileName, dir.filePath(name));
             QFile f(dir.filePath(name));
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.read(3), QByteArray("\xFF\xD8\xFF"));
@@ -321,6 +326,90 @@ private slots:
         QCOMPARE(b.fakes.jpegWriter.calls.size(), writes + 1);
     }
 
+    // The dialog offers the current name as a JPEG name; Cancel leaves the
+    // shared name as it was.
+    void saveOffersAJpegName()
+    {
+        QCOMPARE(picture_files::proposedJpegName("/p/photo.png"), QStringLiteral("/p/photo.jpg"));
+        QCOMPARE(picture_files::proposedJpegName("/p/page.html"), QStringLiteral("/p/page.jpg"));
+        QCOMPARE(picture_files::proposedJpegName("/p/a.JPEG"), QStringLiteral("/p/a.JPEG"));
+        QCOMPARE(picture_files::proposedJpegName("/p/README"), QStringLiteral("/p/README.jpg"));
+        QCOMPARE(picture_files::proposedJpegName(QString()), QString());
+        Bench b;
+        b.dialog.FileName = QStringLiteral("/p/photo.png");
+        b.save(); // cancelled
+        QCOMPARE(b.fakes.fileChooser.requests.last().startPath, QStringLiteral("/p/photo.jpg"));
+        QCOMPARE(b.dialog.FileName, QStringLiteral("/p/photo.png"));
+        QVERIFY(b.fakes.jpegWriter.calls.isEmpty());
+    }
+
+    // A file handed over or dropped while Save asks its question changes
+    // nothing of the save: the chosen name gets the picture that was current.
+    void saveWorksOnWhatItReadAtItsStart()
+    {
+        Bench b;
+        QTemporaryDir dir;
+        const QString target = dir.filePath("target.jpg");
+        write(target, "an original");
+        b.fakes.pictureLoader.pictures[target] = picture(2, 2);
+        b.fakes.trash.usable = false; // so Save asks
+        b.doc.setPicture(picture(30, 20));
+        const qint64 key = b.doc.picture().cacheKey();
+        b.fakes.messageBox.answers << platform::vbYes;
+        b.fakes.messageBox.onShow = [&](const auto &call) {
+            if (call.prompt.contains(QStringLiteral("ゴミ箱")))
+                picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader,
+                                        QStringLiteral("/b2.png"));
+        };
+        b.fakes.pictureLoader.pictures["/b2.png"] = picture(7, 7);
+        b.fakes.fileChooser.answers << target;
+        b.save();
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), 1);
+        QCOMPARE(b.fakes.jpegWriter.calls[0].path, target);
+        QCOMPARE(b.fakes.jpegWriter.calls[0].picture.cacheKey(), key);
+        QCOMPARE(b.fakes.messageBox.calls.last().prompt, QStringLiteral("JPEG変換完了♪"));
+    }
+
+    // "Written this run" is what this run left there: a file changed since by
+    // anyone else goes to the trash like any other. A failed write takes its
+    // trash copy back.
+    void writtenFilesAreKnownByContent()
+    {
+        Bench b;
+        QTemporaryDir dir;
+        const QString photo = dir.filePath("photo.jpg");
+        write(photo, "an original");
+        b.fakes.pictureLoader.pictures[photo] = picture(2, 2);
+        platform::LibjpegWriter writer;
+        const auto save = [&](platform::JpegWriter &w) {
+            b.fakes.fileChooser.answers << photo;
+            picture_files::saveJpeg(b.doc, b.dialog,
+                                    {b.fakes.pictureLoader, w, b.fakes.trash, b.fakes.messageBox});
+        };
+        save(writer);
+        save(writer);
+        QCOMPARE(b.fakes.trash.asked, QStringList{photo});
+        write(photo, "changed by another program");
+        save(writer);
+        QCOMPARE(b.fakes.trash.asked, (QStringList{photo, photo}));
+        QVERIFY(b.fakes.trash.takenBack.isEmpty());
+        // Replaced by another file of the same size and time: still another file.
+        const QString other = dir.filePath("other.jpg");
+        QVERIFY(QFile::copy(photo, other));
+        QFile::remove(photo);
+        QVERIFY(QFile::rename(other, photo));
+        save(writer);
+        QCOMPARE(b.fakes.trash.asked.size(), 3);
+
+        write(photo, "changed again");
+        b.fakes.jpegWriter.result = 2;
+        save(b.fakes.jpegWriter);
+        QCOMPARE(b.fakes.trash.asked.size(), 4);
+        QCOMPARE(b.fakes.trash.takenBack, QStringList{photo});
+        QCOMPARE(b.fakes.messageBox.calls.last().prompt,
+                 QStringLiteral("ファイルが書きこめません"));
+    }
+
     // The desktop trash itself, in a home of its own.
     void desktopTrash()
     {
@@ -352,6 +441,19 @@ private slots:
         QCOMPARE(writer.write(picture(4, 4), photo, 50), int16_t(0));
         kept.seek(0);
         QCOMPARE(kept.readAll(), QByteArray("the original bytes"));
+        // Taken back: the copy and its info go.
+        trash.takeBack(photo);
+        QVERIFY(!QFile::exists(t + "/files/桜 photo.jpg 2"));
+        QVERIFY(!QFile::exists(t + "/info/桜 photo.jpg 2.trashinfo"));
+        QVERIFY(QFile::exists(t + "/files/桜 photo.jpg"));
+        // A kept file whose info went missing holds its name: the next is used.
+        const QString f2 = work.filePath("f2.jpg");
+        write(f2, "f2");
+        write(t + "/files/f2.jpg", "someone's stale entry");
+        QVERIFY(trash.keepCopy(f2));
+        QCOMPARE(QFile(t + "/files/f2.jpg 2").size(), 2);
+        QVERIFY(QFile::exists(t + "/info/f2.jpg 2.trashinfo"));
+        QVERIFY(!QFile::exists(t + "/info/f2.jpg.trashinfo"));
         // A trash that cannot be written to is no trash.
         if (::geteuid() != 0) {
             QFile::setPermissions(t + "/info", QFile::ReadOwner | QFile::ExeOwner);
