@@ -9,12 +9,14 @@
 #include "picture_files/save_jpeg.h"
 #include "platform/runtime.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 
 namespace
@@ -296,10 +298,8 @@ void Form1::Form_Load()
     }
     // Files of later starts come here, and this window to the front with them.
     sys_.singleInstance->acceptHandOvers([this](const QString &path) {
-        rt::guard([this, &path] {
-            openGivenFile(path);
-            showWindow(this);
-        });
+        openFromOutside(path);
+        rt::guard([this] { showWindow(this); });
     });
     // 3.-5.
     Image1->setPicture(doc_.shownPicture());
@@ -402,7 +402,27 @@ void Form1::mnuend_Click()
 
 void Form1::openGivenFile(const QString &path)
 {
-    picture_files::openFile(doc_, CommonDialog1, *sys_.pictureLoader, path);
+    picture_files::openFile(doc_, CommonDialog1, *sys_.pictureLoader, path, sys_.messageBox);
+}
+
+void Form1::openFromOutside(const QString &path)
+{
+    pendingOpens_ << path;
+    openPendingFiles();
+}
+
+void Form1::openPendingFiles()
+{
+    // While a modal box is up, the command behind it is not done with what it
+    // read: the file waits until the box is gone.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(100, this, &Form1::openPendingFiles);
+        return;
+    }
+    while (!pendingOpens_.isEmpty() && !rt::ended()) {
+        const QString path = pendingOpens_.takeFirst();
+        rt::guard([this, &path] { openGivenFile(path); });
+    }
 }
 
 namespace
@@ -433,7 +453,7 @@ void Form1::dropEvent(QDropEvent *event)
         return;
     }
     event->acceptProposedAction();
-    rt::guard([this, &path] { openGivenFile(path); });
+    openFromOutside(path);
 }
 
 void Form1::mnuopen_Click()

@@ -7,6 +7,7 @@
 #include "platform/services.h"
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,8 @@ public:
     // Opens a file named from outside (the start, another start, a drop) as
     // Open does after its dialog.
     void openGivenFile(const QString &path);
+    // The same for a file handed over or dropped, once no modal box is up.
+    void openFromOutside(const QString &path);
 
     // --- controls ---
     PictureBox *Picture2;
@@ -95,7 +98,9 @@ private:
     void buildControls();
     void showDocument();
     int menuBarHeight(int windowWidth) const;
+    void openPendingFiles();
     PictureDocument &doc_;
     platform::Services sys_;
     OtherWindows others_;
+    QStringList pendingOpens_; // handed over or dropped, not yet opened
 };

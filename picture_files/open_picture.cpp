@@ -3,6 +3,7 @@
 #include "main_window/picture_document.h"
 #include "picture_files/common_dialog.h"
 #include "platform/runtime.h"
+#include "platform/services.h"
 
 namespace picture_files
 {
@@ -27,7 +28,7 @@ void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pi
 }
 
 void openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
-              const QString &path)
+              const QString &path, platform::MessageBox *messages)
 {
     CommonDialog1.FileName = path;
     // From here any error ends the command silently; steps done stay done.
@@ -45,7 +46,13 @@ void openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
         doc.showFileName(doc.FileName);
         // 10.
         doc.fitPicture();
-    } catch (const rt::RuntimeError &) {
+    } catch (const rt::RuntimeError &e) {
+        if (messages)
+            platform::MsgBox(*messages, e.number() == rt::ErrFileNotFound
+                                            ? QStringLiteral("%1 が見つかりません").arg(path)
+                                            : QStringLiteral("%1 は読める画像ではありません"
+                                                             "（壊れているか大きすぎます）")
+                                                  .arg(path));
     }
 }
 

@@ -6,8 +6,9 @@ class PictureDocument;
 
 namespace platform
 {
+class MessageBox;
 class PictureLoader;
-}
+} // namespace platform
 
 class QString;
 
@@ -16,6 +17,8 @@ namespace picture_files
 void openPicture(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader);
 // A file named from outside (the command line, another start, a drop) is
 // opened as Open opens the one chosen in its dialog, which starts there next.
+// With a message box, a file that cannot be opened is said so: those ways in
+// have no dialog in which the user would see it.
 void openFile(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader,
-              const QString &path);
+              const QString &path, platform::MessageBox *messages = nullptr);
 } // namespace picture_files

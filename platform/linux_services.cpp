@@ -165,127 +165,23 @@ QString LockFileInstance::socketPath()
 
 LockFileInstance::~LockFileInstance()
 {
-    notifier_.reset();
-    if (server_ >= 0) {
-        ::close(server_);
-        ::unlink(QFile::encodeName(socketPath_).constData());
-    }
+    server_.reset();
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-namespace
-{
-// A socket of this user's at the path, and nothing else (no link followed).
-bool ourSocket(const QByteArray &path)
-{
-    struct stat st {
-    };
-    return ::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid();
-}
-
-bool socketAddress(const QByteArray &path, sockaddr_un &address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (size_t(path.size()) >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    return true;
-}
-
-void timeouts(int fd, int seconds)
-{
-    const timeval t{seconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
-}
-} // namespace
-
 bool LockFileInstance::handOver(const QString &file)
 {
-    const QByteArray path = QFile::encodeName(socketPath());
-    sockaddr_un address{};
-    if (path.isEmpty() || !ourSocket(path) || !socketAddress(path, address))
-        return false;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    timeouts(fd, 5);
-    const QByteArray line = QFileInfo(file).absoluteFilePath().toUtf8() + '\n';
-    char answer[3] = {};
-    const bool done =
-        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size() &&
-        ::recv(fd, answer, 3, MSG_WAITALL) == 3 && std::memcmp(answer, "ok\n", 3) == 0;
-    ::close(fd);
-    return done;
+    return hand_over::send(socketPath(), file);
 }
 
 void LockFileInstance::acceptHandOvers(std::function<void(const QString &)> open)
 {
-    if (fd_ < 0 || server_ >= 0)
+    if (fd_ < 0 || !QCoreApplication::instance())
         return;
-    socketPath_ = socketPath();
-    const QByteArray path = QFile::encodeName(socketPath_);
-    sockaddr_un address{};
-    if (path.isEmpty() || !socketAddress(path, address))
-        return;
-    // A socket left by a copy that ended without cleaning up is ours to
-    // replace; anything else there is left alone, and files are not taken.
-    struct stat st {
-    };
-    if (::lstat(path.constData(), &st) == 0) {
-        if (!ourSocket(path))
-            return;
-        ::unlink(path.constData());
-    }
-    server_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const mode_t old = ::umask(077);
-    const bool bound = server_ >= 0 &&
-                       ::bind(server_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::umask(old);
-    if (!bound || ::listen(server_, 4) != 0) {
-        if (server_ >= 0)
-            ::close(server_);
-        server_ = -1;
-        return;
-    }
-    open_ = std::move(open);
-    notifier_ = std::make_unique<QSocketNotifier>(server_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { serveOne(); });
-}
-
-void LockFileInstance::serveOne()
-{
-    const int fd = ::accept4(server_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
-        return;
-    // Only this user's own programs are listened to.
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
-        ::close(fd);
-        return;
-    }
-    timeouts(fd, 2);
-    QByteArray line;
-    char buffer[4096];
-    while (!line.contains('\n') && line.size() < 65536) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        line.append(buffer, qsizetype(n));
-    }
-    const qsizetype end = line.indexOf('\n');
-    if (end > 0) {
-        ::send(fd, "ok\n", 3, MSG_NOSIGNAL);
-        ::close(fd);
-        if (open_)
-            open_(QString::fromUtf8(line.left(end)));
-        return;
-    }
-    ::close(fd);
+    server_ = std::make_unique<hand_over::Server>();
+    if (!server_->listen(socketPath(), QCoreApplication::instance(), std::move(open)))
+        server_.reset();
 }
 
 bool LockFileInstance::previousInstance()

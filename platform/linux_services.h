@@ -2,6 +2,7 @@
 // The Linux (X11, or XWayland) implementations of the platform interfaces.
 
 #include "platform/desktop_trash.h"
+#include "platform/hand_over.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
 #include "platform/picture_checks.h"
@@ -28,8 +29,8 @@ public:
 // private folder of the user's when there is none). The kernel releases it
 // when its owner ends in any way, so a crashed instance never blocks the next.
 // Files go from a later start to the running one over a local socket beside
-// the lock, in the same private folder; only a socket of this user's is
-// spoken to or replaced there.
+// the lock, in the same private folder (hand_over.h); only a socket of this
+// user's is spoken to or replaced there.
 class LockFileInstance : public SingleInstance
 {
 public:
@@ -46,12 +47,8 @@ public:
     static QString socketPath();
 
 private:
-    void serveOne();
     int fd_ = -1;
-    int server_ = -1;
-    QString socketPath_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    std::function<void(const QString &)> open_;
+    std::unique_ptr<hand_over::Server> server_;
 };
 
 class X11WindowShape : public QObject, public WindowShape

@@ -3,7 +3,9 @@
 // take effect at once there).
 #include "harness.h"
 
+#include <QDialog>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 #include <QLabel>
@@ -526,6 +528,36 @@ private slots:
         h.fakes.singleInstance.accept(QStringLiteral("/photos/y.jpg"));
         QCOMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
         QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20));
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+    }
+
+    // A file handed over or dropped while a modal box is up waits until it is
+    // gone; one that cannot be opened is said so, as those ways have no dialog.
+    void filesFromOutsideWaitForModalBoxes()
+    {
+        Harness h;
+        h.fakes.pictureLoader.pictures["/photos/y.jpg"] = QImage(50, 20, QImage::Format_RGB32);
+        h.start();
+        QDialog box(&h.f1());
+        QString whileUp;
+        QTimer::singleShot(0, [&] {
+            h.fakes.singleInstance.accept(QStringLiteral("/photos/y.jpg"));
+            QTest::qWait(300);
+            whileUp = h.doc().FileName;
+            box.reject();
+        });
+        box.exec();
+        QCOMPARE(whileUp, QString());
+        QTRY_COMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
+
+        h.fakes.singleInstance.accept(QStringLiteral("/notes/readme.txt"));
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls[0].prompt,
+                 QStringLiteral("/notes/readme.txt は読める画像ではありません"
+                                "（壊れているか大きすぎます）"));
+        QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
+        QCOMPARE(h.doc().FileName, QStringLiteral("/notes/readme.txt"));
+        QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20)); // the picture stays
     }
 
     // The size read-out: its words, and its place inside the ellipse beside the

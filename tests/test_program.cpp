@@ -11,7 +11,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace
 {
@@ -233,6 +242,76 @@ private slots:
         QVERIFY(!findWindow(Title).isEmpty());
         QVERIFY(markerOnScreen());
         QCOMPARE(next.process.state(), QProcess::Running);
+    }
+
+    // The hand-over under attack: callers that say nothing, drip, lie about
+    // their length or come by the thousand hold up no one; a path with a
+    // newline arrives whole; a socket path too long for a socket address
+    // still works.
+    void handOverUnderAttack()
+    {
+        namespace ho = platform::hand_over;
+        QTemporaryDir dir;
+        QStringList got;
+        QObject context;
+        const auto deliver = [&](const QString &path) { got << path; };
+        const QString socket = dir.filePath("h.sock");
+        {
+            ho::Server server;
+            QVERIFY(server.listen(socket, &context, deliver));
+            const auto connected = [&] {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_un a{};
+                a.sun_family = AF_UNIX;
+                const QByteArray p = QFile::encodeName(socket);
+                std::memcpy(a.sun_path, p.constData(), size_t(p.size()));
+                return ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 ? fd : -1;
+            };
+            // A silent caller, and one that drips a byte now and then.
+            const int silent = connected();
+            QVERIFY(silent >= 0);
+            std::atomic_bool dripCut{false};
+            std::thread drip([&] {
+                const int fd = connected();
+                for (int i = 0; i < 20 && !dripCut; ++i) {
+                    if (::send(fd, "\0", 1, MSG_NOSIGNAL) != 1)
+                        dripCut = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                }
+                ::close(fd);
+            });
+            // A length over the limit is cut off at once.
+            const int liar = connected();
+            const uint32_t huge = htonl(1u << 30);
+            QCOMPARE(::send(liar, &huge, 4, MSG_NOSIGNAL), ssize_t(4));
+            char byte = 0;
+            QCOMPARE(::recv(liar, &byte, 1, 0), ssize_t(0));
+            ::close(liar);
+            // A thousand callers that come and go.
+            for (int i = 0; i < 1000; ++i)
+                ::close(connected());
+
+            QElapsedTimer clock;
+            clock.start();
+            const QString odd = dir.filePath("pic\nx.png");
+            QVERIFY(ho::send(socket, odd));
+            qInfo("hand-over beside the attackers: %lld ms", clock.elapsed());
+            QVERIFY(clock.elapsed() < 500);
+            QTRY_COMPARE(got, QStringList{odd});
+            drip.join();
+            QVERIFY(dripCut); // cut off at the deadline, not served for 3 s
+            ::close(silent);
+        }
+        QVERIFY(!QFileInfo::exists(socket)); // removed with its server
+
+        // 200 bytes of folder: over a socket address's 108.
+        const QString deep = dir.filePath(QString(200, u'd') + QStringLiteral("/h.sock"));
+        ho::Server server;
+        QVERIFY(server.listen(deep, &context, deliver));
+        QVERIFY(ho::send(deep, QStringLiteral("/photos/long.jpg")));
+        QTRY_COMPARE(got.last(), QStringLiteral("/photos/long.jpg"));
+        // Nobody listening: a plain no.
+        QVERIFY(!ho::send(dir.filePath("none.sock"), QStringLiteral("/a.jpg")));
     }
 
     void lockIsPerUserAndDisplay()
