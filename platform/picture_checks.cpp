@@ -286,6 +286,36 @@ JpegFacts walkJpeg(QIODevice &file, const Limits &limits)
     }
 }
 
+// An icon file holds whole pictures of its own (PNG or BMP) behind a
+// directory whose sizes stop at 256: each is checked by its own header.
+bool iconAcceptable(QIODevice &file, const Limits &limits)
+{
+    unsigned char head[6];
+    if (!file.seek(0) || file.read(reinterpret_cast<char *>(head), 6) != 6)
+        return false;
+    const quint32 count = le16(head + 4);
+    for (quint32 i = 0; i < count; ++i) {
+        unsigned char entry[16];
+        if (!file.seek(6 + 16 * qint64(i)) || file.read(reinterpret_cast<char *>(entry), 16) != 16)
+            return false;
+        unsigned char data[24];
+        if (!file.seek(le32(entry + 12)) || file.read(reinterpret_cast<char *>(data), 24) != 24)
+            return false;
+        qint64 width = 0, height = 0;
+        if (std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0) {
+            width = (qint64(data[16]) << 24) | (data[17] << 16) | (data[18] << 8) | data[19];
+            height = (qint64(data[20]) << 24) | (data[21] << 16) | (data[22] << 8) | data[23];
+        } else {
+            // A BMP's info header, its height doubled for the mask.
+            width = qint32(le32(data + 4));
+            height = qint32(le32(data + 8)) / 2;
+        }
+        if (width <= 0 || height <= 0 || width * height > limits.maxPixels)
+            return false;
+    }
+    return true;
+}
+
 bool acceptable(QIODevice &file, const QByteArray &format, const Limits &limits)
 {
     if (file.size() <= 0 || file.size() > limits.maxFileBytes)
@@ -296,6 +326,13 @@ bool acceptable(QIODevice &file, const QByteArray &format, const Limits &limits)
         return gifAcceptable(file, limits);
     if (format == "bmp")
         return bmpAcceptable(file);
+    // Qt's icon reader names no format when it takes a file by its content.
+    char head[4] = {};
+    const bool icon = format == "ico" || format == "cur" ||
+                      (file.seek(0) && file.read(head, 4) == 4 && head[0] == 0 && head[1] == 0 &&
+                       (head[2] == 1 || head[2] == 2) && head[3] == 0);
+    if (icon)
+        return iconAcceptable(file, limits);
     return true;
 }
 

@@ -126,6 +126,24 @@ private:
     qsizetype size_ = 0;
 };
 
+// A one-picture icon file around a PNG, its directory saying 256x256 as
+// icons of that size and larger do.
+QByteArray iconAround(const QImage &picture)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i)
+            b += char((v >> (8 * i)) & 0xff);
+        return b;
+    };
+    return le(0, 2) + le(1, 2) + le(1, 2) + le(0, 4) + le(1, 2) + le(32, 2) +
+           le(quint32(png.size()), 4) + le(22, 4) + png;
+}
+
 QByteArray enc(const QString &path)
 {
     return QFile::encodeName(path);
@@ -190,6 +208,10 @@ private slots:
         QTest::newRow("gif: cut off in its data")
             << gifScreen(40, 40).left(24) << qint64(0) << false;
         QTest::newRow("gif: no trailer") << gifScreen(40, 40).chopped(1) << qint64(0) << false;
+        QImage huge(11000, 11000, QImage::Format_Mono);
+        huge.fill(0);
+        QTest::newRow("ico: an 11000x11000 PNG inside") << iconAround(huge) << qint64(0) << false;
+        QTest::newRow("ico: a 48x48 PNG inside") << iconAround(noise(48, 48)) << qint64(0) << true;
     }
 
     void loaderUnderAttack()
