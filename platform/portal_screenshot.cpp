@@ -127,9 +127,9 @@ private:
     QString path_;
 };
 
-// Reads a picture the portal named: a regular file only (a FIFO or a device
-// would block or never end), not through a link.
-QImage readNamedPicture(const QString &path)
+} // namespace
+
+QImage readPictureFile(const QString &path)
 {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -145,7 +145,6 @@ QImage readNamedPicture(const QString &path)
     }
     return QtPictureLoader::decode(file);
 }
-} // namespace
 
 void ensurePicturesFolder()
 {
@@ -243,7 +242,7 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
         return shot;
     }
     const QString path = request->namedFile();
-    shot.picture = readNamedPicture(path);
+    shot.picture = readPictureFile(path);
     request->removeNamedFile();
     delete request;
     if (shot.picture.isNull()) {

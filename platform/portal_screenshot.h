@@ -30,6 +30,10 @@ struct PortalShot {
 // user did not ask for. The windows keep painting meanwhile; input waits.
 PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive = false);
 
+// A picture file another program named: a regular file only (a FIFO or a
+// device would block or never end), not through a link; null otherwise.
+QImage readPictureFile(const QString &path);
+
 // The folder the desktop's screenshot service saves in; some refuse to work
 // when it is missing. Made when missing, nothing else touched.
 void ensurePicturesFolder();

@@ -5,6 +5,7 @@
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/picture_checks.h"
+#include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
 
 #include <QBuffer>
@@ -332,6 +333,25 @@ private slots:
         // The saved file keeps no mark of having been a temporary.
         QVERIFY(::getxattr(enc(at("later/after.jpg")).constData(), "user.mipoquibbo.temporary",
                            nullptr, 0) < 0);
+    }
+
+    // A file another program names (the desktop portal's screenshot) is read
+    // only when it is a regular file: a FIFO with no writer, a link, or a
+    // device answer at once with nothing.
+    void namedPictureFilesAreOnlyRegularFiles()
+    {
+        const QString fifo = at("portal.fifo");
+        QCOMPARE(::mkfifo(enc(fifo).constData(), 0600), 0);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(platform::readPictureFile(fifo).isNull());
+        QVERIFY(platform::readPictureFile(QStringLiteral("/dev/zero")).isNull());
+        QVERIFY(clock.elapsed() < 1000);
+        const QString real = at("shot.png");
+        QVERIFY(noise(20, 10).save(real));
+        QCOMPARE(platform::readPictureFile(real).size(), QSize(20, 10));
+        QVERIFY(QFile::link(real, at("shot-link.png")));
+        QVERIFY(platform::readPictureFile(at("shot-link.png")).isNull());
     }
 
     // A replacement is on disk before it takes the name, and the name after:
