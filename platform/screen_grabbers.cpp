@@ -126,7 +126,7 @@ QImage XWaylandGrabber::grabWindow(Window window)
     const QPoint origin = p->frame.topLeft();
     const QRect visible = p->visible.translated(-origin) & frame.rect();
     const QRect client = p->client.translated(-origin) & frame.rect();
-    if (visible == client || !frameDrawnElsewhere(frame, visible, client)) {
+    if (client.contains(visible) || !frameDrawnElsewhere(frame, visible, client)) {
         // The frame is X11's (mutter), or there is none (a program that draws
         // its own, shadow and all): the window's pixels, shadow left out.
         qCInfo(captureLog) << "window" << Qt::hex << window << "from its own pixels" << visible;

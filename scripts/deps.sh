@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages this project needs that are not there yet.
 #   scripts/deps.sh          what building and running need
 #   scripts/deps.sh --tests  and what the tests need (X server, window manager, tools,
-#                            a headless Wayland session with the desktop portal)
+#                            headless sway, GNOME Shell and KWin sessions, each with
+#                            the desktop portal and its own backend)
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
           fonts-ipafont-gothic qt6-translations-l10n)
@@ -10,7 +11,11 @@ if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
                   desktop-file-utils appstream dpkg-dev chromium
                   sway xwayland pipewire xdg-desktop-portal xdg-desktop-portal-wlr
-                  xdg-desktop-portal-gtk grim qt6-wayland dbus-bin)
+                  xdg-desktop-portal-gtk grim qt6-wayland dbus-bin
+                  gnome-shell mutter xdg-desktop-portal-gnome gnome-screenshot python3-dbus python3-gi
+                  kwin-wayland xdg-desktop-portal-kde plasma-workspace breeze qtwayland5
+                  qml-module-org-kde-kirigami2 qml-module-qtquick-controls2
+                  qml-module-qtquick-layouts qml-module-qtquick2)
 fi
 missing=()
 for p in "${packages[@]}"; do

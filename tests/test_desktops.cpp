@@ -1,0 +1,249 @@
+// Captures in real GNOME Shell and KWin Wayland sessions, each with XWayland
+// and its own desktop portal, run inside them by tests/wayland_session.sh
+// --desktop gnome|kde. MIPO_DESKTOP says which; the cases are the ones each
+// desktop does its own way.
+#include "platform/linux_services.h"
+#include "platform/portal_screenshot.h"
+#include "platform/x11.h"
+#include "real_harness.h"
+
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace
+{
+const QString Desktop = qEnvironmentVariable("MIPO_DESKTOP");
+
+QString sessionFile(const char *name)
+{
+    return QDir(qEnvironmentVariable("MIPO_SESSION_FILES")).filePath(QString::fromLatin1(name));
+}
+
+// Sets what the desktop keeps about screenshots for programs outside a sandbox.
+void storeScreenshotPermission(const QString &answer)
+{
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("SetPermission"));
+    set << QStringLiteral("screenshot") << true << QStringLiteral("screenshot") << QString()
+        << QStringList{answer};
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(set, QDBus::Block, 5000);
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+}
+
+// Screenshot files anywhere the desktop's service may have left one.
+QStringList leftScreenshots()
+{
+    QStringList found;
+    for (const QString &folder : {QDir::homePath(), QDir::home().filePath("Pictures")})
+        for (const QString &name :
+             QDir(folder).entryList({QStringLiteral("Screenshot*")}, QDir::Files))
+            found << folder + u'/' + name;
+    return found;
+}
+
+// Rows or columns at the picture's edges that are black all along.
+int blackEdgeLines(const QImage &picture)
+{
+    const auto black = [&](int x, int y) { return (picture.pixel(x, y) & 0xffffff) == 0; };
+    const auto row = [&](int y) {
+        for (int x = 0; x < picture.width(); ++x)
+            if (!black(x, y))
+                return false;
+        return true;
+    };
+    const auto column = [&](int x) {
+        for (int y = 0; y < picture.height(); ++y)
+            if (!black(x, y))
+                return false;
+        return true;
+    };
+    return row(0) + row(picture.height() - 1) + column(0) + column(picture.width() - 1);
+}
+} // namespace
+
+class TestDesktops : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(Desktop == QStringLiteral("gnome") || Desktop == QStringLiteral("kde"),
+                 qPrintable(Desktop));
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        platform::LinuxServices real;
+        QVERIFY(dynamic_cast<platform::XWaylandGrabber *>(real.screenGrabber.get()));
+    }
+
+    // The first copy on GNOME: the desktop asks; Allow after about 3 s gives
+    // the screen, and no screenshot file stays behind.
+    void gnomeAsksFirst()
+    {
+        if (Desktop != QStringLiteral("gnome"))
+            QSKIP("GNOME only");
+        RealHarness h;
+        h.start();
+        QTest::qWait(1000);
+        QProcess allow;
+        allow.start(QStringLiteral("sh"), {"-c", "sleep 3 && exec python3 \"$0\" Tab Return",
+                                           sessionFile("mutter_keys.py")});
+        QElapsedTimer clock;
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("GNOME, first desktop copy, Allow pressed after 3 s: %lld ms", clock.elapsed());
+        // It may have ended while the copy waited.
+        QVERIFY(allow.state() == QProcess::NotRunning || allow.waitForFinished(10000));
+        QCOMPARE(allow.exitCode(), 0);
+        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
+                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
+        QVERIFY(clock.elapsed() >= 2500); // it waited for the dialog
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(1280, 1024));
+        QCOMPARE(leftScreenshots(), QStringList());
+        // Allowed once, later copies are silent.
+        clock.restart();
+        h.f1().mnucopy_Click();
+        qInfo("GNOME, a later desktop copy: %lld ms", clock.elapsed());
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
+        QCOMPARE(leftScreenshots(), QStringList());
+    }
+
+    // A refusal the desktop keeps: said at once with the way back, then the
+    // desktop's own dialog is offered; the clipboard stays as it was.
+    void gnomeRefusal()
+    {
+        if (Desktop != QStringLiteral("gnome"))
+            QSKIP("GNOME only");
+        storeScreenshotPermission(QStringLiteral("no"));
+        RealHarness h;
+        h.start();
+        QImage known(31, 17, QImage::Format_RGB32);
+        known.fill(Qt::magenta);
+        QGuiApplication::clipboard()->setImage(known);
+        h.fakes.messageBox.answers << platform::vbOK << platform::vbNo;
+        QElapsedTimer clock;
+        qint64 toMessage = -1;
+        h.fakes.messageBox.onShow = [&](const auto &) {
+            if (toMessage < 0)
+                toMessage = clock.elapsed();
+        };
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("GNOME, desktop copy after a refusal: message after %lld ms", toMessage);
+        QVERIFY(toMessage >= 0 && toMessage < 1000);
+        QCOMPARE(h.fakes.messageBox.calls.size(), 2);
+        QVERIFY(h.fakes.messageBox.calls[0].prompt.startsWith(
+            QStringLiteral("デスクトップが、このプログラムによる画面の読み取りを拒否しました。")));
+        QCOMPARE(h.fakes.messageBox.calls[1].style, platform::vbYesNo | platform::vbQuestion);
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(31, 17));
+        QVERIFY(platform::screenshotsRefusedByDesktop());
+        storeScreenshotPermission(QStringLiteral("yes"));
+        QVERIFY(!platform::screenshotsRefusedByDesktop());
+    }
+
+    // KDE's service saves in ~/Pictures and cancels without it: it is made.
+    void kdeWithoutPicturesFolder()
+    {
+        if (Desktop != QStringLiteral("kde"))
+            QSKIP("KDE only");
+        const QString pictures = QDir::home().filePath(QStringLiteral("Pictures"));
+        QVERIFY(!QFileInfo::exists(pictures));
+        RealHarness h;
+        h.start();
+        QElapsedTimer clock;
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("KDE, desktop copy: %lld ms", clock.elapsed());
+        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
+                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(1280, 1024));
+        QVERIFY(QFileInfo(pictures).isDir());
+        QCOMPARE(leftScreenshots(), QStringList());
+    }
+
+    // A window the desktop decorates is taken as the user sees it: its title
+    // bar drawn, no black bands, no shadow margins.
+    void decoratedWindowWithoutBlackBands()
+    {
+        if (Desktop == QStringLiteral("gnome"))
+            storeScreenshotPermission(QStringLiteral("yes"));
+        RealHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        h.program->Form2().hide(); // nothing over the main window
+        for (int i = 0; i < 25 && !f.isActiveWindow(); ++i) {
+            f.activateWindow();
+            QTest::qWait(200);
+        }
+        QTest::qWait(500);
+        xcb_connection_t *c = platform::x11::connection();
+        const auto top = platform::x11::topLevelOf(c, xcb_window_t(f.winId()));
+        platform::ScreenGrabber &grabber = *h.services.screenGrabber;
+        QElapsedTimer clock;
+        clock.start();
+        const QImage window = grabber.grabWindow(top);
+        qInfo("%s, decorated window grab: %lld ms, %dx%d (the window %dx%d inside)",
+              qPrintable(Desktop), clock.elapsed(), window.width(), window.height(), f.width(),
+              f.height());
+        QVERIFY(!window.isNull());
+        QVERIFY2(window.height() > f.height(), "the title bar is in it");
+        QVERIFY(window.width() >= f.width());
+        QCOMPARE(blackEdgeLines(window), 0);
+        // The title bar is not black either: the top rows hold no black run
+        // across the window.
+        int blackTopRows = 0;
+        for (int y = 0; y < window.height() - f.height(); ++y) {
+            int black = 0;
+            for (int x = 0; x < window.width(); ++x)
+                black += (window.pixel(x, y) & 0xffffff) == 0;
+            blackTopRows += black > window.width() * 9 / 10;
+        }
+        QCOMPARE(blackTopRows, 0);
+        QVERIFY(share(window, QColor(237, 211, 227)) > 0.3); // the main window's pink
+    }
+
+    // The first capture of the day: the browser is not running yet. At the
+    // wait the program starts with, the page comes, or a message does; never
+    // a black picture called a capture.
+    void coldBrowserCapture()
+    {
+        if (!QFileInfo(QStringLiteral("/usr/lib/chromium/chromium")).isExecutable())
+            QFAIL("chromium is not installed");
+        RealHarness h;
+        h.start();
+        QTemporaryDir dir;
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 pid = captureOnePage(h, sessionFile("browser.sh"), dir, "#1e90ff");
+        qInfo("%s, cold browser capture at the default wait: %lld ms", qPrintable(Desktop),
+              clock.elapsed());
+        const QImage shot = h.f1().Picture1->picture();
+        QVERIFY(!h.fakes.messageBox.calls.isEmpty());
+        const QString said = h.fakes.messageBox.calls.last().prompt;
+        if (said == QStringLiteral("キャプチャ完了")) {
+            QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
+                     qPrintable(QStringLiteral("%1x%2, %3 of it the page")
+                                    .arg(shot.width())
+                                    .arg(shot.height())
+                                    .arg(share(shot, QColor(0x1e, 0x90, 0xff)))));
+            QCOMPARE(blackEdgeLines(shot), 0);
+        } else {
+            QVERIFY2(said.startsWith(QStringLiteral("ブラウザが時間内に")), qPrintable(said));
+        }
+        if (pid > 0)
+            ::kill(pid_t(pid), SIGTERM);
+    }
+};
+
+QTEST_MAIN(TestDesktops)
+#include "test_desktops.moc"
