@@ -41,6 +41,8 @@ int QtMessageBox::show(const QString &prompt, int style, const QString &title)
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(prompt);
+    // A name or a command in it can be copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     switch (style & 0x70) {
     case vbCritical:
         box.setIcon(QMessageBox::Critical);

@@ -26,6 +26,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+
+#include <dirent.h>
 #include <unistd.h>
 
 namespace
@@ -154,6 +156,16 @@ QByteArray enc(const QString &path)
 // (fsync is wrapped at link time for this test).
 QStringList synced;
 } // namespace
+
+// The folders the program read through, in order (opendir is wrapped too).
+QStringList listed;
+
+extern "C" DIR *__real_opendir(const char *name);
+extern "C" DIR *__wrap_opendir(const char *name)
+{
+    listed << QFile::decodeName(name);
+    return __real_opendir(name);
+}
 
 extern "C" int __real_fsync(int fd);
 extern "C" int __wrap_fsync(int fd)
@@ -352,6 +364,18 @@ private slots:
         QCOMPARE(platform::readPictureFile(real).size(), QSize(20, 10));
         QVERIFY(QFile::link(real, at("shot-link.png")));
         QVERIFY(platform::readPictureFile(at("shot-link.png")).isNull());
+    }
+
+    // Many saves into one folder read it once: a batch grows with its size,
+    // not with its square.
+    void manySavesReadTheirFolderOnce()
+    {
+        QVERIFY(QDir(dir.path()).mkdir("batch"));
+        const QImage img = noise(8, 8);
+        listed.clear();
+        for (int i = 0; i < 50; ++i)
+            QCOMPARE(save(img, at(QStringLiteral("batch/p%1.jpg").arg(i))), int16_t(0));
+        QCOMPARE(listed.count(at("batch")), 1);
     }
 
     // A replacement is on disk before it takes the name, and the name after:
