@@ -31,6 +31,16 @@ xcb_window_t namedActiveWindow(xcb_connection_t *c)
     return named.isEmpty() ? XCB_NONE : named.first();
 }
 
+// What the program inside a top-level window drew, without any frame; read
+// from the window itself, so also where others cover it.
+QImage clientPixels(ScreenGrabber::Window window)
+{
+    xcb_connection_t *c = x11::connection();
+    if (!c || !window)
+        return {};
+    return x11::windowPixels(c, x11::clientOf(c, xcb_window_t(window)));
+}
+
 // Whether every pixel of the frame's drawn part outside the program's own
 // window is black: there the compositor draws the frame, which X11 never sees.
 bool frameDrawnElsewhere(const QImage &frame, const QRect &visible, const QRect &client)
@@ -87,10 +97,7 @@ QImage X11SessionGrabber::grabWindow(Window window)
 
 QImage X11SessionGrabber::grabWindowContent(Window window)
 {
-    xcb_connection_t *c = x11::connection();
-    if (!c || !window)
-        return {};
-    return x11::windowPixels(c, x11::clientOf(c, xcb_window_t(window)));
+    return clientPixels(window);
 }
 
 // --- Wayland desktop, X11 programs through XWayland ---
@@ -152,10 +159,7 @@ QImage XWaylandGrabber::grabWindow(Window window)
 
 QImage XWaylandGrabber::grabWindowContent(Window window)
 {
-    xcb_connection_t *c = x11::connection();
-    if (!c || !window)
-        return {};
-    return x11::windowPixels(c, x11::clientOf(c, xcb_window_t(window)));
+    return clientPixels(window);
 }
 
 // --- Wayland desktop, portal only ---
