@@ -32,6 +32,7 @@ public:
         if (++polls_ > Polls)
             throw PageNotShown();
         loop_.paintFor(PollMs);
+        rt::checkpoint();
     }
 
 private:
