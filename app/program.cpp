@@ -7,6 +7,7 @@
 #include "platform/runtime.h"
 
 #include <QLabel>
+#include <QWindow>
 
 Program::Program(platform::Services services)
     : services_(services), form1_([this] {
@@ -21,17 +22,21 @@ Program::Program(platform::Services services)
           return form;
       }),
       form2_([this] {
-          return new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
+          auto *form = new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
+          keepWithMainWindow(*form);
+          return form;
       }),
       about_([this] {
-          return new ::frmAbout(services_, {
-                                               .enable =
-                                                   [this](bool enabled) {
-                                                       Form1().setEnabled(enabled);
-                                                       Form2().setEnabled(enabled);
-                                                   },
-                                               .unloadMe = [this] { about_.unload(); },
-                                           });
+          auto *form = new ::frmAbout(services_, {
+                                                     .enable =
+                                                         [this](bool enabled) {
+                                                             Form1().setEnabled(enabled);
+                                                             Form2().setEnabled(enabled);
+                                                         },
+                                                     .unloadMe = [this] { about_.unload(); },
+                                                 });
+          keepWithMainWindow(*form);
+          return form;
       })
 {
     // Requests the commands make of the information window; a reference loads it.
@@ -44,6 +49,18 @@ Program::Program(platform::Services services)
 }
 
 Program::~Program() = default;
+
+void Program::keepWithMainWindow(QWidget &window)
+{
+    // A window with no task bar entry of its own goes where the main window
+    // goes: above it, minimised and raised with it, so it cannot get lost.
+    if (!form1_.loaded() || &window == static_cast<QWidget *>(&Form1()))
+        return;
+    window.winId();
+    Form1().winId();
+    if (window.windowHandle() && Form1().windowHandle())
+        window.windowHandle()->setTransientParent(Form1().windowHandle());
+}
 
 Form1 &Program::Form1()
 {

@@ -15,6 +15,7 @@ namespace picture_files
 class JpegSizeEstimate;
 }
 class Form1;
+class QWidget;
 class Form2;
 class frmAbout;
 
@@ -84,6 +85,7 @@ public:
     void start(const QString &file = {});
 
 private:
+    void keepWithMainWindow(QWidget &window);
     platform::Services services_;
     PictureDocument document_;
     QString startFile_;

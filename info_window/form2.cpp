@@ -12,6 +12,9 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <cmath>
+
 namespace
 {
 const defs::ControlDef &def(const char *name)
@@ -22,7 +25,9 @@ const defs::ControlDef &def(const char *name)
 
 Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
              std::function<void()> showMainWindow)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), doc_(doc), shape_(shape),
+    // The main window's tool window (the program makes it transient for it):
+    // above it, and raised and minimised with it, as a palette is.
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint), doc_(doc), shape_(shape),
       showMainWindow_(std::move(showMainWindow))
 {
     setWindowTitle(QString::fromUtf8(defs::Form2.caption));
@@ -55,6 +60,7 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     SizeLabel = defs::label(this, QString());
     SizeLabel->setWordWrap(false);
     defs::place(SizeLabel, defs::Form2SizeLabel);
+    fitSizeLabel();
     SizeLabel->setText(sizeText(doc_.jpegSize()));
     connect(&doc_, &PictureDocument::jpegSizeChanged, this,
             [this](qint64 bytes) { SizeLabel->setText(sizeText(bytes)); });
@@ -78,6 +84,27 @@ float Form2::Height() const
     return rt::pixelsToTwips(frameGeometry().height());
 }
 
+void Form2::fitSizeLabel()
+{
+    // From its place right of the quality number to the ellipse's edge at its
+    // lower corner (the nearer one); the longest read-out fits there, in a
+    // smaller face where the window's own does not.
+    const QRect r = SizeLabel->geometry();
+    const double a = width() / 2.0, b = height() / 2.0;
+    const double dy = std::max(std::abs(r.top() - b), std::abs(r.bottom() + 1 - b)) / b;
+    const int room = int(a + a * std::sqrt(std::max(0.0, 1 - dy * dy))) - r.left() - 2;
+    QFont face = SizeLabel->font();
+    const auto widest = [&] {
+        const QFontMetrics fm(face);
+        return std::max(fm.horizontalAdvance(sizeText(999 * 1024)),
+                        fm.horizontalAdvance(sizeText(qint64(999) << 20)));
+    };
+    while (widest() > room && face.pointSizeF() > 6)
+        face.setPointSizeF(face.pointSizeF() - 0.5);
+    SizeLabel->setFont(face);
+    SizeLabel->resize(std::max(room, r.width()), r.height());
+}
+
 QString Form2::sizeText(qint64 bytes)
 {
     if (bytes == PictureDocument::JpegSizeComing)
@@ -88,7 +115,8 @@ QString Form2::sizeText(qint64 bytes)
     const qint64 kb = std::max<qint64>(1, (bytes + 512) / 1024);
     if (kb < 1000)
         return QStringLiteral("約 %1 KB").arg(kb);
-    return QStringLiteral("約 %1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
+    const double mb = double(bytes) / (1024 * 1024);
+    return QStringLiteral("約 %1 MB").arg(mb, 0, 'f', mb < 9.95 ? 1 : 0);
 }
 
 void Form2::Show()

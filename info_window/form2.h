@@ -42,6 +42,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    void fitSizeLabel();
     PictureDocument &doc_;
     platform::WindowShape &shape_;
     std::function<void()> showMainWindow_;

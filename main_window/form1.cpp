@@ -310,6 +310,7 @@ void Form1::Form_Load()
     doc_.IEMode = 1;
     Label2->setText(QString::number(HScroll1->value()));
     doc_.CaptureWait = 1500;
+    showCaptureWait();
     doc_.PicWidth = Picture1->Width();
     doc_.PicHeight = rt::roundToInt32(Picture1->Height());
     // 12. Its load shows this window, whose first resize needs PicWidth and PicHeight.
@@ -366,6 +367,16 @@ void Form1::HScroll1_Change()
 {
     Label2->setText(QString::number(HScroll1->value()));
     doc_.CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
+    showCaptureWait();
+}
+
+void Form1::showCaptureWait()
+{
+    // The bare number says nothing: the slider says what it sets.
+    const double seconds =
+        double(doc_.CaptureWait) * 4000 * double(platform::EventLoop::PassNanoseconds) / 1e9;
+    HScroll1->setToolTip(
+        QStringLiteral("待ち時間: %1 秒").arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
 }
 
 void Form1::Image1_Click()

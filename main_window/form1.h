@@ -99,6 +99,7 @@ private:
     void showDocument();
     int menuBarHeight(int windowWidth) const;
     void openPendingFiles();
+    void showCaptureWait();
     PictureDocument &doc_;
     platform::Services sys_;
     OtherWindows others_;

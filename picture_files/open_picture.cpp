@@ -5,8 +5,22 @@
 #include "platform/runtime.h"
 #include "platform/services.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace picture_files
 {
+
+int16_t entryFor(const QString &filter, const QString &file)
+{
+    const platform::FileChooser::Request entries = CommonDialog::parseFilter(filter);
+    const QString name = QFileInfo(file).fileName();
+    for (qsizetype i = 0; !name.isEmpty() && i < entries.patterns.size(); ++i)
+        for (const QString &pattern : entries.patterns[i])
+            if (QDir::match(pattern, name))
+                return int16_t(i + 1);
+    return 1;
+}
 
 void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader)
 {
@@ -16,10 +30,16 @@ void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pi
     try {
         // 3.
         CommonDialog1.Flags = 4;
-        CommonDialog1.Filter = QStringLiteral("JPEG (*.jpg)|*.jpg|") +
+        // Every JPEG name, and PNG (what Linux screenshot tools write) and all
+        // pictures after the design's entries; the entry of the current file
+        // is the one shown, so its folder does not look empty.
+        CommonDialog1.Filter = QStringLiteral("JPEG (*.jpg)|*.jpg;*.jpeg;*.jpe|") +
                                QStringLiteral("BMP (*.bmp)|*.bmp|") +
-                               QStringLiteral("GIF (*.gif)|*.gif|");
-        CommonDialog1.FilterIndex = 2;
+                               QStringLiteral("GIF (*.gif)|*.gif|") +
+                               QStringLiteral("PNG (*.png)|*.png|") +
+                               QStringLiteral("すべての画像 (*.jpg;*.jpeg;*.bmp;*.gif;*.png)|"
+                                              "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png|");
+        CommonDialog1.FilterIndex = entryFor(CommonDialog1.Filter, CommonDialog1.FileName);
         CommonDialog1.ShowOpen();
         // 4.-10.
         openFile(doc, CommonDialog1, loader, CommonDialog1.FileName);

@@ -101,9 +101,16 @@ private slots:
         b.open();
         const auto &r = b.fakes.fileChooser.requests.at(0);
         QVERIFY(!r.save);
-        QCOMPARE(r.descriptions, (QStringList{"JPEG (*.jpg)", "BMP (*.bmp)", "GIF (*.gif)"}));
-        QCOMPARE(r.patterns, (QList<QStringList>{{"*.jpg"}, {"*.bmp"}, {"*.gif"}}));
-        QCOMPARE(r.selected, 1); // BMP
+        QCOMPARE(r.descriptions,
+                 (QStringList{"JPEG (*.jpg)", "BMP (*.bmp)", "GIF (*.gif)", "PNG (*.png)",
+                              "すべての画像 (*.jpg;*.jpeg;*.bmp;*.gif;*.png)"}));
+        QCOMPARE(r.patterns,
+                 (QList<QStringList>{{"*.jpg", "*.jpeg", "*.jpe"},
+                                     {"*.bmp"},
+                                     {"*.gif"},
+                                     {"*.png"},
+                                     {"*.jpg", "*.jpeg", "*.jpe", "*.bmp", "*.gif", "*.png"}}));
+        QCOMPARE(r.selected, 0); // no file yet: the first entry
         QCOMPARE(b.doc.FileName, QStringLiteral("/photos/a.jpg"));
         QCOMPARE(b.doc.PicWidth, 604.0f * 15);
         QCOMPARE(b.doc.PicHeight, 104 * 15);
@@ -114,6 +121,19 @@ private slots:
         // The next dialog, of any command, starts where this one ended.
         b.save();
         QCOMPARE(b.fakes.fileChooser.requests.at(1).startPath, QStringLiteral("/photos/a.jpg"));
+    }
+
+    // The dialog opens on the entry of the current file.
+    void openShowsTheCurrentFilesEntry()
+    {
+        Bench b;
+        for (const auto &[file, entry] :
+             {std::pair{"/p/shot.PNG", 3}, std::pair{"/p/a.gif", 2},
+              std::pair{"/p/IMG_0001.JPE", 0}, std::pair{"/p/page.html", 0}}) {
+            b.dialog.FileName = QString::fromUtf8(file);
+            b.open(); // cancelled
+            QCOMPARE(b.fakes.fileChooser.requests.last().selected, entry);
+        }
     }
 
     void openCancelledOrUnreadable()

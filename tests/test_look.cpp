@@ -3,6 +3,7 @@
 // QT_SCALE_FACTOR settings, as the test's CTest entries say.
 #include "about/frm_about.h"
 #include "harness.h"
+#include "info_window/form2.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -73,6 +74,34 @@ private slots:
                 }
         }
         QVERIFY(checked >= 8);
+    }
+
+    // Every read-out the size can give fits whole beside the quality number,
+    // inside the ellipse, whatever the locale's face and the screen's scale.
+    void sizeReadOutFits()
+    {
+        Harness h;
+        h.start();
+        Form2 &f = h.f2();
+        const QRect r = f.SizeLabel->geometry();
+        const double a = f.width() / 2.0, b = f.height() / 2.0;
+        for (const QPoint p : {r.topRight(), r.bottomRight()}) {
+            const double dx = (p.x() - a) / a, dy = (p.y() - b) / b;
+            QVERIFY2(dx * dx + dy * dy < 1.0,
+                     qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+        }
+        QVERIFY(!r.intersects(f.Label2->geometry()));
+        const QFontMetrics fm(f.SizeLabel->font());
+        for (const qint64 bytes : {qint64(100), qint64(211) * 1024, qint64(999) * 1024,
+                                   qint64(9900) * 1024, qint64(461) << 20, qint64(999) << 20}) {
+            const QString text = Form2::sizeText(bytes);
+            QVERIFY2(fm.horizontalAdvance(text) <= f.SizeLabel->contentsRect().width(),
+                     qPrintable(QStringLiteral("\"%1\": %2 > %3")
+                                    .arg(text)
+                                    .arg(fm.horizontalAdvance(text))
+                                    .arg(f.SizeLabel->contentsRect().width())));
+        }
+        QVERIFY(f.SizeLabel->font().pointSizeF() >= 6);
     }
 
     // Where the design fixes a background, the text stays readable under a dark theme.

@@ -47,6 +47,7 @@ private slots:
         Form1 &f = h.f1();
         QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
         QCOMPARE(h.doc().CaptureWait, 1500);
+        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 3.0 秒"));
         QCOMPARE(f.HScroll1->value(), 1500);
         QCOMPARE(h.doc().JpegQuality(), 50);
         QCOMPARE(h.doc().IEMode, int16_t(1));
@@ -179,9 +180,11 @@ private slots:
         QTest::keyClick(f.HScroll1, Qt::Key_Home);
         QCOMPARE(f.Label2->text(), QStringLiteral("1"));
         QCOMPARE(h.doc().CaptureWait, 10);
+        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 0.02 秒"));
         QTest::keyClick(f.HScroll1, Qt::Key_End);
         QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
         QCOMPARE(h.doc().CaptureWait, 30000);
+        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 60.0 秒"));
         // Left and up step down, right and down step up, as on any scroll bar.
         QTest::keyClick(f.HScroll1, Qt::Key_Left);
         QCOMPARE(h.doc().CaptureWait, 29990);
@@ -571,6 +574,7 @@ private slots:
         QCOMPARE(Form2::sizeText(999 * 1024), QStringLiteral("約 999 KB"));
         QCOMPARE(Form2::sizeText(1000 * 1024 - 1), QStringLiteral("約 1.0 MB"));
         QCOMPARE(Form2::sizeText(2621440), QStringLiteral("約 2.5 MB"));
+        QCOMPARE(Form2::sizeText(qint64(461) << 20), QStringLiteral("約 461 MB"));
         Harness h;
         h.start();
         Form2 &f = h.f2();

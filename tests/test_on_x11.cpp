@@ -1,5 +1,6 @@
 // The windows on a real X server with openbox: the real shape, drag and task
 // bar code, window-manager frames, pointer events from the X server itself.
+#include "about/frm_about.h"
 #include "harness.h"
 #include "platform/linux_services.h"
 
@@ -7,6 +8,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QScrollBar>
+#include <QWindow>
 
 namespace
 {
@@ -18,13 +20,26 @@ void xdotool(const QStringList &args)
     QVERIFY2(p.waitForFinished(10000) && p.exitCode() == 0, qPrintable(args.join(' ')));
 }
 
-QString windowState(QWidget *w)
+QString property(QWidget *w, const char *name)
 {
     QProcess p;
     p.start(QStringLiteral("xprop"),
-            {QStringLiteral("-id"), QString::number(w->winId()), QStringLiteral("_NET_WM_STATE")});
+            {QStringLiteral("-id"), QString::number(w->winId()), QString::fromLatin1(name)});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString windowState(QWidget *w)
+{
+    return property(w, "_NET_WM_STATE");
+}
+
+// The window a window is transient for, as the window manager reads it.
+quint64 transientFor(QWidget *w)
+{
+    const QString said = property(w, "WM_TRANSIENT_FOR");
+    const qsizetype at = said.indexOf(QStringLiteral("0x"));
+    return at < 0 ? 0 : said.mid(at + 2).trimmed().toULongLong(nullptr, 16);
 }
 
 class ClickRecorder : public QWidget
@@ -133,6 +148,21 @@ private slots:
         h.start();
         QTRY_VERIFY(windowState(&h.f2()).contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
         QVERIFY(!windowState(&h.f1()).contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+    }
+
+    // The two windows without task bar entries go with the main window, so
+    // neither gets lost behind other windows nor minimised on its own.
+    void quietWindowsStayWithTheMainWindow()
+    {
+        RealShapeHarness h;
+        h.start();
+        QCOMPARE(h.f2().windowHandle()->transientParent(), h.f1().windowHandle());
+        QTRY_COMPARE(transientFor(&h.f2()), quint64(h.f1().winId()));
+        h.f1().mnuver->trigger();
+        QWidget &about = h.program->frmAbout();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTRY_COMPARE(transientFor(&about), quint64(h.f1().winId()));
+        QCOMPARE(about.windowHandle()->transientParent(), h.f1().windowHandle());
     }
 
     void mainWindowUnderAWindowManager()

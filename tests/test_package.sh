@@ -32,7 +32,10 @@ grep -q '^License: MIT' /usr/share/doc/mipoquibbo/copyright
 ! readelf -S /usr/bin/mipoquibbo | grep -q '\.debug_info'
 grep -q '<project_license>MIT</project_license>' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
 grep -q '<summary xml:lang="ja">' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
-grep -q '<screenshot type="default">' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
+# No address that cannot resolve: software centres would fetch from it.
+! grep -q 'https\?://' /usr/share/metainfo/net.hollowmere.Mipoquibbo.metainfo.xml
+dpkg-deb -f "$deb" Maintainer | grep -q '@mipoquibbo\.invalid>'
+grep -q '^Upstream-Contact: .*@mipoquibbo\.invalid>' /usr/share/doc/mipoquibbo/copyright
 "$here/with_x.sh" bash -c '
     /usr/bin/mipoquibbo & pid=$!
     for _ in $(seq 100); do
