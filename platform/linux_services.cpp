@@ -3,14 +3,17 @@
 #include "platform/picture_checks.h"
 #include "platform/runtime.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
@@ -19,6 +22,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <QTreeView>
 #include <QWidget>
 
 #include "platform/x11.h"
@@ -300,6 +304,33 @@ bool installJapaneseQtTexts()
     return loaded;
 }
 
+namespace
+{
+// The detail view's size, kind and date are longer in Japanese than Qt's
+// columns: each is as wide as what it shows once the folder is read, and the
+// dialog is wide enough for them beside the names.
+void fitColumns(QFileDialog &dialog)
+{
+    auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *model = dialog.findChild<QFileSystemModel *>();
+    if (!tree || !model)
+        return;
+    const QFontMetrics fm(tree->font());
+    const QDateTime late(QDate(2026, 12, 28), QTime(23, 59));
+    const int columns = fm.horizontalAdvance(QLocale().formattedDataSize(1023 * 1024 + 900)) +
+                        fm.horizontalAdvance(QStringLiteral("フォルダー JPEG 画像")) +
+                        fm.horizontalAdvance(QLocale().toString(late, QLocale::ShortFormat)) +
+                        fm.horizontalAdvance(u'M') * 6;
+    const int names = fm.horizontalAdvance(u'x') * 40;
+    dialog.resize(std::max(dialog.sizeHint().width(), columns + names + 220),
+                  std::max(dialog.sizeHint().height(), fm.height() * 26));
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, tree, [tree] {
+        for (int column = 1; column < 4; ++column)
+            tree->resizeColumnToContents(column);
+    });
+}
+} // namespace
+
 std::optional<QString> QtFileChooser::choose(const Request &request)
 {
     keepNoSettings();
@@ -322,6 +353,7 @@ std::optional<QString> QtFileChooser::choose(const Request &request)
         dialog.setDirectory(start.absolutePath());
         dialog.selectFile(start.fileName());
     }
+    fitColumns(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();

@@ -4,10 +4,18 @@
 #include "about/frm_about.h"
 #include "harness.h"
 #include "info_window/form2.h"
+#include "platform/linux_services.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
 
 namespace
 {
@@ -102,6 +110,61 @@ private slots:
                                     .arg(f.SizeLabel->contentsRect().width())));
         }
         QVERIFY(f.SizeLabel->font().pointSizeF() >= 6);
+    }
+
+    // The file dialog's detail view shows each file's size, kind and date
+    // whole, its name beside them.
+    void fileDialogColumnsFit()
+    {
+        platform::installJapaneseQtTexts();
+        QTemporaryDir dir;
+        QImage photo(640, 480, QImage::Format_RGB32);
+        photo.fill(Qt::darkGreen);
+        QVERIFY(photo.save(dir.filePath("IMG_0001.JPG"), "JPEG"));
+        QVERIFY(photo.save(dir.filePath("shot.png")));
+        QFile big(dir.filePath("photo.jpeg"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(211 * 1024 + 300, 'x'));
+        big.close();
+        QVERIFY(QDir(dir.path()).mkdir("写真"));
+        QStringList cut;
+        int cells = 0;
+        QTimer::singleShot(0, [&] {
+            auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            auto *tree = d->findChild<QTreeView *>(QStringLiteral("treeView"));
+            QVERIFY(tree);
+            d->setViewMode(QFileDialog::Detail);
+            const QModelIndex root = tree->rootIndex();
+            QTest::qWaitFor([&] { return tree->model()->rowCount(root) >= 4; }, 3000);
+            QTest::qWait(300);
+            const QFontMetrics fm(tree->font());
+            QHeaderView *header = tree->header();
+            for (int row = 0; row < tree->model()->rowCount(root); ++row)
+                for (int column = 0; column < 4; ++column) {
+                    const QString text = tree->model()->index(row, column, root).data().toString();
+                    const int room = header->sectionSize(column) - (column == 0 ? 24 : 4);
+                    if (fm.horizontalAdvance(text) > room)
+                        cut << QStringLiteral("%1 (%2 > %3)")
+                                   .arg(text)
+                                   .arg(fm.horizontalAdvance(text))
+                                   .arg(room);
+                    ++cells;
+                }
+            // Every column on screen, none behind a scroll bar.
+            if (header->sectionViewportPosition(3) + header->sectionSize(3) >
+                tree->viewport()->width() + 1)
+                cut << QStringLiteral("the date column runs off the view");
+            d->reject();
+        });
+        platform::QtFileChooser chooser;
+        platform::FileChooser::Request r;
+        r.descriptions = QStringList{QStringLiteral("すべて (*)")};
+        r.patterns = {{QStringLiteral("*")}};
+        r.startPath = dir.filePath("IMG_0001.JPG");
+        QVERIFY(!chooser.choose(r).has_value());
+        QVERIFY(cells >= 16);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u'\n')));
     }
 
     // Where the design fixes a background, the text stays readable under a dark theme.
