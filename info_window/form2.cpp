@@ -65,6 +65,7 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     connect(&doc_, &PictureDocument::jpegSizeChanged, this,
             [this](qint64 bytes) { SizeLabel->setText(sizeText(bytes)); });
     HScroll1 = defs::scrollBar(this, defs::Form2HScroll1);
+    HScroll1->setAccessibleName(QString::fromUtf8(defs::Form2Label3Caption));
     defs::place(HScroll1, def("HScroll1"));
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { rt::guard([this] { HScroll1_Change(); }); });

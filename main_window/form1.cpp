@@ -162,6 +162,8 @@ void Form1::buildControls()
                           : QString());
         place(b.button, b.name);
         b.button->setToolTip(QString::fromUtf8(b.toolTip));
+        // A picture on a button says nothing to a screen reader: its tooltip does.
+        b.button->setAccessibleName(QString::fromUtf8(b.toolTip));
     }
 
     Label1 = defs::label(Picture2, QString::fromUtf8(defs::Form1Label1Caption));
@@ -176,6 +178,8 @@ void Form1::buildControls()
 
     HScroll1 = defs::scrollBar(Picture2, defs::Form1HScroll1);
     place(HScroll1, "HScroll1");
+    HScroll1->setAccessibleName(QString::fromUtf8(defs::Form1Label1Caption));
+    Image1->setAccessibleName(QStringLiteral("画像"));
 
     QWidget *previous = nullptr;
     for (const char *name : defs::Form1TabOrder) {
@@ -206,6 +210,7 @@ void Form1::showDocument()
     connect(&doc_, &PictureDocument::pictureChanged, this, [this] {
         Picture1->setPicture(doc_.picture());
         Image1->setPicture(doc_.shownPicture());
+        describePicture();
     });
     connect(&doc_, &PictureDocument::fullSizeRequested, this, [this] {
         Image1->setWidthTwips(Picture1->Width());
@@ -368,6 +373,17 @@ void Form1::HScroll1_Change()
     Label2->setText(QString::number(HScroll1->value()));
     doc_.CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
     showCaptureWait();
+}
+
+void Form1::describePicture()
+{
+    const QImage &picture = doc_.picture();
+    const QString name = doc_.FileName.isEmpty() ? QString() : doc_.FileName + u'、';
+    Image1->setAccessibleDescription(picture.isNull() ? QStringLiteral("画像はありません")
+                                                      : QStringLiteral("%1%2×%3 ピクセル")
+                                                            .arg(name)
+                                                            .arg(picture.width())
+                                                            .arg(picture.height()));
 }
 
 void Form1::showCaptureWait()

@@ -100,6 +100,7 @@ private:
     int menuBarHeight(int windowWidth) const;
     void openPendingFiles();
     void showCaptureWait();
+    void describePicture();
     PictureDocument &doc_;
     platform::Services sys_;
     OtherWindows others_;

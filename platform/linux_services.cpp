@@ -45,6 +45,7 @@ int QtMessageBox::show(const QString &prompt, int style, const QString &title)
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(prompt);
+    box.setAccessibleDescription(prompt);
     // A name or a command in it can be copied.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     switch (style & 0x70) {

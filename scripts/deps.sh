@@ -15,7 +15,8 @@ if [[ ${1:-} == --tests ]]; then
                   gnome-shell mutter xdg-desktop-portal-gnome gnome-screenshot python3-dbus python3-gi
                   kwin-wayland xdg-desktop-portal-kde plasma-workspace breeze qtwayland5
                   qml-module-org-kde-kirigami2 qml-module-qtquick-controls2
-                  qml-module-qtquick-layouts qml-module-qtquick2)
+                  qml-module-qtquick-layouts qml-module-qtquick2
+                  at-spi2-core python3-pyatspi)
 fi
 missing=()
 for p in "${packages[@]}"; do

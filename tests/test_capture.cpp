@@ -3,11 +3,13 @@
 // real prompt.
 #include "harness.h"
 #include "platform/linux_capture.h"
+#include "platform/linux_services.h"
 #include "platform/screen_grabbers.h"
 #include "platform/x11.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -151,6 +153,24 @@ private slots:
         // Wide enough for its title beside a window manager's buttons.
         QVERIFY2(width >= titleWidth + 100,
                  qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
+    }
+
+    // A message box tells a screen reader its text, and its text can be copied.
+    void messageBoxesDescribeThemselves()
+    {
+        QString described;
+        bool selectable = false;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            described = box->accessibleDescription();
+            selectable = box->textInteractionFlags() & Qt::TextSelectableByMouse;
+            box->accept();
+        });
+        platform::QtMessageBox().show(QStringLiteral("キャプチャ完了"), platform::vbOKOnly,
+                                      QStringLiteral("キャプチャ処理"));
+        QCOMPARE(described, QStringLiteral("キャプチャ完了"));
+        QVERIFY(selectable);
     }
 
     // One grabber for the session, the override first.

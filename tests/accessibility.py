@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+# What a screen reader sees of the program, through the real accessibility bus
+# (AT-SPI): names and roles of the buttons, sliders and the picture, a button
+# pressed through its action, and the focus walked with the keyboard alone.
+# Run on an X server with a window manager, inside a session bus:
+#   tests/accessibility.py PROGRAM
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+
+
+def wait_for(find, seconds=20):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            found = find()
+        except Exception:  # the tree changes under us while windows come and go
+            found = None
+        if found:
+            return found
+        time.sleep(0.2)
+    return None
+
+
+def walk(node, depth=0):
+    if node is None or depth > 30:
+        return
+    yield node
+    for i in range(node.childCount):
+        try:
+            child = node.getChildAtIndex(i)
+        except Exception:
+            continue
+        yield from walk(child, depth + 1)
+
+
+def app():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        a = desktop.getChildAtIndex(i)
+        if a is not None and a.name == "mipoquibbo":
+            return a
+    return None
+
+
+def named(role, name):
+    a = app()
+    for node in walk(a):
+        if node.getRole() == role and node.name == name:
+            return node
+    return None
+
+
+def focused():
+    for node in walk(app()):
+        if node.getState().contains(pyatspi.STATE_FOCUSED):
+            return node.name
+    return None
+
+
+def key(name):
+    subprocess.run(["xdotool", "key", name], check=True)
+    time.sleep(0.3)
+
+
+folder = tempfile.mkdtemp()
+picture = os.path.join(folder, "写真.bmp")
+rows = b"".join(bytes([40, 80, 120]) * 64 for _ in range(48))
+with open(picture, "wb") as f:
+    f.write(b"BM" + struct.pack("<IHHI", 54 + len(rows), 0, 0, 54) +
+            struct.pack("<IiiHHIIiiII", 40, 64, 48, 1, 24, 0, len(rows), 2835, 2835, 0, 0) + rows)
+
+env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+program = subprocess.Popen([sys.argv[1], picture], env=env)
+try:
+    check(wait_for(app) is not None, "the program is on the accessibility bus")
+    buttons = ["画像ファイルを開く", "JPEGで保存", "デスクトップ全体をクリップボードにコピー",
+               "クリップボードの画像を取り込む", "ブラウザのページをキャプチャ"]
+    for name in buttons:
+        check(wait_for(lambda: named(pyatspi.ROLE_PUSH_BUTTON, name)) is not None,
+              "a button named " + name)
+    for name, value in (("ＩＥキャプチャＴＩＭＥバー", 1500), ("解像度", 50)):
+        bar = wait_for(lambda: named(pyatspi.ROLE_SCROLL_BAR, name))
+        check(bar is not None, "a slider named " + name)
+        if bar is not None:
+            check(int(bar.queryValue().currentValue) == value,
+                  "%s shows %s" % (name, bar.queryValue().currentValue))
+    shown = wait_for(lambda: next((n for n in walk(app()) if n.name == "画像"), None))
+    check(shown is not None, "the picture has a name")
+    if shown is not None:
+        check("写真.bmp" in shown.description and "64×48" in shown.description,
+              "the picture's description: " + shown.description)
+
+    # The Open button pressed through its action brings the file dialog up.
+    opener = named(pyatspi.ROLE_PUSH_BUTTON, buttons[0])
+    action = opener.queryAction()
+    check(action.nActions >= 1, "the Open button has an action")
+    action.doAction(0)
+    cancel = wait_for(lambda: named(pyatspi.ROLE_PUSH_BUTTON, "キャンセル"))
+    check(cancel is not None, "the file dialog came up")
+    if cancel is not None:
+        cancel.queryAction().doAction(0)
+        check(wait_for(lambda: named(pyatspi.ROLE_PUSH_BUTTON, "キャンセル") is None), "the dialog went")
+
+    # The keyboard alone: Tab walks the five buttons and the slider.
+    main = wait_for(lambda: next((n for n in walk(app()) if n.getRole() == pyatspi.ROLE_FRAME and
+                                  n.name.startswith("みぽ")), None))
+    subprocess.run(["xdotool", "search", "--name", "IEキャプチャ機能付", "windowactivate", "--sync"])
+    time.sleep(0.5)
+    seen = []
+    for _ in range(10):
+        key("Tab")
+        seen.append(focused())
+    for name in buttons + ["ＩＥキャプチャＴＩＭＥバー"]:
+        check(name in seen, name + " takes the focus by Tab (seen: %s)" % seen)
+finally:
+    program.kill()
+    program.wait()
+
+print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))
+sys.exit(1 if failures else 0)
