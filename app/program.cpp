@@ -7,6 +7,7 @@
 #include "platform/runtime.h"
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QWindow>
 
 Program::Program(platform::Services services)
@@ -17,6 +18,11 @@ Program::Program(platform::Services services)
                   .showAbout = [this] { frmAbout().Show(); },
                   .enableInformationWindow = [this](bool enabled) { Form2().setEnabled(enabled); },
                   .unloadInformationWindow = [this] { form2_.unload(); },
+                  .tabIntoInformationWindow =
+                      [this](bool) {
+                          Form2().Show();
+                          Form2().HScroll1->setFocus(Qt::TabFocusReason);
+                      },
               });
           form->StartFile = startFile_;
           return form;
@@ -24,6 +30,7 @@ Program::Program(platform::Services services)
       form2_([this] {
           auto *form = new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
           keepWithMainWindow(*form);
+          form->tabOut = [this](bool forward) { Form1().takeFocusByTab(forward); };
           return form;
       }),
       about_([this] {

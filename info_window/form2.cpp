@@ -125,6 +125,15 @@ void Form2::Show()
     showWindow(this);
 }
 
+bool Form2::focusNextPrevChild(bool next)
+{
+    if (tabOut) {
+        tabOut(next);
+        return true;
+    }
+    return QWidget::focusNextPrevChild(next);
+}
+
 void Form2::mousePressEvent(QMouseEvent *event)
 {
     int16_t button = 0;

@@ -37,8 +37,11 @@ public:
     float Width() const;
     float Height() const;
     void Show();
+    // Tab or Shift+Tab from the slider: back to the main window.
+    std::function<void(bool forward)> tabOut;
 
 protected:
+    bool focusNextPrevChild(bool next) override;
     void mousePressEvent(QMouseEvent *event) override;
 
 private:

@@ -375,6 +375,25 @@ void Form1::HScroll1_Change()
     showCaptureWait();
 }
 
+bool Form1::focusNextPrevChild(bool next)
+{
+    // The keyboard reaches the quality slider too: Tab goes on into the
+    // information window past the last control, Shift+Tab before the first.
+    QWidget *edge = next ? static_cast<QWidget *>(HScroll1) : static_cast<QWidget *>(Picture2);
+    if (focusWidget() == edge && others_.tabIntoInformationWindow) {
+        others_.tabIntoInformationWindow(next);
+        return true;
+    }
+    return QMainWindow::focusNextPrevChild(next);
+}
+
+void Form1::takeFocusByTab(bool forward)
+{
+    showWindow(this);
+    (forward ? static_cast<QWidget *>(Picture2) : static_cast<QWidget *>(HScroll1))
+        ->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
 void Form1::describePicture()
 {
     const QImage &picture = doc_.picture();

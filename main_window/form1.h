@@ -30,6 +30,8 @@ public:
         std::function<void()> showAbout;                   // frmAbout.Show
         std::function<void(bool)> enableInformationWindow; // Form2.Enabled
         std::function<void()> unloadInformationWindow;     // Unload Form2
+        // Tab past this window's last control (or Shift+Tab before its first).
+        std::function<void(bool forward)> tabIntoInformationWindow;
     };
 
     Form1(PictureDocument &doc, const platform::Services &sys, OtherWindows others);
@@ -86,7 +88,12 @@ public:
     // A menu item's check mark.
     static void setChecked(QAction *item, bool checked);
 
+    // Focus coming back by Tab from the information window: the first
+    // control, or with Shift+Tab the last.
+    void takeFocusByTab(bool forward);
+
 protected:
+    bool focusNextPrevChild(bool next) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;

@@ -121,11 +121,28 @@ try:
     subprocess.run(["xdotool", "search", "--name", "IEキャプチャ機能付", "windowactivate", "--sync"])
     time.sleep(0.5)
     seen = []
-    for _ in range(10):
+    for _ in range(12):
         key("Tab")
         seen.append(focused())
-    for name in buttons + ["ＩＥキャプチャＴＩＭＥバー"]:
+    # The quality window's slider comes after the main window's, then the
+    # main window again.
+    for name in buttons + ["ＩＥキャプチャＴＩＭＥバー", "解像度"]:
         check(name in seen, name + " takes the focus by Tab (seen: %s)" % seen)
+    if "解像度" in seen:
+        at = seen.index("解像度")
+        check(at + 1 < len(seen) and seen[at + 1] != "解像度",
+              "Tab leaves the quality window again (seen: %s)" % seen)
+    # Space presses a button: the focused Open button brings its dialog up.
+    for _ in range(12):
+        if focused() == buttons[0]:
+            break
+        key("Tab")
+    check(focused() == buttons[0], "Tab comes round to the Open button")
+    key("space")
+    cancel = wait_for(lambda: named(pyatspi.ROLE_PUSH_BUTTON, "キャンセル"))
+    check(cancel is not None, "Space on the Open button brings the file dialog up")
+    if cancel is not None:
+        key("Escape")
 finally:
     program.kill()
     program.wait()

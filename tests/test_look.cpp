@@ -136,7 +136,7 @@ private slots:
             QVERIFY(tree);
             d->setViewMode(QFileDialog::Detail);
             const QModelIndex root = tree->rootIndex();
-            QTest::qWaitFor([&] { return tree->model()->rowCount(root) >= 4; }, 3000);
+            (void)QTest::qWaitFor([&] { return tree->model()->rowCount(root) >= 4; }, 3000);
             QTest::qWait(300);
             const QFontMetrics fm(tree->font());
             QHeaderView *header = tree->header();
