@@ -462,7 +462,13 @@ void Form1::openPendingFiles()
     // While a modal box is up, the command behind it is not done with what it
     // read: the file waits until the box is gone.
     if (QApplication::activeModalWidget()) {
-        QTimer::singleShot(100, this, &Form1::openPendingFiles);
+        if (!openRetryPlanned_) {
+            openRetryPlanned_ = true;
+            QTimer::singleShot(100, this, [this] {
+                openRetryPlanned_ = false;
+                openPendingFiles();
+            });
+        }
         return;
     }
     while (!pendingOpens_.isEmpty() && !rt::ended()) {

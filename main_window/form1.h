@@ -112,4 +112,5 @@ private:
     platform::Services sys_;
     OtherWindows others_;
     QStringList pendingOpens_; // handed over or dropped, not yet opened
+    bool openRetryPlanned_ = false;
 };

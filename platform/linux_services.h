@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
-#include <QSocketNotifier>
 
 #include <memory>
 

@@ -228,7 +228,6 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
         qCWarning(captureLog) << "portal screenshot:" << shot.failure;
         return shot;
     }
-    shot.response = int(request->code);
     if (request->code != 0) {
         // The answer says only "cancelled" (1) or "other" (2); the permission
         // store says whether the desktop keeps a no for us.

@@ -18,7 +18,6 @@ bool isWaylandSession();
 
 struct PortalShot {
     QImage picture;       // null when there is none
-    int response = -1;    // the portal's answer: 0 done, 1 cancelled, 2 other; -1 none came
     bool refused = false; // cancelled, or a refusal the desktop keeps for this program
     QString failure;      // why, when there is no picture
     qint64 elapsedMs = 0;
