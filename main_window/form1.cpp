@@ -460,8 +460,8 @@ void Form1::openFromOutside(const QString &path)
 void Form1::openPendingFiles()
 {
     // While a modal box is up, the command behind it is not done with what it
-    // read: the file waits until the box is gone.
-    if (QApplication::activeModalWidget()) {
+    // read, nor is one waiting for a picture: the file waits until it is.
+    if (QApplication::activeModalWidget() || platform::PaintingWait::underWay()) {
         if (!openRetryPlanned_) {
             openRetryPlanned_ = true;
             QTimer::singleShot(100, this, [this] {

@@ -252,6 +252,7 @@ void QtEventLoop::DoEvents()
 
 void QtEventLoop::paintFor(int milliseconds)
 {
+    const PaintingWait held;
     QEventLoop wait;
     QTimer::singleShot(milliseconds, &wait, &QEventLoop::quit);
     wait.exec(QEventLoop::ExcludeUserInputEvents);

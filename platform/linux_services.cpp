@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,6 +22,7 @@
 #include <QRegion>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTranslator>
 #include <QTreeView>
 #include <QWidget>
@@ -29,10 +31,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace platform
@@ -413,9 +417,35 @@ QImage QtPictureLoader::LoadPicture(const QString &path)
     // Unbuffered: the checks read large pieces, the decoders their own.
     if (!info.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw rt::RuntimeError(rt::ErrInvalidPicture);
-    QImage picture = decode(file);
+    QImage picture = decodePainting(file);
     if (picture.isNull())
         throw rt::RuntimeError(rt::ErrInvalidPicture);
+    return picture;
+}
+
+QImage QtPictureLoader::decodePainting(QIODevice &device)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!qobject_cast<QGuiApplication *>(app) || QThread::currentThread() != app->thread())
+        return decode(device);
+    // A large photo takes a good part of a second: the windows paint meanwhile
+    // while input waits, as the command has not done with the picture yet.
+    const PaintingWait held;
+    QEventLoop wait;
+    QImage picture;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            picture = decode(device);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
     return picture;
 }
 

@@ -98,6 +98,10 @@ public:
 
     static constexpr qint64 MaxPixels = 120'000'000;
     static picture_checks::Limits limits();
+
+private:
+    // decode, on a thread of its own when called from the windows' thread.
+    static QImage decodePainting(QIODevice &device);
 };
 
 // Programs found on PATH, started without a shell.

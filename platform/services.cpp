@@ -18,4 +18,24 @@ int MsgBox(MessageBox &box, const QString &prompt, int style, const QString &tit
     return answer;
 }
 
+namespace
+{
+int g_paintingWaits = 0; // GUI thread only
+} // namespace
+
+PaintingWait::PaintingWait()
+{
+    ++g_paintingWaits;
+}
+
+PaintingWait::~PaintingWait()
+{
+    --g_paintingWaits;
+}
+
+bool PaintingWait::underWay()
+{
+    return g_paintingWaits > 0;
+}
+
 } // namespace platform

@@ -277,4 +277,17 @@ int MsgBox(MessageBox &box, const QString &prompt, int style = 0, const QString 
 // The application title, which the main window's caption begins with.
 QString applicationTitle();
 
+// Held while a command waits with the windows painting and input held back (a
+// picture decoding, a browser drawing, a portal answering): files that arrive
+// from outside meanwhile wait until the command is done with its picture.
+class PaintingWait
+{
+public:
+    PaintingWait();
+    ~PaintingWait();
+    PaintingWait(const PaintingWait &) = delete;
+    PaintingWait &operator=(const PaintingWait &) = delete;
+    static bool underWay();
+};
+
 } // namespace platform

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 struct Harness {
@@ -22,8 +23,11 @@ struct Harness {
     int quitStatus = -1;
     std::unique_ptr<Program> program;
 
-    Harness()
+    // adjust may put real services in place of doubles before the program starts.
+    explicit Harness(const std::function<void(platform::Services &)> &adjust = {})
     {
+        if (adjust)
+            adjust(services);
         QApplication::setFont(defs::font(defs::DefaultFontPt));
         rt::resetEnd();
         rt::setHost({[this](const QString &text) { unhandled << text; },

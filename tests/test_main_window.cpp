@@ -2,9 +2,13 @@
 // the platform, on an X server without a window manager (geometry changes
 // take effect at once there).
 #include "harness.h"
+#include "platform/linux_services.h"
 
 #include <QDialog>
+#include <QImageWriter>
 #include <QMimeData>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 
@@ -561,6 +565,54 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
         QCOMPARE(h.doc().FileName, QStringLiteral("/notes/readme.txt"));
         QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20)); // the picture stays
+    }
+
+    // A large photo decodes while both windows keep painting; a file handed
+    // over meanwhile opens after it, not in the middle of it.
+    void windowsPaintWhileAPictureOpens()
+    {
+        QTemporaryDir dir;
+        const QString big = dir.filePath("big.jpg");
+        const QString small = dir.filePath("small.png");
+        {
+            QImage noise(3000, 2000, QImage::Format_RGB32);
+            auto *words = reinterpret_cast<quint32 *>(noise.bits());
+            QRandomGenerator(7).fillRange(words, noise.sizeInBytes() / 4);
+            QImageWriter writer(big, "jpeg");
+            writer.setQuality(95);
+            writer.setProgressiveScanWrite(true);
+            QVERIFY(writer.write(noise));
+            QVERIFY(QImage(40, 30, QImage::Format_RGB32).save(small));
+        }
+        platform::QtPictureLoader loader;
+        Harness h([&](platform::Services &s) { s.pictureLoader = &loader; });
+        h.start();
+        struct PaintCount : QObject {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                paints += e->type() == QEvent::Paint;
+                return false;
+            }
+        } mainWindow, qualityWindow;
+        h.f1().installEventFilter(&mainWindow);
+        h.f2().installEventFilter(&qualityWindow);
+        QString openWhileDecoding;
+        QTimer::singleShot(0, [&] {
+            openWhileDecoding = h.doc().FileName;
+            h.f1().update();
+            h.f2().update();
+            h.fakes.singleInstance.accept(small);
+        });
+        h.f1().openGivenFile(big);
+        QCOMPARE(openWhileDecoding, big); // the timer ran during the open
+        QVERIFY(mainWindow.paints > 0);
+        QVERIFY(qualityWindow.paints > 0);
+        QCOMPARE(h.doc().FileName, big);
+        QCOMPARE(h.f1().Picture1->picture().size(), QSize(3000, 2000));
+        QTRY_COMPARE(h.doc().FileName, small);
+        QCOMPARE(h.f1().Picture1->picture().size(), QSize(40, 30));
+        QVERIFY(h.fakes.messageBox.calls.isEmpty());
     }
 
     // The size read-out: its words, and its place inside the ellipse beside the
