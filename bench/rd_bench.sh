@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Rate and distortion against the peers (bench/rd_bench.cpp says how): two
+# Rate and distortion against the peers, mozjpeg's cjpeg among them (built
+# once by bench/mozjpeg.sh; bench/rd_bench.cpp says how): two
 # photos from a Debian wallpaper (2 and 24 megapixels) and three screenshots
 # made here: the desktop with the program's windows, a page of text as
 # chromium draws it, and a terminal's text.
@@ -7,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
 source bench/photo.sh
+source bench/mozjpeg.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
 # RD_WORK=DIR keeps the pictures and the peers' curves there for the next run
@@ -51,5 +53,5 @@ convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill 
     -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
 }
 
-build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
+RD_MOZJPEG=$mozcjpeg build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
     "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
