@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTextStream>
+#include <QThread>
 
 #include <cstdio>
 
@@ -124,8 +125,9 @@ Start run(int argc, char *argv[])
     platform::LibjpegWriter writer;
     QTextStream errors(stderr);
     platform::FreedesktopTrash trash;
-    const int failed =
-        picture_files::convertFiles(conversions, quality, force, {loader, writer, trash}, errors);
+    // One conversion per core: the encoder's own threads fill the gaps.
+    const int failed = picture_files::convertFiles(
+        conversions, quality, force, {loader, writer, trash, QThread::idealThreadCount()}, errors);
     return {failed ? 1 : 0, {}};
 }
 

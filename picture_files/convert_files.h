@@ -26,13 +26,17 @@ struct ConvertServices {
     platform::PictureLoader &loader;
     platform::JpegWriter &writer;
     platform::Trash &trash;
+    // Conversions at once, each on a thread of its own; the services must
+    // bear being called from all of them when more than one.
+    int workers = 1;
 };
 
 // Writes each input to its output at the quality. A failure is reported on
 // errors with the input's name and the reason, and leaves its output as it
 // was. An output that exists goes to the trash first; a document that is no
 // picture, or one no trash can keep, is replaced only with force. A later
-// input whose output an earlier one wrote is a failure. Returns how many failed.
+// input whose output an earlier one wrote is a failure. Reports come in the
+// inputs' order. Returns how many failed.
 int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool force,
                  const ConvertServices &sys, QTextStream &errors);
 } // namespace picture_files

@@ -758,6 +758,17 @@ LibjpegWriter::~LibjpegWriter() = default;
 
 int16_t LibjpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
 {
+    return writeFile(picture, path, quality, true);
+}
+
+int16_t LibjpegWriter::writeBeside(const QImage &picture, const QString &path, int32_t quality)
+{
+    return writeFile(picture, path, quality, false);
+}
+
+int16_t LibjpegWriter::writeFile(const QImage &picture, const QString &path, int32_t quality,
+                                 bool takeTurn)
+{
     if (!writable(picture) || path.isEmpty())
         return FormatError;
     try {
@@ -769,7 +780,10 @@ int16_t LibjpegWriter::write(const QImage &picture, const QString &path, int32_t
         if (const Result r = out.open(fileName.toStdString()); r != Written)
             return r;
         Encoded jpeg;
-        {
+        if (!takeTurn) {
+            if (const Result r = smallest(picture, quality, nullptr, jpeg); r != Written)
+                return r;
+        } else {
             const std::lock_guard lock(oneEncodingAtATime);
             if (remembered_->jpeg.bytes && remembered_->picture == picture.cacheKey() &&
                 remembered_->quality == quality)

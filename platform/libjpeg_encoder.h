@@ -16,6 +16,7 @@ public:
     ~LibjpegWriter() override;
 
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
+    int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) override;
     qint64 encodedSize(const QImage &picture, int32_t quality,
                        const std::atomic_bool *abandoned = nullptr) override;
 
@@ -27,6 +28,10 @@ private:
     // quality writes it as it is instead of encoding again.
     struct Remembered;
     std::unique_ptr<Remembered> remembered_;
+
+    // With takeTurn, one encoding at a time in the program, and the
+    // remembered file used when it fits.
+    int16_t writeFile(const QImage &picture, const QString &path, int32_t quality, bool takeTurn);
 };
 
 } // namespace platform

@@ -103,6 +103,10 @@ public:
     virtual ~JpegWriter() = default;
     // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
     virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
+    // The same file for callers that write several pictures at once, each on
+    // its own thread: they take no turn with other encodings and nothing is
+    // remembered for a later write.
+    virtual int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) = 0;
     // The bytes write would put in the file now; -1 when it would fail or
     // when abandoned became true before the end. Safe to call from any thread.
     virtual qint64 encodedSize(const QImage &picture, int32_t quality,

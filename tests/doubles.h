@@ -91,6 +91,10 @@ public:
         int32_t quality;
     };
     int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
+    int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) override
+    {
+        return write(picture, path, quality);
+    }
     // A size that tells picture and quality apart.
     qint64 encodedSize(const QImage &picture, int32_t quality,
                        const std::atomic_bool * = nullptr) override

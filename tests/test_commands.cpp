@@ -7,6 +7,7 @@
 #include "files.h"
 #include "main_window/picture_document.h"
 #include "picture_files/common_dialog.h"
+#include "picture_files/convert_files.h"
 #include "picture_files/open_picture.h"
 #include "picture_files/save_jpeg.h"
 #include "picture_files/size_estimate.h"
@@ -18,10 +19,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 #include <QUrl>
 
 #include <unistd.h>
@@ -431,6 +434,69 @@ private slots:
     }
 
     // The desktop trash itself, in a home of its own.
+    // Conversions side by side: each output its own picture, the reports in
+    // the inputs' order, and a conversion that reads another's output after it.
+    void conversionsSideBySide()
+    {
+        QTemporaryDir dir;
+        const auto at = [&](const QString &name) { return dir.filePath(name); };
+        const auto colour = [](int i) { return QColor(20 * i, 255 - 20 * i, 90); };
+        QList<picture_files::Conversion> batch;
+        for (int i = 0; i < 12; ++i) {
+            const QString in = at(QStringLiteral("p%1.png").arg(i));
+            QImage picture(64, 48, QImage::Format_RGB32);
+            picture.fill(colour(i));
+            QVERIFY(picture.save(in));
+            batch << picture_files::Conversion{in, at(QStringLiteral("p%1.jpg").arg(i))};
+        }
+        // The first one takes long to read and is then refused: a document
+        // is in the way of its output. Its report still comes first.
+        {
+            QImage noise(3000, 2000, QImage::Format_RGB32);
+            QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.bits()),
+                                          noise.sizeInBytes() / 4);
+            QVERIFY(noise.save(at("p0.png"), "JPEG", 95));
+            QFile document(at("p0.jpg"));
+            QVERIFY(document.open(QIODevice::WriteOnly));
+            document.write("notes\n");
+        }
+        QFile broken(at("p9.png"));
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("\x89PNG not really");
+        broken.close();
+        QVERIFY(QFile::remove(at("p5.png")));
+        platform::QtPictureLoader loader;
+        platform::LibjpegWriter writer;
+        platform::FakeTrash trash;
+        QString said;
+        QTextStream errors(&said);
+        QCOMPARE(picture_files::convertFiles(batch, 90, false, {loader, writer, trash, 4}, errors),
+                 3);
+        const QStringList lines = said.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].contains("p0.png") && lines[1].contains("p5.png") &&
+                     lines[2].contains("p9.png"),
+                 qPrintable(said));
+        for (int i = 0; i < 12; ++i) {
+            const QImage back(at(QStringLiteral("p%1.jpg").arg(i)), "JPEG");
+            QCOMPARE(back.isNull(), i == 0 || i == 5 || i == 9);
+            if (!back.isNull())
+                QVERIFY(qAbs(back.pixelColor(30, 20).red() - colour(i).red()) < 8);
+        }
+
+        // b.jpg is written from a.png, then read for c.jpg: c has a's colour.
+        QImage blue(64, 48, QImage::Format_RGB32), red(blue);
+        blue.fill(Qt::blue);
+        red.fill(Qt::red);
+        QVERIFY(blue.save(at("a.png")) && red.save(at("b.jpg")));
+        const QList<picture_files::Conversion> chain{{at("a.png"), at("b.jpg")},
+                                                     {at("b.jpg"), at("c.jpg")}};
+        QCOMPARE(picture_files::convertFiles(chain, 90, false, {loader, writer, trash, 4}, errors),
+                 0);
+        QVERIFY(QImage(at("c.jpg")).pixelColor(30, 20).blue() > 200);
+        QCOMPARE(trash.asked, QStringList{at("b.jpg")});
+    }
+
     void desktopTrash()
     {
         QTemporaryDir home, work;
