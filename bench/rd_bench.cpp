@@ -228,7 +228,24 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "RD_MOZJPEG names no mozjpeg cjpeg\n");
         return 2;
     }
-    double oursMs24 = 0, cjpegMs24 = 0;
+    // Whole processes at q75, best of 3: ours from the command line, cjpeg -optimize.
+    struct Timing {
+        QString picture;
+        double ours, cjpeg;
+    };
+    std::vector<Timing> timings;
+    const QString program = QString::fromLocal8Bit(qgetenv("RD_MIPOQUIBBO"));
+    const auto bestOf3 = [](const QString &command, const QStringList &arguments) {
+        double best = 1e99;
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer c;
+            c.start();
+            if (!run(command, arguments))
+                return std::nan("");
+            best = std::min(best, c.nsecsElapsed() / 1e6);
+        }
+        return best;
+    };
 
     for (const QString &path : photos + screenshots) {
         const QString kind =
@@ -333,11 +350,8 @@ int main(int argc, char *argv[])
         std::printf("  q   ours bytes   PSNR  SSIM-8x8 SSIM-G | ours / best peer at equal: "
                     "PSNR                     SSIM 8x8                 SSIM Gaussian\n");
         for (int q : qualities) {
-            QElapsedTimer t;
-            t.start();
             if (writer.write(source, out, q) != 0)
                 return 1;
-            const double ms = t.nsecsElapsed() / 1e6;
             const Point ours = measure(source, out);
             std::printf("  %2d %11.0f %6.2f %7.4f %7.4f |", q, ours.bytes, ours.psnr, ours.ssim,
                         ours.gssim);
@@ -360,13 +374,11 @@ int main(int argc, char *argv[])
                 std::printf(" %-19s %5.3f", name, r);
             }
             std::printf("\n");
-            if (mp > 10 && q == 75) {
-                oursMs24 = ms;
-                QElapsedTimer c;
-                c.start();
-                run("cjpeg", {"-quality", "75", "-optimize", "-outfile", tmp, ppm});
-                cjpegMs24 = c.nsecsElapsed() / 1e6;
-            }
+            if (photos.contains(path) && q == 75 && !program.isEmpty())
+                timings.push_back(
+                    {QStringLiteral("%1 MP").arg(mp, 0, 'f', 1),
+                     bestOf3(program, {"--quality", "75", "--output", tmp, ppm}),
+                     bestOf3("cjpeg", {"-quality", "75", "-optimize", "-outfile", tmp, ppm})});
         }
     }
 
@@ -401,10 +413,10 @@ int main(int argc, char *argv[])
         }
     std::printf("  every picture and quality <= 1.03 x the best peer: %s (worst %.3f)\n",
                 worst <= 1.03 ? "met" : "NOT met", worst);
-    if (cjpegMs24 > 0)
-        std::printf("  24 MP at q75: ours %.0f ms, cjpeg -optimize %.0f ms (with its start and "
-                    "reading): %.2f x (target <= 3): %s\n",
-                    oursMs24, cjpegMs24, oursMs24 / cjpegMs24,
-                    oursMs24 / cjpegMs24 <= 3 ? "met" : "NOT met");
+    for (const Timing &t : timings)
+        std::printf("  %s photo at q75, whole process from PPM: ours %.0f ms, cjpeg -optimize "
+                    "%.0f ms: %.2f x (target <= 1.0): %s\n",
+                    qPrintable(t.picture), t.ours, t.cjpeg, t.ours / t.cjpeg,
+                    t.ours / t.cjpeg <= 1.0 ? "met" : "NOT met");
     return 0;
 }

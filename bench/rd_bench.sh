@@ -53,5 +53,5 @@ convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill 
     -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
 }
 
-RD_MOZJPEG=$mozcjpeg build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
+RD_MOZJPEG=$mozcjpeg RD_MIPOQUIBBO=build-release/mipoquibbo build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
     "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
