@@ -27,6 +27,18 @@ struct RealHarness : Harness {
     ~RealHarness() { program.reset(); }
 };
 
+// Sets (or with a null value unsets) a variable of this process's environment
+// once no size read-out is encoding: libjpeg reads the environment for every
+// compressor, and a read beside a change can crash.
+inline void setEnvironment(RealHarness &h, const char *name, const QByteArray &value)
+{
+    QTRY_VERIFY(h.doc().jpegSize() != PictureDocument::JpegSizeComing);
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+
 // The share of pixels within a small distance of the colour.
 inline double share(const QImage &img, QColor c)
 {
@@ -61,15 +73,15 @@ inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const
                              const char *colour, int slider = 0)
 {
     const QString pids = dir.filePath(QStringLiteral("pids"));
-    qputenv("MIPO_BROWSER_PIDS", pids.toLocal8Bit());
-    qputenv("TMPDIR", dir.path().toLocal8Bit());
-    qputenv("BROWSER", QFile::encodeName(browserScript));
+    setEnvironment(h, "MIPO_BROWSER_PIDS", pids.toLocal8Bit());
+    setEnvironment(h, "TMPDIR", dir.path().toLocal8Bit());
+    setEnvironment(h, "BROWSER", QFile::encodeName(browserScript));
     h.fakes.fileChooser.answers << onePage(dir.path(), colour);
     if (slider > 0)
         h.f1().HScroll1->setValue(slider);
     h.f1().Command5_Click();
-    qunsetenv("BROWSER");
-    qunsetenv("TMPDIR");
+    setEnvironment(h, "BROWSER", {});
+    setEnvironment(h, "TMPDIR", {});
     QFile pidFile(pids);
     return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toLongLong() : 0;
 }

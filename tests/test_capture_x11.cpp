@@ -89,8 +89,8 @@ private slots:
         Form1 &f = h.f1();
         QTemporaryDir dir;
         const QString argsFile = dir.filePath("args");
-        qputenv("MIPO_ARGS_FILE", argsFile.toLocal8Bit());
-        qputenv("BROWSER", QFile::encodeName(Tests + "/record_args.sh"));
+        setEnvironment(h, "MIPO_ARGS_FILE", argsFile.toLocal8Bit());
+        setEnvironment(h, "BROWSER", QFile::encodeName(Tests + "/record_args.sh"));
         f.mnuon_Click();
         f.HScroll1->setValue(1);
         h.fakes.inputPrompt.answer = QStringLiteral("--version");
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList args = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(args, (QStringList{"--", "--version"}));
-        qunsetenv("BROWSER");
+        setEnvironment(h, "BROWSER", {});
     }
 
     // A browser that ends without a window: after the bound on its window
@@ -113,7 +113,7 @@ private slots:
         Form1 &f = h.f1();
         adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
-        qputenv("BROWSER", "/bin/false");
+        setEnvironment(h, "BROWSER", "/bin/false");
         h.fakes.fileChooser.answers << QStringLiteral("/nowhere/page.html");
         QElapsedTimer clock;
         clock.start();
@@ -125,7 +125,7 @@ private slots:
                                 "現在の画像はそのままです。"));
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
         QCOMPARE(h.doc().PicWidth, float(321 + 4) * 15);
-        qunsetenv("BROWSER");
+        setEnvironment(h, "BROWSER", {});
     }
 
     // An owner that never answers costs one bounded wait, then nothing changes.
