@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
 # Rate and distortion against the peers, mozjpeg's cjpeg among them (built
-# once by bench/mozjpeg.sh; bench/rd_bench.cpp says how): two
-# photos from a Debian wallpaper (2 and 24 megapixels) and three screenshots
-# made here: the desktop with the program's windows, a page of text as
-# chromium draws it, and a terminal's text.
+# once by bench/mozjpeg.sh; bench/rd_bench.cpp says how). Photos from two
+# Debian artwork packages (mate-backgrounds and plasma-workspace-wallpapers,
+# installed when missing), each brought to 2 megapixels through a JPEG at
+# 95 as a camera would leave it, one of them also at 24 megapixels; three
+# screenshots made here: the desktop with the program's windows, a page of
+# text as chromium draws it, and a terminal's text.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
 source bench/photo.sh
 source bench/mozjpeg.sh
+plasma=/usr/share/wallpapers
+if [[ ! -d $plasma/EveningGlow ]]; then
+    sudo=(); ((EUID == 0)) || sudo=(sudo)
+    "${sudo[@]}" apt-get install -y -qq plasma-workspace-wallpapers >/dev/null
+fi
+mate=/usr/share/backgrounds/mate/nature
+others=(
+    "$mate/Blinds.jpg" "$mate/Dune.jpg" "$mate/FreshFlower.jpg" "$mate/LadyBird.jpg"
+    "$mate/Storm.jpg"
+    "$plasma/EveningGlow/contents/images/2560x1600.jpg"
+    "$plasma/FallenLeaf/contents/images/2560x1600.jpg"
+    "$plasma/Path/contents/images/2560x1600.jpg"
+    "$plasma/OneStandsOut/contents/images/2560x1600.jpg"
+    "$plasma/summer_1am/contents/images/2560x1600.jpg"
+    "$plasma/Grey/contents/images/2560x1600.jpg"
+)
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
 # RD_WORK=DIR keeps the pictures and the peers' curves there for the next run
@@ -53,5 +71,17 @@ convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill 
     -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
 }
 
-RD_MOZJPEG=$mozcjpeg RD_MIPOQUIBBO=build-release/mipoquibbo build-release/bench/rd_bench "$work" "$work/photo-2mp.ppm" "$work/photo-24mp.ppm" -- \
+photos=("$work/photo-2mp.ppm" "$work/photo-24mp.ppm")
+for f in "${others[@]}"; do
+    name=$(basename "$f" .jpg)
+    [[ $name == 2560x1600 ]] && name=$(basename "$(dirname "$(dirname "$(dirname "$f")")")")
+    out="$work/photo-$name.ppm"
+    if [[ ! -f $out ]]; then
+        convert "$f" -resize 1800x1200 -quality 95 "$work/photo-$name.jpg"
+        djpeg -outfile "$out" "$work/photo-$name.jpg"
+    fi
+    photos+=("$out")
+done
+
+RD_MOZJPEG=$mozcjpeg RD_MIPOQUIBBO=build-release/mipoquibbo build-release/bench/rd_bench "$work" "${photos[@]}" -- \
     "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
