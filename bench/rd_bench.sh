@@ -3,9 +3,9 @@
 # once by bench/mozjpeg.sh; bench/rd_bench.cpp says how). Photos from two
 # Debian artwork packages (mate-backgrounds and plasma-workspace-wallpapers,
 # installed when missing), each brought to 2 megapixels through a JPEG at
-# 95 as a camera would leave it, one of them also at 24 megapixels; three
+# 95 as a camera would leave it, one of them also at 24 megapixels; four
 # screenshots made here: the desktop with the program's windows, a page of
-# text as chromium draws it, and a terminal's text.
+# text as chromium draws it, and a terminal's text in grey and in colours.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
@@ -68,7 +68,19 @@ tests/with_x.sh --wm bash -c '
 # A terminal: light monospaced text on black.
 ls -l /usr/bin | sed -n 1,60p >"$work/terminal.txt"
 convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 -fill '#d0d0d0' \
-    -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png"
+    -annotate +8+18 "$(cat "$work/terminal.txt")" "$work/screen-terminal.png" \
+    "$work/screen-colours.png"
+}
+# A terminal in colour: each line in one of the colours a listing uses, on black.
+[[ -f $work/screen-colours.png ]] || {
+    colours=('#e06c75' '#98c379' '#e5c07b' '#61afef' '#c678dd' '#56b6c2' '#d0d0d0')
+    lines=() y=18 i=0
+    while IFS= read -r line; do
+        lines+=(-fill "${colours[i % 7]}" -annotate "+8+$y" "$line")
+        y=$((y + 17)) i=$((i + 1))
+    done < <(ls -l /usr/bin | sed -n 61,120p)
+    convert -size 1280x1024 xc:'#101010' -font DejaVu-Sans-Mono -pointsize 14 "${lines[@]}" \
+        "$work/screen-colours.png"
 }
 
 photos=("$work/photo-2mp.ppm" "$work/photo-24mp.ppm")
@@ -84,4 +96,5 @@ for f in "${others[@]}"; do
 done
 
 RD_MOZJPEG=$mozcjpeg RD_MIPOQUIBBO=build-release/mipoquibbo build-release/bench/rd_bench "$work" "${photos[@]}" -- \
-    "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png"
+    "$work/screen-desktop.png" "$work/screen-page.png" "$work/screen-terminal.png" \
+    "$work/screen-colours.png"

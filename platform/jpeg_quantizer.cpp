@@ -201,4 +201,24 @@ double BlockQuantizer::cost(const Block &c, const QuantizedBlock &values) const
     return total;
 }
 
+double BlockQuantizer::fineDetailWorth(const Block &c) const
+{
+    QuantizedBlock values;
+    quantize(c, values);
+    QuantizedBlock dropped = values;
+    bool anyFine = false;
+    for (size_t n = 0; n < 64; ++n)
+        if ((n >= 32 || n % 8 >= 4) && dropped[n]) {
+            dropped[n] = 0;
+            anyFine = true;
+        }
+    return anyFine ? std::max(0.0, cost(c, dropped) - cost(c, values)) : 0.0;
+}
+
+double BlockQuantizer::emptyBlockCost() const
+{
+    // An end of block, and a DC difference of zero in about two bits.
+    return double(lambda_) * (acBits_[0x00] + 2);
+}
+
 } // namespace platform

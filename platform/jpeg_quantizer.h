@@ -42,6 +42,16 @@ public:
     // what quantize makes least (for tests and tuning).
     double cost(const Block &coefficients, const QuantizedBlock &values) const;
 
+    // What the finer half of a block's frequencies (either index 4 or more),
+    // which halving the resolution would drop, is worth: the cost with them
+    // dropped less the cost of what quantize chooses. Zero when dropping them
+    // costs nothing.
+    double fineDetailWorth(const Block &coefficients) const;
+
+    // Lambda times the fewest bits a block of zeros costs beside its DC: the
+    // price of every block that exists at all.
+    double emptyBlockCost() const;
+
     // Code lengths of the symbols of a Huffman table given as JPEG's DHT does:
     // counts of codes of each length 1..16, then the symbols in code order.
     static std::array<uint8_t, 256> codeLengths(const uint8_t counts[17], const uint8_t *symbols);
