@@ -73,6 +73,30 @@ void forwardDct(const Block &samples, Block &coefficients)
     }
 }
 
+void inverseDct(const Block &coefficients, Block &samples)
+{
+    float columns[64];
+    for (int k = 0; k < 8; ++k) {
+        float out[8] = {};
+        for (int u = 0; u < 8; ++u) {
+            const float *row = coefficients.data() + u * 8;
+            for (int r = 0; r < 8; ++r)
+                out[r] += Basis.m[r][u] * row[k];
+        }
+        for (int r = 0; r < 8; ++r)
+            columns[r * 8 + k] = out[r];
+    }
+    for (int r = 0; r < 8; ++r) {
+        float out[8] = {};
+        for (int k = 0; k < 8; ++k) {
+            const float c = columns[r * 8 + k];
+            for (int n = 0; n < 8; ++n)
+                out[n] += Basis.m[n][k] * c;
+        }
+        std::copy(out, out + 8, samples.begin() + r * 8);
+    }
+}
+
 BlockQuantizer::BlockQuantizer(const QuantizerSettings &s) : acBits_(s.acBits)
 {
     for (size_t i = 0; i < 64; ++i) {
@@ -199,6 +223,42 @@ double BlockQuantizer::cost(const Block &c, const QuantizedBlock &values) const
     if (last < 63)
         total += lambda_ * acBits_[0x00];
     return total;
+}
+
+void BlockQuantizer::letClippedOvershoot(Block &samples, uint64_t white, uint64_t black) const
+{
+    const uint64_t clipped = white | black;
+    if (!clipped || clipped == ~uint64_t(0))
+        return;
+    // Centred samples of pure white and pure black, and how far beyond them
+    // a sample may go.
+    constexpr float White = 127.0f, Black = -128.0f;
+    const float reach = std::min(4 * step_[0], 96.0f);
+    const Block original = samples;
+    Block coefficients;
+    // Alternately: keep only the frequencies worth half a step or more, then
+    // put back every sample that must stay and hold the clipped ones beyond
+    // their limit, until the samples settle.
+    for (int round = 0; round < 24; ++round) {
+        forwardDct(samples, coefficients);
+        for (size_t n = 1; n < 64; ++n)
+            if (std::abs(coefficients[n]) < 0.5f * step_[n])
+                coefficients[n] = 0;
+        inverseDct(coefficients, samples);
+        float moved = 0;
+        for (size_t n = 0; n < 64; ++n) {
+            const float before = samples[n];
+            if ((white >> n) & 1)
+                samples[n] = std::clamp(samples[n], White, White + reach);
+            else if ((black >> n) & 1)
+                samples[n] = std::clamp(samples[n], Black - reach, Black);
+            else
+                samples[n] = original[n];
+            moved = std::max(moved, std::abs(samples[n] - before));
+        }
+        if (moved < 0.5f)
+            break;
+    }
 }
 
 double BlockQuantizer::fineDetailWorth(const Block &c) const

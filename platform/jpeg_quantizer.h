@@ -17,8 +17,9 @@ namespace platform
 using Block = std::array<float, 64>;
 using QuantizedBlock = std::array<int16_t, 64>;
 
-// JPEG's orthonormal 2-D DCT of samples already centred on zero.
+// JPEG's orthonormal 2-D DCT of samples already centred on zero, and back.
 void forwardDct(const Block &samples, Block &coefficients);
+void inverseDct(const Block &coefficients, Block &samples);
 
 // How the errors and the bits of one component are weighed.
 struct QuantizerSettings {
@@ -34,6 +35,14 @@ class BlockQuantizer
 {
 public:
     explicit BlockQuantizer(const QuantizerSettings &settings);
+
+    // Pure white and pure black come back from the decoder clipped, so a
+    // luma sample there (a bit set in whiteSamples or blackSamples, natural
+    // order) may be coded as anything beyond the limit. The edges of black
+    // text on white ring, and cancelling the ringing exactly costs bits:
+    // such samples are let overshoot the way the block's cheap, smooth part
+    // runs. The others stay as they are.
+    void letClippedOvershoot(Block &samples, uint64_t whiteSamples, uint64_t blackSamples) const;
 
     // DC rounded to the nearest step; the AC values chosen by rate and distortion.
     void quantize(const Block &coefficients, QuantizedBlock &out) const;

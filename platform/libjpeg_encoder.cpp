@@ -716,6 +716,15 @@ private:
                                                  size_t(x0 + dx)];
                             samples[size_t(i * 8 + j)] = sum / float(sx * sy);
                         }
+                    if (ci == 0) {
+                        // Only pure white (255, 255, 255) and pure black come this near the limits.
+                        uint64_t white = 0, black = 0;
+                        for (size_t n = 0; n < 64; ++n) {
+                            white |= uint64_t(samples[n] > 126.9f) << n;
+                            black |= uint64_t(samples[n] < -127.9f) << n;
+                        }
+                        c.quantizer->letClippedOvershoot(samples, white, black);
+                    }
                     forwardDct(samples, coefficients);
                     c.quantizer->quantize(coefficients, values);
                     std::copy(values.begin(), values.end(), out);

@@ -75,6 +75,10 @@ private slots:
                     QVERIFY2(std::abs(f - ours[size_t(v * 8 + u)]) < 1e-3,
                              qPrintable(QStringLiteral("u %1 v %2").arg(u).arg(v)));
                 }
+            Block back;
+            platform::inverseDct(ours, back);
+            for (size_t i = 0; i < 64; ++i)
+                QVERIFY(std::abs(back[i] - samples[i]) < 1e-3);
         }
     }
 
@@ -154,6 +158,91 @@ private slots:
         }
         // The choice is not plain rounding in disguise.
         QVERIFY(changed > 30);
+    }
+
+    // Black strokes on white: the clipped samples go beyond their limits,
+    // the others stay, and the block costs less to code while it decodes,
+    // after the decoder's clipping, no farther from the original.
+    void clippedSamplesOvershoot()
+    {
+        const BlockQuantizer quantizer(standardLuma());
+        Block stroke;
+        uint64_t white = 0, black = 0;
+        for (size_t n = 0; n < 64; ++n) {
+            const size_t x = n % 8, y = n / 8;
+            const bool ink = x == 3 || x == 4 || (y == 2 && x > 1);
+            stroke[n] = ink ? -128.0f : x == 2 ? 0.0f : 127.0f; // one grey column of smoothing
+            white |= uint64_t(stroke[n] == 127.0f) << n;
+            black |= uint64_t(stroke[n] == -128.0f) << n;
+        }
+        Block overshot = stroke;
+        quantizer.letClippedOvershoot(overshot, white, black);
+        int beyond = 0;
+        for (size_t n = 0; n < 64; ++n) {
+            if ((white >> n) & 1)
+                QVERIFY(overshot[n] >= 127.0f);
+            else if ((black >> n) & 1)
+                QVERIFY(overshot[n] <= -128.0f);
+            else
+                QCOMPARE(overshot[n], stroke[n]);
+            beyond += overshot[n] > 127.5f || overshot[n] < -128.5f;
+        }
+        QVERIFY(beyond > 8);
+
+        const auto coded = [&](const Block &samples, double &bitsCost) {
+            Block c, back;
+            QuantizedBlock q;
+            platform::forwardDct(samples, c);
+            quantizer.quantize(c, q);
+            bitsCost = quantizer.cost(c, q);
+            int nonZero = 0;
+            for (size_t n = 0; n < 64; ++n) {
+                c[n] = float(q[n]) * float(standardLuma().steps[n]);
+                nonZero += n > 0 && q[n] != 0;
+            }
+            platform::inverseDct(c, back);
+            double error = 0;
+            for (size_t n = 0; n < 64; ++n) {
+                const double d = std::clamp(back[n], -128.0f, 127.0f) - stroke[n];
+                error += d * d;
+            }
+            return std::pair(nonZero, error);
+        };
+        double plainCost = 0, overshotCost = 0;
+        const auto [plainValues, plainError] = coded(stroke, plainCost);
+        const auto [overshotValues, overshotError] = coded(overshot, overshotCost);
+        QVERIFY2(overshotValues < plainValues,
+                 qPrintable(
+                     QStringLiteral("%1 values against %2").arg(overshotValues).arg(plainValues)));
+        QVERIFY2(
+            overshotError <= plainError,
+            qPrintable(QStringLiteral("error %1 against %2").arg(overshotError).arg(plainError)));
+
+        // Nothing to gain where everything or nothing is clipped.
+        Block flat;
+        flat.fill(127.0f);
+        Block same = flat;
+        quantizer.letClippedOvershoot(same, ~uint64_t(0), 0);
+        QVERIFY(same == flat);
+        same = stroke;
+        quantizer.letClippedOvershoot(same, 0, 0);
+        QVERIFY(same == stroke);
+    }
+
+    // Halving drops a fine pattern, whose worth the quantiser counts, and
+    // nothing of a smooth ramp.
+    void fineDetailIsWorthWhatItCosts()
+    {
+        const BlockQuantizer quantizer(standardLuma());
+        Block ramp, checks, c;
+        for (size_t n = 0; n < 64; ++n) {
+            ramp[n] = float(n % 8) * 6 - 20;
+            checks[n] = ((n % 8 + n / 8) % 2) ? 60.0f : -60.0f;
+        }
+        platform::forwardDct(ramp, c);
+        QCOMPARE(quantizer.fineDetailWorth(c), 0.0);
+        platform::forwardDct(checks, c);
+        QVERIFY(quantizer.fineDetailWorth(c) > quantizer.emptyBlockCost());
     }
 };
 
