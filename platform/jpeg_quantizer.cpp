@@ -42,59 +42,74 @@ int magnitudeBits(int v)
     return bits;
 }
 
+// Half away from zero, exactly, without a call into libm: the truncation
+// and the fraction left are both exact for values this small.
 int roundHalfAway(float x)
 {
-    return int(std::lround(x));
+    int t = int(x);
+    const float fraction = x - float(t);
+    if (fraction >= 0.5f)
+        ++t;
+    else if (fraction <= -0.5f)
+        --t;
+    return t;
+}
+
+// The 8-point transform and its inverse through the symmetry of the cosines:
+// sample 7 - n meets the same cosine as sample n, with the sign (-1)^k, so
+// the even outputs need the sums of the pairs and the odd ones their
+// differences, half the products of the plain matrix.
+void dct8(const float *in, size_t inStride, float *out, size_t outStride)
+{
+    float even[4], odd[4];
+    for (size_t n = 0; n < 4; ++n) {
+        const float a = in[n * inStride], b = in[(7 - n) * inStride];
+        even[n] = a + b;
+        odd[n] = a - b;
+    }
+    for (size_t k = 0; k < 8; k += 2) {
+        float e = 0, o = 0;
+        for (size_t n = 0; n < 4; ++n) {
+            e += even[n] * Basis.m[n][k];
+            o += odd[n] * Basis.m[n][k + 1];
+        }
+        out[k * outStride] = e;
+        out[(k + 1) * outStride] = o;
+    }
+}
+
+void idct8(const float *in, size_t inStride, float *out, size_t outStride)
+{
+    for (size_t n = 0; n < 4; ++n) {
+        float e = 0, o = 0;
+        for (size_t k = 0; k < 8; k += 2) {
+            e += in[k * inStride] * Basis.m[n][k];
+            o += in[(k + 1) * inStride] * Basis.m[n][k + 1];
+        }
+        out[n * outStride] = e + o;
+        out[(7 - n) * outStride] = e - o;
+    }
 }
 
 } // namespace
 
 void forwardDct(const Block &samples, Block &coefficients)
 {
-    // Rows, then columns; the inner loops run over eight outputs at once.
+    // Rows, then columns.
     float rows[64];
-    for (int r = 0; r < 8; ++r) {
-        float out[8] = {};
-        for (int n = 0; n < 8; ++n) {
-            const float s = samples[size_t(r * 8 + n)];
-            for (int k = 0; k < 8; ++k)
-                out[k] += s * Basis.m[n][k];
-        }
-        std::copy(out, out + 8, rows + r * 8);
-    }
-    for (int u = 0; u < 8; ++u) {
-        float out[8] = {};
-        for (int r = 0; r < 8; ++r) {
-            const float b = Basis.m[r][u];
-            for (int k = 0; k < 8; ++k)
-                out[k] += b * rows[r * 8 + k];
-        }
-        std::copy(out, out + 8, coefficients.begin() + u * 8);
-    }
+    for (size_t r = 0; r < 8; ++r)
+        dct8(samples.data() + r * 8, 1, rows + r * 8, 1);
+    for (size_t k = 0; k < 8; ++k)
+        dct8(rows + k, 8, coefficients.data() + k, 8);
 }
 
 void inverseDct(const Block &coefficients, Block &samples)
 {
     float columns[64];
-    for (int k = 0; k < 8; ++k) {
-        float out[8] = {};
-        for (int u = 0; u < 8; ++u) {
-            const float *row = coefficients.data() + u * 8;
-            for (int r = 0; r < 8; ++r)
-                out[r] += Basis.m[r][u] * row[k];
-        }
-        for (int r = 0; r < 8; ++r)
-            columns[r * 8 + k] = out[r];
-    }
-    for (int r = 0; r < 8; ++r) {
-        float out[8] = {};
-        for (int k = 0; k < 8; ++k) {
-            const float c = columns[r * 8 + k];
-            for (int n = 0; n < 8; ++n)
-                out[n] += Basis.m[n][k] * c;
-        }
-        std::copy(out, out + 8, samples.begin() + r * 8);
-    }
+    for (size_t k = 0; k < 8; ++k)
+        idct8(coefficients.data() + k, 8, columns + k, 8);
+    for (size_t r = 0; r < 8; ++r)
+        idct8(columns + r * 8, 1, samples.data() + r * 8, 1);
 }
 
 BlockQuantizer::BlockQuantizer(const QuantizerSettings &s) : acBits_(s.acBits)

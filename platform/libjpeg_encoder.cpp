@@ -494,14 +494,17 @@ QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, 
 // Halving it both ways drops the finer half of the colour frequencies; where
 // the quantiser would keep them (coloured text, sharp edges between flat
 // colours) they may be worth the three more colour blocks every 16x16 pixels
-// cost, which is the whole price where they are not (smooth photos). Half
-// the blocks, in a checkerboard, tell that well enough; blocks without
+// cost, which is the whole price where they are not (smooth photos). Some of
+// the blocks, spread evenly, tell that well enough; blocks without
 // colour detail between neighbouring pixels are passed over, as nothing fine
 // there would survive quantisation.
 bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float finestStep)
 {
     const int width = picture.width(), height = picture.height();
     const int columns = (width + 7) / 8, rows = (height + 7) / 8;
+    // Every other block, fewer in large pictures, where a sixteen-thousandth
+    // of the blocks still tells the picture's kind.
+    const int every = std::clamp(int(int64_t(columns) * rows / 16384), 2, 8);
     // Below this much detail energy in a block no fine coefficient reaches
     // half of the finest step.
     const float quiet = 0.25f * finestStep * finestStep;
@@ -511,7 +514,7 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float
     const auto work = [&](double &sum, int64_t &blocks) {
         Block planes[2], coefficients;
         for (int row = next++; row < rows; row = next++)
-            for (int column = row % 2; column < columns; column += 2) {
+            for (int column = row * 3 % every; column < columns; column += every) {
                 ++blocks;
                 float detail = 0;
                 for (int i = 0; i < 8; ++i) {
@@ -706,16 +709,7 @@ private:
                         std::fill(out, out + DCTSIZE2, JCOEF(0));
                         continue;
                     }
-                    for (int i = 0; i < 8; ++i)
-                        for (int j = 0; j < 8; ++j) {
-                            const int y0 = (by * 8 + i) * sy, x0 = (bx * 8 + j) * sx;
-                            float sum = 0;
-                            for (int dy = 0; dy < sy; ++dy)
-                                for (int dx = 0; dx < sx; ++dx)
-                                    sum += plane[size_t(y0 + dy) * size_t(paddedWidth_) +
-                                                 size_t(x0 + dx)];
-                            samples[size_t(i * 8 + j)] = sum / float(sx * sy);
-                        }
+                    gather(plane, bx, by, sx, sy, samples);
                     if (ci == 0) {
                         // Only pure white (255, 255, 255) and pure black come this near the limits.
                         uint64_t white = 0, black = 0;
@@ -730,6 +724,37 @@ private:
                     std::copy(values.begin(), values.end(), out);
                 }
             }
+        }
+    }
+
+    // One block of a component from the full-resolution plane: each sample
+    // the mean of the sx by sy it stands for.
+    void gather(const float *plane, int bx, int by, int sx, int sy, Block &samples) const
+    {
+        const auto width = size_t(paddedWidth_);
+        if (sx == 1 && sy == 1) {
+            for (int i = 0; i < 8; ++i) {
+                const float *from = plane + size_t(by * 8 + i) * width + size_t(bx * 8);
+                std::copy(from, from + 8, samples.begin() + i * 8);
+            }
+        } else if (sx == 2 && sy == 2) {
+            for (int i = 0; i < 8; ++i) {
+                const float *from = plane + size_t(by * 8 + i) * 2 * width + size_t(bx * 16);
+                for (size_t j = 0; j < 8; ++j) {
+                    const float *a = from + 2 * j;
+                    samples[size_t(i * 8) + j] = (((a[0] + a[1]) + a[width]) + a[width + 1]) / 4;
+                }
+            }
+        } else {
+            for (int i = 0; i < 8; ++i)
+                for (int j = 0; j < 8; ++j) {
+                    const int y0 = (by * 8 + i) * sy, x0 = (bx * 8 + j) * sx;
+                    float sum = 0;
+                    for (int dy = 0; dy < sy; ++dy)
+                        for (int dx = 0; dx < sx; ++dx)
+                            sum += plane[size_t(y0 + dy) * width + size_t(x0 + dx)];
+                    samples[size_t(i * 8 + j)] = sum / float(sx * sy);
+                }
         }
     }
 
