@@ -253,8 +253,12 @@ void BlockQuantizer::letClippedOvershoot(Block &samples, uint64_t white, uint64_
     Block coefficients;
     // Alternately: keep only the frequencies worth half a step or more, then
     // put back every sample that must stay and hold the clipped ones beyond
-    // their limit, until the samples settle.
-    for (int round = 0; round < 24; ++round) {
+    // their limit, until the samples settle. Each round carries the clipped
+    // samples on past where it puts them, by 1.2 times how far they moved:
+    // they settle in far fewer rounds (tuned on text pages).
+    constexpr float Carry = 1.2f;
+    Block previous = samples;
+    for (int round = 0; round < 32; ++round) {
         forwardDct(samples, coefficients);
         for (size_t n = 1; n < 64; ++n)
             if (std::abs(coefficients[n]) < 0.5f * step_[n])
@@ -263,13 +267,16 @@ void BlockQuantizer::letClippedOvershoot(Block &samples, uint64_t white, uint64_
         float moved = 0;
         for (size_t n = 0; n < 64; ++n) {
             const float before = samples[n];
-            if ((white >> n) & 1)
-                samples[n] = std::clamp(samples[n], White, White + reach);
-            else if ((black >> n) & 1)
-                samples[n] = std::clamp(samples[n], Black - reach, Black);
-            else
+            if ((white >> n) & 1) {
+                const float p = std::clamp(samples[n], White, White + reach);
+                samples[n] = std::clamp(p + Carry * (p - previous[n]), White, White + reach);
+            } else if ((black >> n) & 1) {
+                const float p = std::clamp(samples[n], Black - reach, Black);
+                samples[n] = std::clamp(p + Carry * (p - previous[n]), Black - reach, Black);
+            } else
                 samples[n] = original[n];
             moved = std::max(moved, std::abs(samples[n] - before));
+            previous[n] = samples[n];
         }
         if (moved < 0.5f)
             break;
