@@ -297,6 +297,72 @@ double BlockQuantizer::fineDetailWorth(const Block &c) const
     return anyFine ? std::max(0.0, cost(c, dropped) - cost(c, values)) : 0.0;
 }
 
+void BlockQuantizer::chooseDc(const std::vector<float> &coefficients,
+                              const std::array<uint8_t, 12> &dcBits,
+                              std::vector<int16_t> &values) const
+{
+    const size_t count = coefficients.size();
+    values.resize(count);
+    if (!count)
+        return;
+    // Two candidates a block; from[i][c]: the candidate of block i - 1 that
+    // the cheapest sequence ending in candidate c of block i comes from.
+    std::vector<std::array<int16_t, 2>> candidates(count);
+    std::vector<std::array<uint8_t, 2>> from(count);
+    const auto bits = [&](int difference) {
+        const int size = magnitudeBits(difference);
+        return float(dcBits[size_t(std::min(size, 11))] + size);
+    };
+    std::array<float, 2> cost{};
+    for (size_t i = 0; i < count; ++i) {
+        const float x = coefficients[i] * inverse_[0];
+        const int nearest = std::clamp(roundHalfAway(x), -MaxDc, MaxDc);
+        const int other = std::clamp(x > float(nearest) ? nearest + 1 : nearest - 1, -MaxDc, MaxDc);
+        candidates[i] = {int16_t(nearest), int16_t(other)};
+        std::array<float, 2> next{};
+        for (size_t c = 0; c < 2; ++c) {
+            const float e = coefficients[i] - float(candidates[i][c]) * step_[0];
+            const float error = weight_[0] * e * e;
+            if (i == 0) {
+                next[c] = error + lambda_ * bits(candidates[i][c]);
+                from[i][c] = 0;
+                continue;
+            }
+            float best = std::numeric_limits<float>::infinity();
+            for (size_t p = 0; p < 2; ++p) {
+                const float total =
+                    cost[p] + lambda_ * bits(candidates[i][c] - candidates[i - 1][p]);
+                if (total < best) {
+                    best = total;
+                    from[i][c] = uint8_t(p);
+                }
+            }
+            next[c] = best + error;
+        }
+        cost = next;
+    }
+    size_t c = cost[1] < cost[0] ? 1 : 0;
+    for (size_t i = count; i-- > 0;) {
+        values[i] = candidates[i][c];
+        c = from[i][c];
+    }
+}
+
+double BlockQuantizer::dcCost(const std::vector<float> &coefficients,
+                              const std::array<uint8_t, 12> &dcBits,
+                              const std::vector<int16_t> &values) const
+{
+    double total = 0;
+    int previous = 0;
+    for (size_t i = 0; i < coefficients.size() && i < values.size(); ++i) {
+        const double e = coefficients[i] - double(values[i]) * step_[0];
+        const int size = magnitudeBits(values[i] - previous);
+        total += weight_[0] * e * e + lambda_ * (dcBits[size_t(std::min(size, 11))] + size);
+        previous = values[i];
+    }
+    return total;
+}
+
 double BlockQuantizer::emptyBlockCost() const
 {
     // An end of block, and a DC difference of zero in about two bits.

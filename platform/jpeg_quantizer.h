@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace platform
 {
@@ -60,6 +61,19 @@ public:
     // Lambda times the fewest bits a block of zeros costs beside its DC: the
     // price of every block that exists at all.
     double emptyBlockCost() const;
+
+    // The DC values of a run of blocks coded one after the other, each
+    // predicted from the one before (the first from zero): the nearest step
+    // or the next one towards the coefficient, whichever sequence costs the
+    // least weighted error plus lambda times the bits of the differences.
+    // dcBits: the code length of each difference's size category 0..11.
+    void chooseDc(const std::vector<float> &coefficients, const std::array<uint8_t, 12> &dcBits,
+                  std::vector<int16_t> &values) const;
+
+    // The weighted error plus lambda times the bits of such a sequence: what
+    // chooseDc makes least (for tests).
+    double dcCost(const std::vector<float> &coefficients, const std::array<uint8_t, 12> &dcBits,
+                  const std::vector<int16_t> &values) const;
 
     // Code lengths of the symbols of a Huffman table given as JPEG's DHT does:
     // counts of codes of each length 1..16, then the symbols in code order.

@@ -590,6 +590,8 @@ public:
             }
         };
         inParallel(work, work);
+        if (result.load() == Written)
+            chooseDc();
         return Result(result.load());
     }
 
@@ -612,6 +614,7 @@ private:
     struct Component {
         int widthInBlocks = 0, heightInBlocks = 0, arrayWidth = 0, h = 1, v = 1;
         std::optional<BlockQuantizer> quantizer;
+        std::array<uint8_t, 12> dcBits{};
     };
 
     // The part that may fail inside libjpeg: the arrays and the tables.
@@ -663,6 +666,11 @@ private:
                 reinterpret_cast<j_common_ptr>(&holder_), JPOOL_IMAGE, FALSE,
                 JDIMENSION(c.arrayWidth), JDIMENSION(arrayHeight), JDIMENSION(arrayHeight));
             c.quantizer.emplace(settingsFor(holder_, ci, typicalStep));
+            const std::array<uint8_t, 256> dcLengths =
+                BlockQuantizer::codeLengths(holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->bits,
+                                            holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->huffval);
+            std::copy(dcLengths.begin(), dcLengths.begin() + 12, c.dcBits.begin());
+            dc_[ci].assign(size_t(c.arrayWidth) * size_t(arrayHeight), 0.0f);
         }
         holder_.mem->realize_virt_arrays(reinterpret_cast<j_common_ptr>(&holder_));
         // Every row at once, before the workers start: the arrays are filled
@@ -674,7 +682,7 @@ private:
         return Written;
     }
 
-    void transformRow(const QImage &picture, int row, Scratch &scratch) const
+    void transformRow(const QImage &picture, int row, Scratch &scratch)
     {
         const int width = picture.width(), height = picture.height();
         float *luma = scratch.planes[0].data(), *cb = scratch.planes[1].data(),
@@ -721,9 +729,39 @@ private:
                     }
                     forwardDct(samples, coefficients);
                     c.quantizer->quantize(coefficients, values);
+                    dc_[ci][size_t(blockRow) * size_t(c.arrayWidth) + size_t(bx)] = coefficients[0];
                     std::copy(values.begin(), values.end(), out);
                 }
             }
+        }
+    }
+
+    // The DC values of each component as a sequence in the order they are
+    // coded, MCU by MCU, each predicted from the one before.
+    void chooseDc()
+    {
+        std::vector<float> sequence;
+        std::vector<int16_t> values;
+        for (int ci = 0; ci < 3; ++ci) {
+            const Component &c = components_[ci];
+            const int mcusPerRow = c.arrayWidth / c.h;
+            const auto inOrder = [&](const auto &visit) {
+                for (int mcuRow = 0; mcuRow < mcuRows_; ++mcuRow)
+                    for (int mcu = 0; mcu < mcusPerRow; ++mcu)
+                        for (int y = 0; y < c.v; ++y)
+                            for (int x = 0; x < c.h; ++x) {
+                                const int row = mcuRow * c.v + y, column = mcu * c.h + x;
+                                if (row < c.heightInBlocks && column < c.widthInBlocks)
+                                    visit(row, column);
+                            }
+            };
+            sequence.clear();
+            inOrder([&](int row, int column) {
+                sequence.push_back(dc_[ci][size_t(row) * size_t(c.arrayWidth) + size_t(column)]);
+            });
+            c.quantizer->chooseDc(sequence, c.dcBits, values);
+            size_t i = 0;
+            inOrder([&](int row, int column) { rows_[ci][row][column][0] = values[i++]; });
         }
     }
 
@@ -760,6 +798,7 @@ private:
 
     jpeg_compress_struct holder_{};
     ErrorManager err_{};
+    std::vector<float> dc_[3];
     jvirt_barray_ptr arrays_[3]{};
     JBLOCKARRAY rows_[3]{};
     Component components_[3];

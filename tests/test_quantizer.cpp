@@ -160,6 +160,60 @@ private slots:
         QVERIFY(changed > 30);
     }
 
+    // The DC values as a chain of differences: no other choice among the two
+    // nearest steps of each block costs less, and the choice is not plain
+    // rounding; without lambda it is plain rounding.
+    void dcChainCostsLeast()
+    {
+        jpeg_compress_struct cinfo{};
+        jpeg_error_mgr err{};
+        cinfo.err = jpeg_std_error(&err);
+        jpeg_create_compress(&cinfo);
+        cinfo.in_color_space = JCS_RGB;
+        cinfo.input_components = 3;
+        jpeg_set_defaults(&cinfo);
+        const std::array<uint8_t, 256> lengths = BlockQuantizer::codeLengths(
+            cinfo.dc_huff_tbl_ptrs[0]->bits, cinfo.dc_huff_tbl_ptrs[0]->huffval);
+        jpeg_destroy_compress(&cinfo);
+        std::array<uint8_t, 12> dcBits;
+        std::copy(lengths.begin(), lengths.begin() + 12, dcBits.begin());
+
+        const BlockQuantizer quantizer(standardLuma());
+        QuantizerSettings plain = standardLuma();
+        plain.lambdaScale = 0;
+        const BlockQuantizer rounding(plain);
+        const float step = float(standardLuma().steps[0]);
+        std::mt19937 random(11);
+        std::normal_distribution<float> drift(0, 1.5f * step);
+        int differentFromRounding = 0;
+        for (int round = 0; round < 40; ++round) {
+            std::vector<float> dc(10);
+            float level = drift(random) * 4;
+            for (float &d : dc)
+                d = (level += drift(random));
+            std::vector<int16_t> chosen, rounded;
+            quantizer.chooseDc(dc, dcBits, chosen);
+            rounding.chooseDc(dc, dcBits, rounded);
+            const double best = quantizer.dcCost(dc, dcBits, chosen);
+            for (size_t i = 0; i < dc.size(); ++i) {
+                QCOMPARE(int(rounded[i]), int(std::lround(dc[i] / step)));
+                differentFromRounding += chosen[i] != rounded[i];
+            }
+            // Every other sequence of the two nearest steps.
+            for (unsigned mask = 0; mask < (1u << dc.size()); ++mask) {
+                std::vector<int16_t> tried(dc.size());
+                for (size_t i = 0; i < dc.size(); ++i) {
+                    const float x = dc[i] / step;
+                    const int below = int(std::floor(x));
+                    tried[i] = int16_t(((mask >> i) & 1) ? below + 1 : below);
+                }
+                QVERIFY2(best <= quantizer.dcCost(dc, dcBits, tried) + 1e-3,
+                         qPrintable(QStringLiteral("round %1 mask %2").arg(round).arg(mask)));
+            }
+        }
+        QVERIFY(differentFromRounding > 10);
+    }
+
     // Black strokes on white: the clipped samples go beyond their limits,
     // the others stay, and the block costs less to code while it decodes,
     // after the decoder's clipping, no farther from the original.
