@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <malloc.h>
 
 namespace command_line
 {
@@ -118,6 +119,12 @@ Start run(int argc, char *argv[])
             in, output.isEmpty() ? QDir(outputDir).filePath(QFileInfo(in).completeBaseName() +
                                                             QStringLiteral(".jpg"))
                                  : output};
+    // Each file takes and gives back the same large pieces (its pixels, its
+    // coefficients, its output): kept by the allocator rather than handed
+    // back to the system, they need not be mapped and cleared again for the
+    // next file, which costs as much as a third of the work.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
     QCoreApplication app(argc, argv);
     // The reasons go out in the program's own words, once a file.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));

@@ -121,6 +121,9 @@ BlockQuantizer::BlockQuantizer(const QuantizerSettings &s) : acBits_(s.acBits)
         weight_[i] = s.componentWeight * std::pow(s.typicalStep / step_[i], s.errorExponent);
     }
     lambda_ = s.lambdaScale * s.typicalStep * s.typicalStep;
+    for (int size = 1; size <= 10; ++size)
+        for (int run = 0; run < 63; ++run)
+            rateCost_[size_t(size)][size_t(run)] = lambda_ * float(symbolBits(run, size));
 }
 
 std::array<uint8_t, 256> BlockQuantizer::codeLengths(const uint8_t counts[17],
@@ -184,11 +187,11 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
         const int k = kept[a];
         float bestCost = std::numeric_limits<float>::infinity();
         for (int ch = 0; ch < choices[k]; ++ch) {
-            const int size = magnitudeBits(value[k][ch]);
+            const float *rate = rateCost_[size_t(magnitudeBits(value[k][ch]))].data();
             for (int b = -1; b < a; ++b) {
                 const int j = b < 0 ? 0 : kept[b];
-                const float cost = best[j] + (prefixZero[k] - prefixZero[j + 1]) +
-                                   lambda_ * float(symbolBits(k - j - 1, size)) + valueError[k][ch];
+                const float cost = best[j] + (prefixZero[k] - prefixZero[j + 1]) + rate[k - j - 1] +
+                                   valueError[k][ch];
                 if (cost < bestCost) {
                     bestCost = cost;
                     from[k] = j;

@@ -87,6 +87,9 @@ private:
     std::array<float, 64> step_{}, inverse_{}, weight_{};
     std::array<uint8_t, 256> acBits_{};
     float lambda_ = 0;
+    // Lambda times the bits of a value of each size (1..10) after each run
+    // of zeros (0..62).
+    std::array<std::array<float, 64>, 11> rateCost_{};
 };
 
 } // namespace platform

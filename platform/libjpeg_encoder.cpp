@@ -502,9 +502,10 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float
 {
     const int width = picture.width(), height = picture.height();
     const int columns = (width + 7) / 8, rows = (height + 7) / 8;
-    // Every other block, fewer in large pictures, where a sixteen-thousandth
-    // of the blocks still tells the picture's kind.
-    const int every = std::clamp(int(int64_t(columns) * rows / 16384), 2, 8);
+    // Every other block in small pictures, one in eight from about a quarter
+    // of a megapixel up: four thousand blocks spread evenly tell the
+    // picture's kind.
+    const int every = std::clamp(int(int64_t(columns) * rows / 4096), 2, 8);
     // Below this much detail energy in a block no fine coefficient reaches
     // half of the finest step.
     const float quiet = 0.25f * finestStep * finestStep;
