@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -676,10 +678,12 @@ private:
         holder_.mem->realize_virt_arrays(reinterpret_cast<j_common_ptr>(&holder_));
         // Every row at once, before the workers start: the arrays are filled
         // out of order, which row-by-row access would refuse.
-        for (int ci = 0; ci < 3; ++ci)
-            rows_[ci] = holder_.mem->access_virt_barray(
-                reinterpret_cast<j_common_ptr>(&holder_), arrays_[ci], 0,
-                JDIMENSION(mcuRows_ * components_[ci].v), TRUE);
+        for (int ci = 0; ci < 3; ++ci) {
+            const int rowCount = mcuRows_ * components_[ci].v;
+            rows_[ci] = holder_.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&holder_),
+                                                        arrays_[ci], 0, JDIMENSION(rowCount), TRUE);
+            adviseLargePages(rows_[ci], rowCount, components_[ci].arrayWidth);
+        }
         return Written;
     }
 
@@ -764,6 +768,27 @@ private:
             size_t i = 0;
             inOrder([&](int row, int column) { rows_[ci][row][column][0] = values[i++]; });
         }
+    }
+
+    // The blocks are written once each, into memory not touched yet: large
+    // pages save a page fault for every 4 KB, a fifth of the time a 24 MP
+    // photo takes on a virtual machine. Only where the rows lie one after
+    // the other, as libjpeg allocates them.
+    static void adviseLargePages(JBLOCKARRAY rows, int rowCount, int blocksPerRow)
+    {
+        if (rowCount < 1)
+            return;
+        const auto rowBytes = uintptr_t(blocksPerRow) * sizeof(JBLOCK);
+        for (int i = 1; i < rowCount; ++i)
+            if (reinterpret_cast<uintptr_t>(rows[i]) !=
+                reinterpret_cast<uintptr_t>(rows[i - 1]) + rowBytes)
+                return;
+        constexpr uintptr_t Large = 2 << 20;
+        const uintptr_t first = reinterpret_cast<uintptr_t>(rows[0]),
+                        end = first + rowBytes * uintptr_t(rowCount);
+        const uintptr_t from = (first + Large - 1) & ~(Large - 1), to = end & ~(Large - 1);
+        if (to > from)
+            madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
     }
 
     // One block of a component from the full-resolution plane: each sample
