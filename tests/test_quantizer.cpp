@@ -17,8 +17,8 @@ using platform::QuantizerSettings;
 
 namespace
 {
-// The standard luminance tables at quality 50, as libjpeg sets them up.
-QuantizerSettings standardLuma()
+// libjpeg's standard tables at quality 50, as it sets them up, for read to see.
+template <typename Read> void standardTables(Read read)
 {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
@@ -28,12 +28,20 @@ QuantizerSettings standardLuma()
     cinfo.input_components = 3;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 50, TRUE);
-    QuantizerSettings s;
-    std::copy(cinfo.quant_tbl_ptrs[0]->quantval, cinfo.quant_tbl_ptrs[0]->quantval + 64,
-              s.steps.begin());
-    s.acBits = BlockQuantizer::codeLengths(cinfo.ac_huff_tbl_ptrs[0]->bits,
-                                           cinfo.ac_huff_tbl_ptrs[0]->huffval);
+    read(cinfo);
     jpeg_destroy_compress(&cinfo);
+}
+
+// The standard luminance tables.
+QuantizerSettings standardLuma()
+{
+    QuantizerSettings s;
+    standardTables([&](const jpeg_compress_struct &cinfo) {
+        std::copy(cinfo.quant_tbl_ptrs[0]->quantval, cinfo.quant_tbl_ptrs[0]->quantval + 64,
+                  s.steps.begin());
+        s.acBits = BlockQuantizer::codeLengths(cinfo.ac_huff_tbl_ptrs[0]->bits,
+                                               cinfo.ac_huff_tbl_ptrs[0]->huffval);
+    });
     s.typicalStep = 40;
     return s;
 }
@@ -165,18 +173,12 @@ private slots:
     // rounding; without lambda it is plain rounding.
     void dcChainCostsLeast()
     {
-        jpeg_compress_struct cinfo{};
-        jpeg_error_mgr err{};
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_compress(&cinfo);
-        cinfo.in_color_space = JCS_RGB;
-        cinfo.input_components = 3;
-        jpeg_set_defaults(&cinfo);
-        const std::array<uint8_t, 256> lengths = BlockQuantizer::codeLengths(
-            cinfo.dc_huff_tbl_ptrs[0]->bits, cinfo.dc_huff_tbl_ptrs[0]->huffval);
-        jpeg_destroy_compress(&cinfo);
         std::array<uint8_t, 12> dcBits;
-        std::copy(lengths.begin(), lengths.begin() + 12, dcBits.begin());
+        standardTables([&](const jpeg_compress_struct &cinfo) {
+            const std::array<uint8_t, 256> lengths = BlockQuantizer::codeLengths(
+                cinfo.dc_huff_tbl_ptrs[0]->bits, cinfo.dc_huff_tbl_ptrs[0]->huffval);
+            std::copy(lengths.begin(), lengths.begin() + 12, dcBits.begin());
+        });
 
         const BlockQuantizer quantizer(standardLuma());
         QuantizerSettings plain = standardLuma();
