@@ -44,6 +44,20 @@ int magnitudeBits(int v)
 
 // Half away from zero, exactly, without a call into libm: the truncation
 // and the fraction left are both exact for values this small.
+// The finer half of the frequencies, either index 4 or more: what halving the
+// resolution drops.
+bool isFine(size_t n)
+{
+    return n >= 32 || n % 8 >= 4;
+}
+
+// The bits of a DC difference: its size category's code and the value's own bits.
+float dcDifferenceBits(const std::array<uint8_t, 12> &dcBits, int difference)
+{
+    const int size = magnitudeBits(difference);
+    return float(dcBits[size_t(std::min(size, 11))] + size);
+}
+
 int roundHalfAway(float x)
 {
     int t = int(x);
@@ -293,7 +307,7 @@ double BlockQuantizer::fineDetailWorth(const Block &c) const
     QuantizedBlock dropped = values;
     bool anyFine = false;
     for (size_t n = 0; n < 64; ++n)
-        if ((n >= 32 || n % 8 >= 4) && dropped[n]) {
+        if (isFine(n) && dropped[n]) {
             dropped[n] = 0;
             anyFine = true;
         }
@@ -312,10 +326,7 @@ void BlockQuantizer::chooseDc(const std::vector<float> &coefficients,
     // the cheapest sequence ending in candidate c of block i comes from.
     std::vector<std::array<int16_t, 2>> candidates(count);
     std::vector<std::array<uint8_t, 2>> from(count);
-    const auto bits = [&](int difference) {
-        const int size = magnitudeBits(difference);
-        return float(dcBits[size_t(std::min(size, 11))] + size);
-    };
+    const auto bits = [&](int difference) { return dcDifferenceBits(dcBits, difference); };
     std::array<float, 2> cost{};
     for (size_t i = 0; i < count; ++i) {
         const float x = coefficients[i] * inverse_[0];
@@ -359,11 +370,19 @@ double BlockQuantizer::dcCost(const std::vector<float> &coefficients,
     int previous = 0;
     for (size_t i = 0; i < coefficients.size() && i < values.size(); ++i) {
         const double e = coefficients[i] - double(values[i]) * step_[0];
-        const int size = magnitudeBits(values[i] - previous);
-        total += weight_[0] * e * e + lambda_ * (dcBits[size_t(std::min(size, 11))] + size);
+        total += weight_[0] * e * e + lambda_ * dcDifferenceBits(dcBits, values[i] - previous);
         previous = values[i];
     }
     return total;
+}
+
+float BlockQuantizer::finestFineStep() const
+{
+    float finest = std::numeric_limits<float>::infinity();
+    for (size_t n = 0; n < 64; ++n)
+        if (isFine(n))
+            finest = std::min(finest, step_[n]);
+    return finest;
 }
 
 double BlockQuantizer::emptyBlockCost() const

@@ -58,6 +58,9 @@ public:
     // costs nothing.
     double fineDetailWorth(const Block &coefficients) const;
 
+    // The smallest step among those frequencies.
+    float finestFineStep() const;
+
     // Lambda times the fewest bits a block of zeros costs beside its DC: the
     // price of every block that exists at all.
     double emptyBlockCost() const;

@@ -473,6 +473,20 @@ void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t qualit
     }
 }
 
+// JPEG's colour of a 32-bit pixel, luma centred on zero. Little-endian
+// pixels 0xffRRGGBB lie in memory as B, G, R, X.
+struct YCbCr {
+    float y, cb, cr;
+};
+
+inline YCbCr toYCbCr(const uchar *px)
+{
+    const float b = px[0], g = px[1], r = px[2];
+    return {0.299f * r + 0.587f * g + 0.114f * b - 128.0f,
+            -0.168735892f * r - 0.331264108f * g + 0.5f * b,
+            0.5f * r - 0.418687589f * g - 0.081312411f * b};
+}
+
 // How errors and bits are weighed in the choice of coefficients, tuned on
 // photos and screenshots for the fewest bytes at equal PSNR and SSIM.
 constexpr float ErrorExponent = 1.25f, LambdaScale = 0.04f, ColourWeight = 0.6f;
@@ -500,7 +514,7 @@ QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, 
 // the blocks, spread evenly, tell that well enough; blocks without
 // colour detail between neighbouring pixels are passed over, as nothing fine
 // there would survive quantisation.
-bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float finestStep)
+bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
 {
     const int width = picture.width(), height = picture.height();
     const int columns = (width + 7) / 8, rows = (height + 7) / 8;
@@ -510,7 +524,7 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float
     const int every = std::clamp(int(int64_t(columns) * rows / 4096), 2, 8);
     // Below this much detail energy in a block no fine coefficient reaches
     // half of the finest step.
-    const float quiet = 0.25f * finestStep * finestStep;
+    const float finest = colour.finestFineStep(), quiet = 0.25f * finest * finest;
     std::atomic_int next{0};
     double worth[2] = {0, 0};
     int64_t looked[2] = {0, 0};
@@ -523,12 +537,9 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour, float
                 for (int i = 0; i < 8; ++i) {
                     const uchar *line = picture.constScanLine(std::min(row * 8 + i, height - 1));
                     for (int j = 0; j < 8; ++j) {
-                        const uchar *px = line + 4 * std::min(column * 8 + j, width - 1);
-                        const float b = px[0], g = px[1], r = px[2];
-                        planes[0][size_t(i * 8 + j)] =
-                            -0.168735892f * r - 0.331264108f * g + 0.5f * b;
-                        planes[1][size_t(i * 8 + j)] =
-                            0.5f * r - 0.418687589f * g - 0.081312411f * b;
+                        const YCbCr c = toYCbCr(line + 4 * std::min(column * 8 + j, width - 1));
+                        planes[0][size_t(i * 8 + j)] = c.cb;
+                        planes[1][size_t(i * 8 + j)] = c.cr;
                     }
                 }
                 for (const Block &p : planes)
@@ -637,16 +648,8 @@ private:
         for (int i = 1; i < 64; ++i)
             logSum += std::log(double(std::max<UINT16>(lumaTable->quantval[i], 1)));
         const auto typicalStep = float(std::exp(logSum / 63));
-        {
-            const BlockQuantizer colour(settingsFor(holder_, 1, typicalStep));
-            const JQUANT_TBL *colourTable =
-                holder_.quant_tbl_ptrs[holder_.comp_info[1].quant_tbl_no];
-            UINT16 finest = 255;
-            for (int n = 0; n < 64; ++n)
-                if (n >= 32 || n % 8 >= 4)
-                    finest = std::min(finest, colourTable->quantval[n]);
-            colourWhole_ = keepsColourWhole(picture, colour, float(finest));
-        }
+        colourWhole_ =
+            keepsColourWhole(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep)));
         if (colourWhole_)
             describe(holder_, picture, quality, true);
         const int width = picture.width(), height = picture.height();
@@ -694,15 +697,13 @@ private:
               *cr = scratch.planes[2].data();
         for (int y = 0; y < mcuHeight_; ++y) {
             const int sourceRow = std::min(row * mcuHeight_ + y, height - 1);
-            // Little-endian 32-bit pixels 0xffRRGGBB lie in memory as B, G, R, X.
             const uchar *p = picture.constScanLine(sourceRow);
             const size_t at = size_t(y) * size_t(paddedWidth_);
             for (int x = 0; x < paddedWidth_; ++x) {
-                const uchar *px = p + 4 * std::min(x, width - 1);
-                const float b = px[0], g = px[1], r = px[2];
-                luma[at + size_t(x)] = 0.299f * r + 0.587f * g + 0.114f * b - 128.0f;
-                cb[at + size_t(x)] = -0.168735892f * r - 0.331264108f * g + 0.5f * b;
-                cr[at + size_t(x)] = 0.5f * r - 0.418687589f * g - 0.081312411f * b;
+                const YCbCr c = toYCbCr(p + 4 * std::min(x, width - 1));
+                luma[at + size_t(x)] = c.y;
+                cb[at + size_t(x)] = c.cb;
+                cr[at + size_t(x)] = c.cr;
             }
         }
         Block samples, coefficients;
