@@ -6,11 +6,13 @@
 #include "platform/runtime.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -139,6 +141,18 @@ QImage terminalText(int w, int h, bool inColour)
     return img;
 }
 
+// Grey text made pure black on pure white, as the decoder clips them.
+QImage blackOnWhite(int w, int h)
+{
+    QImage img = terminalText(w, h, false);
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            row[x] = qRed(row[x]) > 100 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+    }
+    return img;
+}
+
 // Sum of squared differences over the three channels in a rectangle.
 double squaredError(const QImage &a, const QImage &b, const QRect &r)
 {
@@ -175,6 +189,43 @@ private slots:
         QCOMPARE(back.size(), QSize(123, 45));
         const QColor a = img.pixelColor(60, 20), b = back.pixelColor(60, 20);
         QVERIFY(qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12);
+    }
+
+    // The bytes of a few fixed pictures, as the encoder wrote them when these
+    // were taken: a change meant to move code, not output, must keep them.
+    // Both samplings, both scan orders and the clipped-overshoot path are among them.
+    void outputBytesArePinned()
+    {
+        struct Case {
+            QImage picture;
+            int quality;
+            const char *sha256;
+        };
+        const Case cases[] = {
+            {photoLike(123, 45), 90,
+             "2c8f08e08caee4322948dd71a7ad1de763434c1ec9c6ee2030643691e8004b81"},
+            {grainy(200, 150), 50,
+             "e81e139f13b16ca9e32b384dd1e57bf9459750548b07c1cf1fb7028f63185c52"},
+            {terminalText(256, 192, true), 90,
+             "334e834444a54c3837a3f0af7fcef5219ad85ffa315743aa1c60540e57205f59"},
+            {terminalText(256, 192, false), 30,
+             "7cf8b03c4320a6863c6cdba15afd0a0b924b1f37cbe1cf490df577e4c1abe870"},
+            {smoothPhoto(1, 1), 1,
+             "d8cb8a05fb80bb3260633fbf61611982ba219edc1b5d8f6b156801e178464792"},
+            {blackOnWhite(160, 96), 75,
+             "7482eca59a37ccc71daf90515ccf3eca3db4c7031a792648b8cc2d7326a10875"},
+        };
+        QSet<int> samplings, baseline;
+        for (const Case &c : cases) {
+            QCOMPARE(save(c.picture, at("pinned.jpg"), c.quality), int16_t(0));
+            const QByteArray bytes = read(at("pinned.jpg"));
+            QCOMPARE(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
+                     QByteArray(c.sha256));
+            samplings << facts(bytes).lumaH;
+            baseline << int(facts(bytes).baseline);
+        }
+        QCOMPARE(samplings, QSet<int>({1, 2}));
+        QCOMPARE(baseline, QSet<int>({0, 1}));
     }
 
     void qualityReachesTheFile()
