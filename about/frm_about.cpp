@@ -2,9 +2,9 @@
 
 #include "about/system_info.h"
 #include "app_identity.h"
-#include "main_window/controls.h"
-#include "main_window/definitions.h"
 #include "platform/runtime.h"
+#include "widgets/controls.h"
+#include "widgets/definitions.h"
 
 #include <QCloseEvent>
 #include <QFrame>

@@ -1,10 +1,10 @@
 #include "app/command_line.h"
 #include "app/program.h"
 #include "app_identity.h"
-#include "main_window/controls.h"
 #include "platform/linux_services.h"
 #include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
+#include "widgets/controls.h"
 
 #include <QApplication>
 #include <QSet>

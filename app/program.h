@@ -3,7 +3,7 @@
 // the services it needs and wires them together. Each window exists once,
 // created and loaded on its first reference.
 
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "platform/services.h"
 
 #include <cstdint>

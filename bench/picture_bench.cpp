@@ -9,11 +9,11 @@
 #include "app/program.h"
 #include "fidelity.h"
 #include "info_window/form2.h"
-#include "main_window/controls.h"
 #include "main_window/form1.h"
 #include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
+#include "widgets/controls.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

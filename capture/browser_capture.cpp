@@ -1,7 +1,7 @@
 #include "capture/browser_capture.h"
 
 #include "capture/clipboard_capture.h"
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
 #include "platform/runtime.h"
 #include "platform/services.h"

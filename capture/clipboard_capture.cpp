@@ -1,6 +1,6 @@
 #include "capture/clipboard_capture.h"
 
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "platform/runtime.h"
 #include "platform/services.h"
 

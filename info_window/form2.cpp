@@ -1,10 +1,10 @@
 #include "info_window/form2.h"
 
-#include "main_window/controls.h"
-#include "main_window/definitions.h"
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "platform/runtime.h"
 #include "platform/services.h"
+#include "widgets/controls.h"
+#include "widgets/definitions.h"
 
 #include <QGuiApplication>
 #include <QLabel>

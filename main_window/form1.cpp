@@ -2,12 +2,12 @@
 
 #include "capture/browser_capture.h"
 #include "capture/clipboard_capture.h"
-#include "main_window/controls.h"
-#include "main_window/definitions.h"
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "picture_files/open_picture.h"
 #include "picture_files/save_jpeg.h"
 #include "platform/runtime.h"
+#include "widgets/controls.h"
+#include "widgets/definitions.h"
 
 #include <QApplication>
 #include <QBitmap>

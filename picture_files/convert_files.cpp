@@ -1,9 +1,10 @@
 #include "picture_files/convert_files.h"
 
-#include "main_window/picture_document.h"
 #include "picture_files/save_jpeg.h"
 #include "platform/runtime.h"
 #include "platform/services.h"
+#include "widgets/definitions.h"
+#include "widgets/flatten.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -94,10 +95,11 @@ int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool for
     };
     const auto convert = [&](qsizetype i) {
         const Conversion &c = conversions[i];
-        PictureDocument doc;
+        QImage picture;
         try {
             // Loaded first: a file that holds no picture leaves its output alone.
-            doc.setPicture(sys.loader.LoadPicture(c.input));
+            picture =
+                flattenOnto(sys.loader.LoadPicture(c.input), defs::color(defs::PictureBackground));
         } catch (const rt::RuntimeError &e) {
             outcomes[size_t(i)].said =
                 QStringLiteral("mipoquibbo: %1: %2\n")
@@ -128,7 +130,7 @@ int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool for
                 return;
             }
         }
-        const int16_t result = sys.writer.writeBeside(doc.picture(), c.output, quality);
+        const int16_t result = sys.writer.writeBeside(picture, c.output, quality);
         if (result != 0) {
             if (trashed) {
                 const std::lock_guard lock(shared);

@@ -1,6 +1,6 @@
 #include "picture_files/save_jpeg.h"
 
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
 #include "platform/runtime.h"
 #include "platform/services.h"

@@ -1,6 +1,6 @@
 #include "picture_files/size_estimate.h"
 
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 #include "platform/services.h"
 
 #include <QCoreApplication>

@@ -3,12 +3,12 @@
 // run-time's unhandled-error report and end recorded instead of acted on.
 
 #include "app/program.h"
+#include "document/picture_document.h"
 #include "doubles.h"
 #include "info_window/form2.h"
-#include "main_window/controls.h"
 #include "main_window/form1.h"
-#include "main_window/picture_document.h"
 #include "platform/runtime.h"
+#include "widgets/controls.h"
 
 #include <QApplication>
 #include <QTest>

@@ -127,6 +127,26 @@ private slots:
 
     // The converter loses no file: two inputs on one output name, an input
     // written over itself, a document in the way, a folder that is not there.
+    // Transparent parts take the picture box's face, as in the window; the
+    // rest keeps its colour.
+    void transparencyIsLaidOnTheFace()
+    {
+        QImage img(64, 48, QImage::Format_ARGB32);
+        img.fill(Qt::transparent);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 32; x < 64; ++x)
+                img.setPixel(x, y, qRgb(200, 30, 30));
+        QVERIFY(img.save(at("clear.png"), "PNG"));
+        QCOMPARE(run({"--quality", "100", "--output", at("clear.jpg"), at("clear.png")}).status, 0);
+        const QImage back(at("clear.jpg"), "JPEG");
+        const auto near = [](QRgb a, QRgb b) {
+            return qAbs(qRed(a) - qRed(b)) < 6 && qAbs(qGreen(a) - qGreen(b)) < 6 &&
+                   qAbs(qBlue(a) - qBlue(b)) < 6;
+        };
+        QVERIFY(near(back.pixel(8, 24), qRgb(240, 240, 240)));
+        QVERIFY(near(back.pixel(56, 24), qRgb(200, 30, 30)));
+    }
+
     void conversionsLoseNothing()
     {
         QTemporaryDir work, home;

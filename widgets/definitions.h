@@ -146,8 +146,10 @@ inline constexpr const char *FontFamilies[] = {"IPAPGothic", "ＭＳ Ｐゴシ�
 // The window's default user-interface font, in points.
 inline constexpr double DefaultFontPt = 9.0;
 
-// Picture boxes: a sunken 3-D border of two pixels.
+// Picture boxes: a sunken 3-D border of two pixels; transparent parts of
+// their pictures take this face where no window has given its own.
 inline constexpr int PictureBorderPx = 2;
+inline constexpr Rgb PictureBackground{240, 240, 240};
 
 // Looks a control up by name in a table; a missing name is a programming error.
 const ControlDef &control(std::span<const ControlDef> table, std::string_view name);

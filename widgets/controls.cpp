@@ -1,6 +1,7 @@
-#include "main_window/controls.h"
+#include "widgets/controls.h"
 
 #include "platform/runtime.h"
+#include "widgets/flatten.h"
 
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -23,15 +24,7 @@ PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSiz
 
 void PictureBox::setPicture(const QImage &picture)
 {
-    if (picture.hasAlphaChannel()) {
-        picture_ = QImage(picture.size(), QImage::Format_RGB32);
-        picture_.fill(palette().color(QPalette::Window));
-        QPainter(&picture_).drawImage(0, 0, picture);
-    } else if (picture.format() != QImage::Format_RGB32) {
-        picture_ = picture.convertToFormat(QImage::Format_RGB32);
-    } else {
-        picture_ = picture; // shared, not copied
-    }
+    picture_ = flattenOnto(picture, palette().color(QPalette::Window));
     if (autoSize_)
         resize(picture_.width() + 2 * defs::PictureBorderPx,
                picture_.height() + 2 * defs::PictureBorderPx);

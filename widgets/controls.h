@@ -2,7 +2,7 @@
 // The few controls Qt has no ready equivalent for, and the helpers that build
 // controls from the definition tables.
 
-#include "main_window/definitions.h"
+#include "widgets/definitions.h"
 
 #include <QFrame>
 #include <QImage>

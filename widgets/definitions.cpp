@@ -1,4 +1,4 @@
-#include "main_window/definitions.h"
+#include "widgets/definitions.h"
 
 #include <stdexcept>
 #include <string>

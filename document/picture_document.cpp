@@ -1,11 +1,10 @@
-#include "main_window/picture_document.h"
+#include "document/picture_document.h"
 
-#include "main_window/definitions.h"
 #include "platform/runtime.h"
+#include "widgets/definitions.h"
+#include "widgets/flatten.h"
 
-#include <QPainter>
-
-PictureDocument::PictureDocument() : background_(240, 240, 240) {}
+PictureDocument::PictureDocument() : background_(defs::color(defs::PictureBackground)) {}
 
 void PictureDocument::setJpegQuality(int32_t quality)
 {
@@ -21,15 +20,7 @@ void PictureDocument::setPicture(const QImage &given)
     if (picture.devicePixelRatio() != 1.0)
         picture.setDevicePixelRatio(1.0);
     shown_ = picture;
-    if (picture.hasAlphaChannel()) {
-        picture_ = QImage(picture.size(), QImage::Format_RGB32);
-        picture_.fill(background_);
-        QPainter(&picture_).drawImage(0, 0, picture);
-    } else if (picture.format() != QImage::Format_RGB32) {
-        picture_ = picture.convertToFormat(QImage::Format_RGB32);
-    } else {
-        picture_ = picture; // shared, not copied
-    }
+    picture_ = flattenOnto(picture, background_);
     emit pictureChanged();
 }
 

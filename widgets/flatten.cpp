@@ -1,0 +1,16 @@
+#include "widgets/flatten.h"
+
+#include <QPainter>
+
+QImage flattenOnto(const QImage &picture, const QColor &background)
+{
+    if (picture.hasAlphaChannel()) {
+        QImage flat(picture.size(), QImage::Format_RGB32);
+        flat.fill(background);
+        QPainter(&flat).drawImage(0, 0, picture);
+        return flat;
+    }
+    if (picture.format() != QImage::Format_RGB32)
+        return picture.convertToFormat(QImage::Format_RGB32);
+    return picture;
+}
