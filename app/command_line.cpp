@@ -1,8 +1,8 @@
 #include "app/command_line.h"
 
 #include "app_identity.h"
+#include "jpeg_encoder/writer.h"
 #include "picture_files/convert_files.h"
-#include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 
 #include <QCoreApplication>
@@ -129,7 +129,7 @@ Start run(int argc, char *argv[])
     // The reasons go out in the program's own words, once a file.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     platform::QtPictureLoader loader;
-    platform::LibjpegWriter writer;
+    jpeg_encoder::LibjpegWriter writer;
     QTextStream errors(stderr);
     platform::FreedesktopTrash trash;
     // One conversion per core: the encoder's own threads fill the gaps.

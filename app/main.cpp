@@ -1,7 +1,7 @@
 #include "app/command_line.h"
+#include "app/linux_bundle.h"
 #include "app/program.h"
 #include "app_identity.h"
-#include "platform/linux_services.h"
 #include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
 #include "widgets/controls.h"
@@ -87,7 +87,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("MIPOQUIBBO_REPORT_FIRST_PAINT"))
         app.installEventFilter(&report);
 
-    platform::LinuxServices real;
+    app::LinuxServices real;
     Program program(real.services());
     rt::setHost({
         [&](const QString &text) {

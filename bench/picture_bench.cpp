@@ -6,12 +6,12 @@
 //   picture_bench PHOTO.jpg PHOTO.ppm [PHOTO.jpg PHOTO.ppm ...]
 // Needs an X display (the memory part runs the real windows), cjpeg and djpeg.
 
+#include "app/linux_bundle.h"
 #include "app/program.h"
 #include "fidelity.h"
 #include "info_window/form2.h"
+#include "jpeg_encoder/writer.h"
 #include "main_window/form1.h"
-#include "platform/libjpeg_encoder.h"
-#include "platform/linux_services.h"
 #include "platform/runtime.h"
 #include "widgets/controls.h"
 
@@ -153,7 +153,7 @@ int main(int argc, char **argv)
     }
     QTemporaryDir out(QStringLiteral("/dev/shm/mipo-bench-XXXXXX"));
     platform::QtPictureLoader loader;
-    platform::LibjpegWriter writer;
+    jpeg_encoder::LibjpegWriter writer;
 
     std::printf("%-7s %3s %-22s %9s %10s %8s %6s\n", "photo", "q", "encoder", "ms", "bytes",
                 "PSNR dB", "chroma");
@@ -179,7 +179,8 @@ int main(int argc, char **argv)
             rows << Row{"ours",
                         bestOf(5,
                                [&] {
-                                   if (writer.write(photo, ours, q) != 0)
+                                   if (writer.write(photo, ours, q) !=
+                                       platform::WriteResult::Written)
                                        std::exit(1);
                                }),
                         ours};
@@ -235,7 +236,7 @@ int main(int argc, char **argv)
     // The running program with the largest photo: opening, the size read-out
     // and closing timed; memory empty, with it open and shown, and while
     // saving it at quality 90.
-    platform::LinuxServices real;
+    app::LinuxServices real;
     Chooser chooser;
     Quiet quiet;
     Alone alone;

@@ -8,7 +8,7 @@
 // The first two photos are also timed as whole processes, with RD_MIPOQUIBBO.
 //   RD_MOZJPEG=CJPEG [RD_MIPOQUIBBO=EXE] rd_bench WORKDIR PHOTO... -- SCREENSHOT...
 #include "fidelity.h"
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -220,7 +220,7 @@ int main(int argc, char *argv[])
             (shots ? screenshots : photos) << a;
     }
     const int qualities[] = {30, 50, 75, 90};
-    platform::LibjpegWriter writer;
+    jpeg_encoder::LibjpegWriter writer;
     // Ours / the peer's bytes, per peer (and the best peer per row), per kind, per metric.
     std::map<std::string, std::map<QString, std::array<std::vector<double>, 3>>> ratios;
     double worst = 0;
@@ -351,7 +351,7 @@ int main(int argc, char *argv[])
         std::printf("  q   ours bytes   PSNR  SSIM-8x8 SSIM-G | ours / best peer at equal: "
                     "PSNR                     SSIM 8x8                 SSIM Gaussian\n");
         for (int q : qualities) {
-            if (writer.write(source, out, q) != 0)
+            if (writer.write(source, out, q) != platform::WriteResult::Written)
                 return 1;
             const Point ours = measure(source, out);
             std::printf("  %2d %11.0f %6.2f %7.4f %7.4f |", q, ours.bytes, ours.psnr, ours.ssim,

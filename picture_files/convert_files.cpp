@@ -19,26 +19,6 @@
 namespace picture_files
 {
 
-namespace
-{
-// The writer's results as Save reports them.
-QString writeFailure(int16_t result)
-{
-    switch (result) {
-    case 1:
-        return QStringLiteral("ファイルがオープンできません");
-    case 2:
-        return QStringLiteral("ファイルが書きこめません");
-    case 3:
-        return QStringLiteral("フォーマットエラーです");
-    case 4:
-        return QStringLiteral("スタックオーバーフローです");
-    default:
-        return QStringLiteral("エラー %1").arg(result);
-    }
-}
-} // namespace
-
 int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool force,
                  const ConvertServices &sys, QTextStream &errors)
 {
@@ -130,13 +110,13 @@ int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool for
                 return;
             }
         }
-        const int16_t result = sys.writer.writeBeside(picture, c.output, quality);
-        if (result != 0) {
+        const platform::WriteResult result = sys.writer.writeBeside(picture, c.output, quality);
+        if (result != platform::WriteResult::Written) {
             if (trashed) {
                 const std::lock_guard lock(shared);
                 sys.trash.takeBack(c.output);
             }
-            fail(i, writeFailure(result));
+            fail(i, writeMessage(result));
         }
     };
 

@@ -14,15 +14,23 @@ namespace picture_files
 
 namespace
 {
-// The writer's results that have a message; others show nothing.
-constexpr std::pair<int16_t, const char *> Messages[] = {
-    {0, "JPEG変換完了♪"},
-    {1, "ファイルがオープンできません"},
-    {2, "ファイルが書きこめません"},
-    {3, "フォーマットエラーです"},
-    {4, "スタックオーバーフローです"},
+using platform::WriteResult;
+constexpr std::pair<WriteResult, const char *> Messages[] = {
+    {WriteResult::Written, "JPEG変換完了♪"},
+    {WriteResult::CannotOpen, "ファイルがオープンできません"},
+    {WriteResult::CannotWrite, "ファイルが書きこめません"},
+    {WriteResult::FormatError, "フォーマットエラーです"},
+    {WriteResult::OutOfMemory, "スタックオーバーフローです"},
 };
 } // namespace
+
+QString writeMessage(platform::WriteResult result)
+{
+    for (const auto &[code, message] : Messages)
+        if (result == code)
+            return QString::fromUtf8(message);
+    return {};
+}
 
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader)
 {
@@ -105,18 +113,14 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
                 return;
         }
         // 5.-6. Picture1's pixels, at their full size, at the document's quality.
-        const int16_t result = sys.writer.write(picture, target, quality);
-        if (result == 0)
+        const WriteResult result = sys.writer.write(picture, target, quality);
+        if (result == WriteResult::Written)
             doc.writtenFiles.record(target);
         else if (trashed)
             sys.trash.takeBack(target); // the old file is still there
         // 7.
-        for (const auto &[code, message] : Messages)
-            if (result == code) {
-                platform::MsgBox(sys.messages, QString::fromUtf8(message), platform::vbOKOnly,
-                                 Title);
-                break;
-            }
+        if (const QString message = writeMessage(result); !message.isEmpty())
+            platform::MsgBox(sys.messages, message, platform::vbOKOnly, Title);
     } catch (const rt::RuntimeError &) {
     }
 }

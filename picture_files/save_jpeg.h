@@ -4,11 +4,14 @@
 
 #include <QString>
 
+#include <cstdint>
+
 class CommonDialog;
 class PictureDocument;
 
 namespace platform
 {
+enum class WriteResult : int16_t;
 class JpegWriter;
 class MessageBox;
 class PictureLoader;
@@ -33,6 +36,9 @@ void saveJpeg(PictureDocument &doc, CommonDialog &dialog, const SaveServices &sy
 QString proposedJpegName(const QString &name);
 // A chosen name without any extension gets .jpg; others stay as typed.
 QString typedJpegName(const QString &name);
+// What Save says of a write's result, and the converter of one that failed;
+// empty for none.
+QString writeMessage(platform::WriteResult result);
 // A file the user may care about: it exists, is a regular file, and is no
 // picture (so not something this tool wrote or reads).
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader);

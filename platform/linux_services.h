@@ -3,7 +3,6 @@
 
 #include "platform/desktop_trash.h"
 #include "platform/hand_over.h"
-#include "platform/libjpeg_encoder.h"
 #include "platform/linux_capture.h"
 #include "platform/picture_checks.h"
 #include "platform/screen_grabbers.h"
@@ -110,25 +109,6 @@ class PathProgramLauncher : public ProgramLauncher
 public:
     QString find(const QString &name) override;
     bool start(const QString &path) override;
-};
-
-// The real services, owned together.
-struct LinuxServices {
-    QtMessageBox messageBox;
-    LockFileInstance singleInstance;
-    X11WindowShape windowShape;
-    QtFileChooser fileChooser;
-    QtPictureLoader pictureLoader;
-    LibjpegWriter jpegWriter;
-    FreedesktopTrash trash;
-    PathProgramLauncher programLauncher;
-    std::unique_ptr<ScreenGrabber> screenGrabber = makeScreenGrabber();
-    QtClipboard clipboard;
-    QtEventLoop eventLoop;
-    ProcessBrowserFactory browserFactory;
-    QtInputPrompt inputPrompt;
-    X11WindowActivator windowActivator;
-    Services services() { return servicesOf(*this); }
 };
 
 } // namespace platform

@@ -95,18 +95,28 @@ public:
     virtual bool isPicture(const QString &path) = 0;
 };
 
-// Writes a picture as a JPEG file. Results: 0 written, 1 cannot open, 2
-// cannot write, 3 format error, 4 out of memory.
+// What a write of a file comes to; the numbers are those the program has
+// always reported.
+enum class WriteResult : int16_t {
+    Written = 0,
+    CannotOpen = 1,
+    CannotWrite = 2,
+    FormatError = 3,
+    OutOfMemory = 4,
+};
+
+// Writes a picture as a JPEG file.
 class JpegWriter
 {
 public:
     virtual ~JpegWriter() = default;
     // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
-    virtual int16_t write(const QImage &picture, const QString &path, int32_t quality) = 0;
+    virtual WriteResult write(const QImage &picture, const QString &path, int32_t quality) = 0;
     // The same file for callers that write several pictures at once, each on
     // its own thread: they take no turn with other encodings and nothing is
     // remembered for a later write.
-    virtual int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) = 0;
+    virtual WriteResult writeBeside(const QImage &picture, const QString &path,
+                                    int32_t quality) = 0;
     // The bytes write would put in the file now; -1 when it would fail or
     // when abandoned became true before the end. Safe to call from any thread.
     virtual qint64 encodedSize(const QImage &picture, int32_t quality,

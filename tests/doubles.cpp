@@ -44,7 +44,7 @@ QImage FakePictureLoader::LoadPicture(const QString &path)
     return pictures.value(path);
 }
 
-int16_t FakeJpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
+WriteResult FakeJpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
 {
     calls.append({picture, path, quality});
     return result;

@@ -90,8 +90,8 @@ public:
         QString path;
         int32_t quality;
     };
-    int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
-    int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) override
+    WriteResult write(const QImage &picture, const QString &path, int32_t quality) override;
+    WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality) override
     {
         return write(picture, path, quality);
     }
@@ -103,7 +103,7 @@ public:
     }
 
     QList<Call> calls;
-    int16_t result = 0;
+    WriteResult result = WriteResult::Written;
 };
 
 // A trash that keeps a list; unusable when told so.

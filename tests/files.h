@@ -1,11 +1,13 @@
 #pragma once
 // Files as the writer and loader tests handle them.
 
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 
 #include <QFile>
 #include <QImage>
 #include <QTest>
+
+using platform::WriteResult;
 
 inline QByteArray read(const QString &path)
 {
@@ -22,8 +24,8 @@ inline void write(const QString &path, const QByteArray &bytes)
 }
 
 // Saves as Save does, through the real writer.
-inline int16_t save(const QImage &img, const QString &path, int quality = 50)
+inline platform::WriteResult save(const QImage &img, const QString &path, int quality = 50)
 {
-    platform::LibjpegWriter writer;
+    jpeg_encoder::LibjpegWriter writer;
     return writer.write(img, path, quality);
 }

@@ -2,15 +2,15 @@
 // The program with its real Linux services, only the dialogs and message
 // boxes answered by doubles; and what the capture tests measure pictures by.
 
+#include "app/linux_bundle.h"
 #include "harness.h"
-#include "platform/linux_services.h"
 
 #include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
 struct RealHarness : Harness {
-    platform::LinuxServices real;
+    app::LinuxServices real;
     RealHarness()
     {
         platform::Services s = real.services();

@@ -3,7 +3,7 @@
 // result. A fresh process for each try, so that nothing an earlier test left
 // reserved makes room for it.
 //   save_under_limit EXTRA FILE
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 
 #include <QImage>
 #include <QString>
@@ -38,6 +38,6 @@ int main(int argc, char *argv[])
     const rlimit lim{limit, limit};
     if (setrlimit(RLIMIT_AS, &lim) != 0)
         return 102;
-    platform::LibjpegWriter writer;
-    return writer.write(picture, path, 50);
+    jpeg_encoder::LibjpegWriter writer;
+    return int(writer.write(picture, path, 50));
 }

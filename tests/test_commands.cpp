@@ -6,13 +6,13 @@
 #include "document/picture_document.h"
 #include "doubles.h"
 #include "files.h"
+#include "jpeg_encoder/writer.h"
 #include "picture_files/common_dialog.h"
 #include "picture_files/convert_files.h"
 #include "picture_files/open_picture.h"
 #include "picture_files/save_jpeg.h"
 #include "picture_files/size_estimate.h"
 #include "platform/desktop_trash.h"
-#include "platform/libjpeg_encoder.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
 
@@ -200,7 +200,7 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, message);
         Bench b;
-        b.fakes.jpegWriter.result = int16_t(result);
+        b.fakes.jpegWriter.result = platform::WriteResult(result);
         b.fakes.fileChooser.answers << QStringLiteral("/tmp/保存.jpg");
         b.save();
         const auto &r = b.fakes.fileChooser.requests.at(0);
@@ -272,7 +272,7 @@ private slots:
     void savingWritesJpegWhateverTheName()
     {
         Bench b;
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         b.doc.setPictureBackground(QColor(239, 239, 239));
         QImage gif(8, 8, QImage::Format_ARGB32);
         gif.fill(Qt::transparent);
@@ -310,7 +310,7 @@ private slots:
         const QString photo = dir.filePath("photo.jpg");
         write(photo, "an original");
         b.fakes.pictureLoader.pictures[photo] = picture(2, 2);
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         const auto save = [&] {
             b.fakes.fileChooser.answers << photo;
             picture_files::saveJpeg(
@@ -403,7 +403,7 @@ private slots:
         const QString photo = dir.filePath("photo.jpg");
         write(photo, "an original");
         b.fakes.pictureLoader.pictures[photo] = picture(2, 2);
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         const auto save = [&](platform::JpegWriter &w) {
             b.fakes.fileChooser.answers << photo;
             picture_files::saveJpeg(b.doc, b.dialog,
@@ -425,7 +425,7 @@ private slots:
         QCOMPARE(b.fakes.trash.asked.size(), 3);
 
         write(photo, "changed again");
-        b.fakes.jpegWriter.result = 2;
+        b.fakes.jpegWriter.result = platform::WriteResult::CannotWrite;
         save(b.fakes.jpegWriter);
         QCOMPARE(b.fakes.trash.asked.size(), 4);
         QCOMPARE(b.fakes.trash.takenBack, QStringList{photo});
@@ -466,7 +466,7 @@ private slots:
         broken.close();
         QVERIFY(QFile::remove(at("p5.png")));
         platform::QtPictureLoader loader;
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         platform::FakeTrash trash;
         QString said;
         QTextStream errors(&said);
@@ -523,8 +523,8 @@ private slots:
                  qPrintable(text));
         QCOMPARE(QUrl::fromPercentEncoding(text.section('\n', 1, 1).mid(5).toUtf8()), photo);
         // The save's replacement leaves the trash's copy as it was.
-        platform::LibjpegWriter writer;
-        QCOMPARE(writer.write(picture(4, 4), photo, 50), int16_t(0));
+        jpeg_encoder::LibjpegWriter writer;
+        QCOMPARE(writer.write(picture(4, 4), photo, 50), platform::WriteResult::Written);
         kept.seek(0);
         QCOMPARE(kept.readAll(), QByteArray("the original bytes"));
         // Taken back: the copy and its info go.
@@ -561,7 +561,7 @@ private slots:
     void sizeReadOut()
     {
         QTemporaryDir dir;
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         PictureDocument doc;
         QImage photo(640, 480, QImage::Format_RGB32);
         for (int y = 0; y < 480; ++y)

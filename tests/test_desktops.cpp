@@ -2,7 +2,7 @@
 // and its own desktop portal, run inside them by tests/wayland_session.sh
 // --desktop gnome|kde. MIPO_DESKTOP says which; the cases are the ones each
 // desktop does its own way.
-#include "platform/linux_services.h"
+#include "app/linux_bundle.h"
 #include "platform/portal_screenshot.h"
 #include "platform/x11.h"
 #include "real_harness.h"
@@ -82,7 +82,7 @@ private slots:
         QVERIFY2(Desktop == QStringLiteral("gnome") || Desktop == QStringLiteral("kde"),
                  qPrintable(Desktop));
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        platform::LinuxServices real;
+        app::LinuxServices real;
         QVERIFY(dynamic_cast<platform::XWaylandGrabber *>(real.screenGrabber.get()));
     }
 

@@ -1,7 +1,7 @@
 // The encoder layer and the picture loader on real files.
 #include "files.h"
 #include "fuzz/encoder_input.h"
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
 
@@ -184,7 +184,7 @@ private slots:
     void roundTripKeepsSizeAndPixels()
     {
         const QImage img = photoLike(123, 45);
-        QCOMPARE(save(img, at("a.jpg"), 90), int16_t(0));
+        QCOMPARE(save(img, at("a.jpg"), 90), WriteResult::Written);
         QImage back(at("a.jpg"));
         QCOMPARE(back.size(), QSize(123, 45));
         const QColor a = img.pixelColor(60, 20), b = back.pixelColor(60, 20);
@@ -217,7 +217,7 @@ private slots:
         };
         QSet<int> samplings, baseline;
         for (const Case &c : cases) {
-            QCOMPARE(save(c.picture, at("pinned.jpg"), c.quality), int16_t(0));
+            QCOMPARE(save(c.picture, at("pinned.jpg"), c.quality), WriteResult::Written);
             const QByteArray bytes = read(at("pinned.jpg"));
             QCOMPARE(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
                      QByteArray(c.sha256));
@@ -231,15 +231,15 @@ private slots:
     void qualityReachesTheFile()
     {
         const QImage img = photoLike(64, 64);
-        QCOMPARE(save(img, at("q50.jpg"), 50), int16_t(0));
+        QCOMPARE(save(img, at("q50.jpg"), 50), WriteResult::Written);
         JpegFacts f = facts(read(at("q50.jpg")));
         QCOMPARE(f.firstQuant, 16); // the standard table at 100 %
         QVERIFY(f.jfif);
         // 0 is the lowest quality, 1: the table at 5000 %, kept within baseline.
-        QCOMPARE(save(img, at("q0.jpg"), 0), int16_t(0));
+        QCOMPARE(save(img, at("q0.jpg"), 0), WriteResult::Written);
         f = facts(read(at("q0.jpg")));
         QCOMPARE(f.firstQuant, 255); // kept within baseline tables
-        QCOMPARE(save(img, at("q90.jpg"), 90), int16_t(0));
+        QCOMPARE(save(img, at("q90.jpg"), 90), WriteResult::Written);
         f = facts(read(at("q90.jpg")));
         QCOMPARE(f.firstQuant, 3);
         QVERIFY(read(at("q90.jpg")).size() > read(at("q50.jpg")).size());
@@ -252,7 +252,7 @@ private slots:
     {
         const auto sampling = [&](const QImage &img, int q) {
             const QString path = at("sampling.jpg");
-            if (save(img, path, q) != 0)
+            if (save(img, path, q) != WriteResult::Written)
                 return -1;
             const JpegFacts f = facts(read(path));
             return f.lumaH == f.lumaV ? f.lumaH : -1;
@@ -283,7 +283,7 @@ private slots:
             int lastSampling = 2;
             for (int q = 1; q <= 100; ++q) {
                 const QString path = at("monotone.jpg");
-                QCOMPARE(save(img, path, q), int16_t(0));
+                QCOMPARE(save(img, path, q), WriteResult::Written);
                 const qint64 size = QFileInfo(path).size();
                 const double error = squaredError(img, QImage(path, "JPEG"), img.rect());
                 const int sampling = facts(read(path)).lumaH;
@@ -321,7 +321,7 @@ private slots:
                 const QImage img = size.width() > 500 ? grainy(size.width(), size.height())
                                                       : photoLike(size.width(), size.height());
                 const QString path = at("edge.jpg");
-                QCOMPARE(save(img, path, q), int16_t(0));
+                QCOMPARE(save(img, path, q), WriteResult::Written);
                 const QString where =
                     QStringLiteral("%1x%2 q%3").arg(size.width()).arg(size.height()).arg(q);
                 const QImage back(path, "JPEG");
@@ -359,7 +359,7 @@ private slots:
         const QRect all = img.rect(), edges[] = {QRect(288, 0, 13, 199), QRect(0, 192, 301, 7)};
         for (int q : {30, 75, 90}) {
             const QString where = QStringLiteral("q%1").arg(q);
-            QCOMPARE(save(img, at("ours.jpg"), q), int16_t(0));
+            QCOMPARE(save(img, at("ours.jpg"), q), WriteResult::Written);
             QCOMPARE(facts(read(at("ours.jpg"))).lumaH, 2);
             QImageWriter theirs(at("theirs.jpg"), "jpeg");
             theirs.setQuality(q);
@@ -396,10 +396,10 @@ private slots:
     // The size the writer says it would write is the size it writes.
     void encodedSizeIsTheWrittenSize()
     {
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         for (int q : {1, 50, 90}) {
             const QImage img = photoLike(301, 199);
-            QCOMPARE(writer.write(img, at("s.jpg"), q), int16_t(0));
+            QCOMPARE(writer.write(img, at("s.jpg"), q), WriteResult::Written);
             QCOMPARE(writer.encodedSize(img, q), QFileInfo(at("s.jpg")).size());
         }
         QCOMPARE(writer.encodedSize(QImage(), 50), qint64(-1));
@@ -409,31 +409,31 @@ private slots:
     // the same pixels at the same quality.
     void saveWritesTheReadOutsFileOnlyForTheSamePicture()
     {
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         QImage img = grainy(160, 120);
         const qint64 readOut = writer.encodedSize(img, 50);
-        QCOMPARE(writer.write(img, at("r50.jpg"), 50), int16_t(0));
+        QCOMPARE(writer.write(img, at("r50.jpg"), 50), WriteResult::Written);
         QCOMPARE(QFileInfo(at("r50.jpg")).size(), readOut);
-        QCOMPARE(save(img, at("fresh50.jpg"), 50), int16_t(0));
+        QCOMPARE(save(img, at("fresh50.jpg"), 50), WriteResult::Written);
         QCOMPARE(read(at("r50.jpg")), read(at("fresh50.jpg")));
         QVERIFY(writer.encodedSize(img, 50) > 0);
-        QCOMPARE(writer.write(img, at("r90.jpg"), 90), int16_t(0));
+        QCOMPARE(writer.write(img, at("r90.jpg"), 90), WriteResult::Written);
         QCOMPARE(facts(read(at("r90.jpg"))).firstQuant, 3);
         QVERIFY(writer.encodedSize(img, 90) > 0);
         img.setPixel(5, 5, qRgb(255, 0, 0)); // the same image, other pixels
-        QCOMPARE(writer.write(img, at("changed.jpg"), 90), int16_t(0));
+        QCOMPARE(writer.write(img, at("changed.jpg"), 90), WriteResult::Written);
         QVERIFY(writer.encodedSize(img, 90) == QFileInfo(at("changed.jpg")).size());
-        QCOMPARE(save(img, at("fresh.jpg"), 90), int16_t(0));
+        QCOMPARE(save(img, at("fresh.jpg"), 90), WriteResult::Written);
         QCOMPARE(read(at("changed.jpg")), read(at("fresh.jpg")));
         const QImage other = grainy(120, 160);
-        QCOMPARE(writer.write(other, at("other.jpg"), 90), int16_t(0));
+        QCOMPARE(writer.write(other, at("other.jpg"), 90), WriteResult::Written);
         QCOMPARE(QImage(at("other.jpg")).size(), QSize(120, 160));
     }
 
     // A size nobody waits for any more: no answer, or the right one, never a wrong one.
     void abandonedSizeRunEndsEarly()
     {
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         const QImage img = grainy(3000, 2000);
         const qint64 full = writer.encodedSize(img, 75);
         QVERIFY(full > 0);
@@ -503,32 +503,32 @@ private slots:
 
     void formatErrors()
     {
-        QCOMPARE(save(QImage(), at("f.jpg"), 50), int16_t(3));
+        QCOMPARE(save(QImage(), at("f.jpg"), 50), WriteResult::FormatError);
         const QImage wide(70000, 1, QImage::Format_RGB32);
-        QCOMPARE(save(wide, at("g.jpg"), 50), int16_t(3));
+        QCOMPARE(save(wide, at("g.jpg"), 50), WriteResult::FormatError);
         // Only 32-bit surfaces: the document never hands over anything else.
         QCOMPARE(save(photoLike(10, 10).convertToFormat(QImage::Format_RGB888), at("g.jpg"), 50),
-                 int16_t(3));
-        QCOMPARE(save(photoLike(10, 10), QString(), 50), int16_t(3));
+                 WriteResult::FormatError);
+        QCOMPARE(save(photoLike(10, 10), QString(), 50), WriteResult::FormatError);
         QVERIFY(!QFile::exists(at("g.jpg")));
         // Qualities beyond the scale are held to it.
-        QCOMPARE(save(photoLike(16, 16), at("q.jpg"), 1000), int16_t(0));
+        QCOMPARE(save(photoLike(16, 16), at("q.jpg"), 1000), WriteResult::Written);
         QCOMPARE(facts(read(at("q.jpg"))).firstQuant, 1);
-        QCOMPARE(save(photoLike(16, 16), at("q.jpg"), -5), int16_t(0));
+        QCOMPARE(save(photoLike(16, 16), at("q.jpg"), -5), WriteResult::Written);
         QCOMPARE(facts(read(at("q.jpg"))).firstQuant, 255);
     }
 
     void cannotOpen()
     {
         const QImage img = photoLike(10, 10);
-        QCOMPARE(save(img, at("missing/x.jpg"), 50), int16_t(1));
+        QCOMPARE(save(img, at("missing/x.jpg"), 50), WriteResult::CannotOpen);
         QDir(dir.path()).mkdir("folder");
-        QCOMPARE(save(img, at("folder"), 50), int16_t(1));
+        QCOMPARE(save(img, at("folder"), 50), WriteResult::CannotOpen);
         write(at("plain"), "x");
-        QCOMPARE(save(img, at("plain/x.jpg"), 50), int16_t(1));
+        QCOMPARE(save(img, at("plain/x.jpg"), 50), WriteResult::CannotOpen);
         // A pipe nobody reads: an answer at once, not a hung window.
         QCOMPARE(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0600), 0);
-        QCOMPARE(save(img, at("pipe"), 50), int16_t(1));
+        QCOMPARE(save(img, at("pipe"), 50), WriteResult::CannotOpen);
         QVERIFY(QFileInfo(at("pipe")).isFile() == false);
     }
 
@@ -536,7 +536,7 @@ private slots:
     {
         const QImage img = photoLike(400, 400);
         // A full disk.
-        QCOMPARE(save(img, QStringLiteral("/dev/full"), 50), int16_t(2));
+        QCOMPARE(save(img, QStringLiteral("/dev/full"), 50), WriteResult::CannotWrite);
 
         // A file-size limit, in a child process so the test keeps its own.
         write(at("old.jpg"), "the old file");
@@ -545,7 +545,7 @@ private slots:
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit lim{2000, 2000};
             setrlimit(RLIMIT_FSIZE, &lim);
-            _exit(save(img, at("old.jpg"), 95));
+            _exit(int(save(img, at("old.jpg"), 95)));
         }
         int status = 0;
         waitpid(pid, &status, 0);
@@ -560,7 +560,7 @@ private slots:
         const QImage img = photoLike(20, 20);
         write(at("perm.jpg"), "old");
         ::chmod(QFile::encodeName(at("perm.jpg")).constData(), 0640);
-        QCOMPARE(save(img, at("perm.jpg"), 50), int16_t(0));
+        QCOMPARE(save(img, at("perm.jpg"), 50), WriteResult::Written);
         struct stat st {
         };
         ::stat(QFile::encodeName(at("perm.jpg")).constData(), &st);
@@ -570,13 +570,13 @@ private slots:
         // A link stays a link; what it points at gets the picture.
         write(at("target.jpg"), "old");
         QVERIFY(QFile::link(QStringLiteral("target.jpg"), at("link.jpg")));
-        QCOMPARE(save(img, at("link.jpg"), 50), int16_t(0));
+        QCOMPARE(save(img, at("link.jpg"), 50), WriteResult::Written);
         QVERIFY(QFileInfo(at("link.jpg")).isSymLink());
         QCOMPARE(QImage(at("target.jpg")).size(), QSize(20, 20));
 
         // A new file: 0666 less the umask.
         const mode_t old = ::umask(027);
-        QCOMPARE(save(img, at("new.jpg"), 50), int16_t(0));
+        QCOMPARE(save(img, at("new.jpg"), 50), WriteResult::Written);
         ::umask(old);
         ::stat(QFile::encodeName(at("new.jpg")).constData(), &st);
         QCOMPARE(int(st.st_mode & 0777), 0640);
@@ -586,7 +586,7 @@ private slots:
     void japaneseFileName()
     {
         const QString path = at("写真　テスト.jpg");
-        QCOMPARE(save(photoLike(8, 8), path, 50), int16_t(0));
+        QCOMPARE(save(photoLike(8, 8), path, 50), WriteResult::Written);
         QVERIFY(QFile::exists(path));
     }
 

@@ -2,7 +2,7 @@
 // attacker would hand them over: crafted files, sparse giants, pipes that go
 // away, links planted by other users.
 #include "files.h"
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 #include "platform/linux_services.h"
 #include "platform/picture_checks.h"
 #include "platform/portal_screenshot.h"
@@ -289,25 +289,25 @@ private slots:
                 ::close(fd);
         });
         QTest::qWait(50); // the reader waits in its open
-        QCOMPARE(save(img, fifo, 90), int16_t(2));
+        QCOMPARE(save(img, fifo, 90), WriteResult::CannotWrite);
         reader.join();
 
         // A file the user may not write.
         write(at("ro.jpg"), "keep me");
         ::chmod(enc(at("ro.jpg")).constData(), 0444);
-        QCOMPARE(save(img, at("ro.jpg")), int16_t(1));
+        QCOMPARE(save(img, at("ro.jpg")), WriteResult::CannotOpen);
         QCOMPARE(read(at("ro.jpg")), QByteArray("keep me"));
 
         // The longest name the file system takes.
         const QString longName = at(QString(251, u'n') + QStringLiteral(".jpg"));
-        QCOMPARE(save(img, longName), int16_t(0));
+        QCOMPARE(save(img, longName), WriteResult::Written);
         QCOMPARE(QImage(longName).size(), img.size());
 
         // A loop of links, and a chain longer than the kernel follows: refused,
         // every link left as it was.
         QVERIFY(QFile::link(at("loop-b"), at("loop-a")));
         QVERIFY(QFile::link(at("loop-a"), at("loop-b")));
-        QCOMPARE(save(img, at("loop-a")), int16_t(1));
+        QCOMPARE(save(img, at("loop-a")), WriteResult::CannotOpen);
         QVERIFY(QFileInfo(at("loop-a")).isSymLink() && QFileInfo(at("loop-b")).isSymLink());
         write(at("chain-end.jpg"), "end");
         QString next = at("chain-end.jpg");
@@ -316,9 +316,9 @@ private slots:
             QVERIFY(QFile::link(next, link));
             next = link;
         }
-        QCOMPARE(save(img, next), int16_t(1));
+        QCOMPARE(save(img, next), WriteResult::CannotOpen);
         QCOMPARE(read(at("chain-end.jpg")), QByteArray("end"));
-        QCOMPARE(save(img, at("chain-39")), int16_t(0)); // 40 links: followed
+        QCOMPARE(save(img, at("chain-39")), WriteResult::Written); // 40 links: followed
         QCOMPARE(QImage(at("chain-end.jpg")).size(), img.size());
 
         // What a save killed half-way left behind goes with the first save
@@ -338,7 +338,7 @@ private slots:
         stale(".mipo-AbC123", true);
         stale(".mipo-Notes1", false);
         write(at("later/.mipo-XyZ789"), "in use");
-        QCOMPARE(save(img, at("later/after.jpg")), int16_t(0));
+        QCOMPARE(save(img, at("later/after.jpg")), WriteResult::Written);
         QCOMPARE(QDir(at("later")).entryList({".mipo-*"}, QDir::Files | QDir::Hidden),
                  (QStringList{".mipo-Notes1", ".mipo-XyZ789"}));
         QCOMPARE(read(at("later/.mipo-Notes1")), QByteArray("stale"));
@@ -374,7 +374,7 @@ private slots:
         const QImage img = noise(8, 8);
         listed.clear();
         for (int i = 0; i < 50; ++i)
-            QCOMPARE(save(img, at(QStringLiteral("batch/p%1.jpg").arg(i))), int16_t(0));
+            QCOMPARE(save(img, at(QStringLiteral("batch/p%1.jpg").arg(i))), WriteResult::Written);
         QCOMPARE(listed.count(at("batch")), 1);
     }
 
@@ -384,7 +384,7 @@ private slots:
     {
         write(at("flushed.jpg"), "old");
         synced.clear();
-        QCOMPARE(save(noise(16, 16), at("flushed.jpg")), int16_t(0));
+        QCOMPARE(save(noise(16, 16), at("flushed.jpg")), WriteResult::Written);
         QCOMPARE(synced, (QStringList{"file", "folder"}));
     }
 
@@ -404,7 +404,7 @@ private slots:
             write(at(name), "taken");
         }
         std::srand(1);
-        QCOMPARE(save(noise(16, 16), at("names/a.jpg")), int16_t(0));
+        QCOMPARE(save(noise(16, 16), at("names/a.jpg")), WriteResult::Written);
     }
 
     // Another user's link in a shared sticky folder is not followed; the link's
@@ -421,16 +421,16 @@ private slots:
         const QString link = shared.filePath("planted.jpg");
         QVERIFY(QFile::link(at("victim.jpg"), link));
         QCOMPARE(::lchown(enc(link).constData(), 65534, 65534), 0);
-        QCOMPARE(save(img, link), int16_t(1));
+        QCOMPARE(save(img, link), WriteResult::CannotOpen);
         QCOMPARE(read(at("victim.jpg")), QByteArray("victim"));
         // The folder's owner may plant links there, as the kernel allows.
         ::chown(sharedPath.constData(), 65534, 65534);
-        QCOMPARE(save(img, link), int16_t(0));
+        QCOMPARE(save(img, link), WriteResult::Written);
         QCOMPARE(QImage(at("victim.jpg")).size(), img.size());
 
         write(at("theirs.jpg"), "theirs");
         QCOMPARE(::chown(enc(at("theirs.jpg")).constData(), 65534, 100), 0);
-        QCOMPARE(save(img, at("theirs.jpg")), int16_t(0));
+        QCOMPARE(save(img, at("theirs.jpg")), WriteResult::Written);
         struct stat st {
         };
         QCOMPARE(::stat(enc(at("theirs.jpg")).constData(), &st), 0);
@@ -438,7 +438,7 @@ private slots:
         QCOMPARE(int(st.st_gid), 100);
         // As root, a file without any write bit is read-only too.
         ::chmod(enc(at("theirs.jpg")).constData(), 0444);
-        QCOMPARE(save(img, at("theirs.jpg")), int16_t(1));
+        QCOMPARE(save(img, at("theirs.jpg")), WriteResult::CannotOpen);
     }
 };
 

@@ -1,6 +1,7 @@
 // One process opens, shows and saves 200 pictures of mixed formats and sizes:
 // nothing may grow from one picture to the next.
 #include "harness.h"
+#include "jpeg_encoder/writer.h"
 #include "platform/linux_services.h"
 
 #include <QFile>
@@ -53,7 +54,7 @@ private slots:
 
         Harness h;
         platform::QtPictureLoader loader;
-        platform::LibjpegWriter writer;
+        jpeg_encoder::LibjpegWriter writer;
         h.services.pictureLoader = &loader;
         h.services.jpegWriter = &writer;
         h.program = std::make_unique<Program>(h.services);

@@ -1,6 +1,6 @@
 // The encoder's front half on its own: the DCT against JPEG's formula, and
 // the choice of coefficients against every other choice it could have made.
-#include "platform/jpeg_quantizer.h"
+#include "jpeg_encoder/quantizer.h"
 
 #include <QTest>
 
@@ -10,10 +10,10 @@
 
 #include <jpeglib.h>
 
-using platform::Block;
-using platform::BlockQuantizer;
-using platform::QuantizedBlock;
-using platform::QuantizerSettings;
+using jpeg_encoder::Block;
+using jpeg_encoder::BlockQuantizer;
+using jpeg_encoder::QuantizedBlock;
+using jpeg_encoder::QuantizerSettings;
 
 namespace
 {
@@ -70,7 +70,7 @@ private slots:
         for (int round = 0; round < 20; ++round) {
             const Block samples = randomSamples(random, 60);
             Block ours;
-            platform::forwardDct(samples, ours);
+            jpeg_encoder::forwardDct(samples, ours);
             for (int v = 0; v < 8; ++v)
                 for (int u = 0; u < 8; ++u) {
                     double sum = 0;
@@ -84,7 +84,7 @@ private slots:
                              qPrintable(QStringLiteral("u %1 v %2").arg(u).arg(v)));
                 }
             Block back;
-            platform::inverseDct(ours, back);
+            jpeg_encoder::inverseDct(ours, back);
             for (size_t i = 0; i < 64; ++i)
                 QVERIFY(std::abs(back[i] - samples[i]) < 1e-3);
         }
@@ -109,7 +109,7 @@ private slots:
         std::mt19937 random(11);
         for (int round = 0; round < 200; ++round) {
             Block coefficients;
-            platform::forwardDct(randomSamples(random, 50), coefficients);
+            jpeg_encoder::forwardDct(randomSamples(random, 50), coefficients);
             QuantizedBlock values;
             quantizer.quantize(coefficients, values);
             for (size_t i = 0; i < 64; ++i)
@@ -248,7 +248,7 @@ private slots:
         const auto coded = [&](const Block &samples, double &bitsCost) {
             Block c, back;
             QuantizedBlock q;
-            platform::forwardDct(samples, c);
+            jpeg_encoder::forwardDct(samples, c);
             quantizer.quantize(c, q);
             bitsCost = quantizer.cost(c, q);
             int nonZero = 0;
@@ -256,7 +256,7 @@ private slots:
                 c[n] = float(q[n]) * float(standardLuma().steps[n]);
                 nonZero += n > 0 && q[n] != 0;
             }
-            platform::inverseDct(c, back);
+            jpeg_encoder::inverseDct(c, back);
             double error = 0;
             for (size_t n = 0; n < 64; ++n) {
                 const double d = std::clamp(back[n], -128.0f, 127.0f) - stroke[n];
@@ -295,9 +295,9 @@ private slots:
             ramp[n] = float(n % 8) * 6 - 20;
             checks[n] = ((n % 8 + n / 8) % 2) ? 60.0f : -60.0f;
         }
-        platform::forwardDct(ramp, c);
+        jpeg_encoder::forwardDct(ramp, c);
         QCOMPARE(quantizer.fineDetailWorth(c), 0.0);
-        platform::forwardDct(checks, c);
+        jpeg_encoder::forwardDct(checks, c);
         QVERIFY(quantizer.fineDetailWorth(c) > quantizer.emptyBlockCost());
     }
 };

@@ -2,7 +2,7 @@
 // How the encoder fuzzer reads its input, shared with the replay of the
 // inputs it found: a picture of at most 512 x 512 pixels in one of Qt's
 // formats, a quality anywhere in 32 bits.
-#include "platform/libjpeg_encoder.h"
+#include "jpeg_encoder/writer.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -26,10 +26,10 @@ inline bool runEncoder(const uint8_t *data, size_t size)
     uchar *bits = picture.bits();
     for (size_t i = 0, n = size - 10; i < bytes; ++i)
         bits[i] = n ? data[10 + i % n] : 0;
-    platform::LibjpegWriter writer;
-    const int16_t result =
+    jpeg_encoder::LibjpegWriter writer;
+    const platform::WriteResult result =
         writer.write(picture, QStringLiteral("/dev/shm/mipo-fuzz-encoder.jpg"), quality);
     // Written exactly when the picture is a 32-bit surface.
-    return (result == 0) == (format != QImage::Format_RGB888);
+    return (result == platform::WriteResult::Written) == (format != QImage::Format_RGB888);
 }
 } // namespace fuzz

@@ -1,26 +1,20 @@
 #pragma once
-// The encoder's own front half, between the pixels and libjpeg's entropy
-// coders: the forward DCT and the choice of each block's coefficients by rate
-// and distortion. Plain rounding to the nearest step spends bits on
-// coefficients that barely round away from zero; here each block takes the
-// values that cost the least weighted error plus lambda times the bits of
-// their Huffman symbols.
+// The choice of each block's coefficients by rate and distortion, between
+// the DCT and libjpeg's entropy coders. Plain rounding to the nearest step
+// spends bits on coefficients that barely round away from zero; here each
+// block takes the values that cost the least weighted error plus lambda times
+// the bits of their Huffman symbols.
+
+#include "jpeg_encoder/dct.h"
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-namespace platform
+namespace jpeg_encoder
 {
 
-// An 8x8 block in JPEG's natural order (row by row, the row index is the
-// vertical frequency).
-using Block = std::array<float, 64>;
 using QuantizedBlock = std::array<int16_t, 64>;
-
-// JPEG's orthonormal 2-D DCT of samples already centred on zero, and back.
-void forwardDct(const Block &samples, Block &coefficients);
-void inverseDct(const Block &coefficients, Block &samples);
 
 // How the errors and the bits of one component are weighed.
 struct QuantizerSettings {
@@ -95,4 +89,4 @@ private:
     std::array<std::array<float, 64>, 11> rateCost_{};
 };
 
-} // namespace platform
+} // namespace jpeg_encoder

@@ -1,22 +1,25 @@
 #pragma once
 // The JPEG writer on libjpeg(-turbo), reading the picture's 32-bit rows as
-// they are. A file that exists is replaced only once the new one is complete.
+// they are: coefficients chosen here, the smaller of a baseline and a
+// progressive file, written by safe replacement.
 
 #include "platform/services.h"
 
 #include <memory>
 
-namespace platform
+namespace jpeg_encoder
 {
 
-class LibjpegWriter : public JpegWriter
+class LibjpegWriter : public platform::JpegWriter
 {
 public:
     LibjpegWriter();
     ~LibjpegWriter() override;
 
-    int16_t write(const QImage &picture, const QString &path, int32_t quality) override;
-    int16_t writeBeside(const QImage &picture, const QString &path, int32_t quality) override;
+    platform::WriteResult write(const QImage &picture, const QString &path,
+                                int32_t quality) override;
+    platform::WriteResult writeBeside(const QImage &picture, const QString &path,
+                                      int32_t quality) override;
     qint64 encodedSize(const QImage &picture, int32_t quality,
                        const std::atomic_bool *abandoned = nullptr) override;
 
@@ -31,7 +34,8 @@ private:
 
     // With takeTurn, one encoding at a time in the program, and the
     // remembered file used when it fits.
-    int16_t writeFile(const QImage &picture, const QString &path, int32_t quality, bool takeTurn);
+    platform::WriteResult writeFile(const QImage &picture, const QString &path, int32_t quality,
+                                    bool takeTurn);
 };
 
-} // namespace platform
+} // namespace jpeg_encoder

@@ -1,0 +1,50 @@
+#pragma once
+// What the encoder's stages share with libjpeg: how it reports errors and
+// asks whether to go on, the file's description, and the quantiser's
+// settings read from its tables.
+
+#include "jpeg_encoder/quantizer.h"
+#include "platform/services.h"
+
+#include <QImage>
+
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+namespace jpeg_encoder
+{
+
+using platform::WriteResult;
+
+// How a size run that a newer one replaced ends; no write reports it.
+constexpr auto Abandoned = WriteResult(-1);
+
+// libjpeg's errors end in a jump back to the setjmp of the stage that set
+// this up, with the result they stand for.
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    WriteResult result;
+};
+// Sets up cinfo's errors to be reported through err, silently.
+void reportErrorsTo(jpeg_compress_struct &cinfo, ErrorManager &err);
+
+// Asked between rows of blocks: a size nobody waits for any more ends at once.
+struct Progress {
+    jpeg_progress_mgr base;
+    const std::atomic_bool *abandoned;
+};
+void checkAbandoned(j_common_ptr cinfo);
+
+// What the holder of the coefficients and the writers agree on: size,
+// colour, tables, sampling.
+void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t quality,
+              bool colourWhole);
+
+// The quantiser's settings for a component from cinfo's tables.
+QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, float typicalStep);
+
+} // namespace jpeg_encoder

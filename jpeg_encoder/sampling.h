@@ -1,0 +1,22 @@
+#pragma once
+// Whether a picture's colour keeps its full resolution.
+
+#include "jpeg_encoder/quantizer.h"
+
+#include <QImage>
+
+namespace jpeg_encoder
+{
+
+// Whether this picture's colour is worth its full resolution at this quality.
+// Halving it both ways drops the finer half of the colour frequencies; where
+// the quantiser would keep them (coloured text, sharp edges between flat
+// colours) they may be worth the three more colour blocks every 16x16 pixels
+// cost, which is the whole price where they are not (smooth photos). Some of
+// the blocks, spread evenly, tell that well enough; blocks without
+// colour detail between neighbouring pixels are passed over, as nothing fine
+// there would survive quantisation.
+// colour: the quantiser of a colour component at the quality asked for.
+bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour);
+
+} // namespace jpeg_encoder

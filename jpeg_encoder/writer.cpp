@@ -1,0 +1,143 @@
+#include "jpeg_encoder/writer.h"
+
+#include "jpeg_encoder/coefficients.h"
+#include "jpeg_encoder/parallel.h"
+#include "jpeg_encoder/scans.h"
+#include "platform/safe_replace.h"
+
+#include <QFile>
+
+#include <mutex>
+#include <new>
+#include <utility>
+
+namespace jpeg_encoder
+{
+
+namespace
+{
+
+bool isBgrx(QImage::Format f)
+{
+    return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 ||
+           f == QImage::Format_ARGB32_Premultiplied;
+}
+
+bool writable(const QImage &picture)
+{
+    const int width = picture.width(), height = picture.height();
+    return width > 0 && height > 0 && width <= LibjpegWriter::MaxSide &&
+           height <= LibjpegWriter::MaxSide && isBgrx(picture.format());
+}
+
+// One encoding at a time in the whole program: a save waits for a size
+// read-out (and then may write its file) instead of both holding a large
+// picture's coefficients at once.
+std::mutex oneEncodingAtATime;
+
+// The smaller of the two files: progressive scans win on most pictures,
+// baseline on some small or flat ones.
+WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
+                     Encoded &best)
+{
+    Coefficients coefficients;
+    if (const WriteResult r = coefficients.make(picture, quality, abandoned);
+        r != WriteResult::Written)
+        return r;
+    Encoded baseline, progressive;
+    WriteResult fromBaseline = WriteResult::Written, fromProgressive = WriteResult::Written;
+    inParallel(
+        [&] {
+            fromBaseline = writeScans(coefficients, picture, quality, false, abandoned, baseline);
+        },
+        [&] {
+            fromProgressive =
+                writeScans(coefficients, picture, quality, true, abandoned, progressive);
+        });
+    if (fromBaseline != WriteResult::Written)
+        return fromBaseline;
+    if (fromProgressive != WriteResult::Written)
+        return fromProgressive;
+    best = progressive.size < baseline.size ? std::move(progressive) : std::move(baseline);
+    return WriteResult::Written;
+}
+
+} // namespace
+
+// Guarded by oneEncodingAtATime.
+struct LibjpegWriter::Remembered {
+    qint64 picture = 0; // QImage::cacheKey: a new one for every change of the pixels
+    int32_t quality = 0;
+    Encoded jpeg;
+};
+
+LibjpegWriter::LibjpegWriter() : remembered_(std::make_unique<Remembered>()) {}
+
+LibjpegWriter::~LibjpegWriter() = default;
+
+WriteResult LibjpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
+{
+    return writeFile(picture, path, quality, true);
+}
+
+WriteResult LibjpegWriter::writeBeside(const QImage &picture, const QString &path, int32_t quality)
+{
+    return writeFile(picture, path, quality, false);
+}
+
+WriteResult LibjpegWriter::writeFile(const QImage &picture, const QString &path, int32_t quality,
+                                     bool takeTurn)
+{
+    if (!writable(picture) || path.isEmpty())
+        return WriteResult::FormatError;
+    try {
+        // The file's name in the system's own encoding.
+        const QByteArray fileName = QFile::encodeName(path);
+
+        platform::FileReplacement out;
+        if (const WriteResult r = out.open(fileName.toStdString()); r != WriteResult::Written)
+            return r;
+        Encoded jpeg;
+        if (!takeTurn) {
+            if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
+                r != WriteResult::Written)
+                return r;
+        } else {
+            const std::lock_guard lock(oneEncodingAtATime);
+            if (remembered_->jpeg.bytes && remembered_->picture == picture.cacheKey() &&
+                remembered_->quality == quality)
+                jpeg = std::move(remembered_->jpeg);
+            else if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
+                     r != WriteResult::Written)
+                return r;
+        }
+        if (const WriteResult r = out.write(jpeg.bytes, jpeg.size); r != WriteResult::Written)
+            return r;
+        return out.commit();
+    } catch (const std::bad_alloc &) {
+        // The destination, if opened, is abandoned on the way out: the old file stays.
+        return WriteResult::OutOfMemory;
+    }
+}
+
+qint64 LibjpegWriter::encodedSize(const QImage &picture, int32_t quality,
+                                  const std::atomic_bool *abandoned)
+{
+    if (!writable(picture))
+        return -1;
+    try {
+        Encoded jpeg;
+        const std::lock_guard lock(oneEncodingAtATime);
+        if (smallest(picture, quality, abandoned, jpeg) != WriteResult::Written)
+            return -1;
+        const qint64 size = qint64(jpeg.size);
+        remembered_->picture = picture.cacheKey();
+        remembered_->quality = quality;
+        remembered_->jpeg = std::move(jpeg);
+        return size;
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+} // namespace jpeg_encoder
