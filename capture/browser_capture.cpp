@@ -86,7 +86,6 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         // 3. From here any error ends the command silently; steps done stay done.
         try {
             // 4.-7.
-            CommonDialog1.Flags = 4;
             CommonDialog1.Filter = QStringLiteral("html//htm (*.html;*.htm)|*.html;*.htm");
             CommonDialog1.FilterIndex = 1;
             CommonDialog1.ShowOpen();

@@ -42,9 +42,6 @@ public:
     // Outer size in twips (the picture box's border included).
     float pictureWidth() const;
     float pictureHeight() const;
-    // Inner size, in pixels.
-    float ScaleWidth() const { return float(picture_.width()); }
-    float ScaleHeight() const { return float(picture_.height()); }
     // The picture box's background, which transparent parts of a picture take.
     void setPictureBackground(const QColor &background) { background_ = background; }
 

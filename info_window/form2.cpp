@@ -177,7 +177,7 @@ void Form2::Form_Load()
 void Form2::HScroll1_Change()
 {
     Label2->setText(QString::number(HScroll1->value()));
-    doc_.setJpegQuality(int32_t(int16_t(HScroll1->value())));
+    doc_.setJpegQuality(HScroll1->value());
 }
 
 void Form2::Form_MouseDown(int16_t Button, int16_t, float, float)

@@ -14,7 +14,6 @@ public:
     explicit CommonDialog(platform::FileChooser *chooser) : chooser_(chooser) {}
 
     bool CancelError = false;
-    int32_t Flags = 0;       // 4: no read-only box (Qt's dialog never has one)
     QString Filter;          // "description|pattern|description|pattern|", patterns split by ";"
     int16_t FilterIndex = 0; // 1-based
     QString FileName;

@@ -29,7 +29,6 @@ void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pi
     // 2. From here any error ends the command silently; steps done stay done.
     try {
         // 3.
-        CommonDialog1.Flags = 4;
         // Every JPEG name, and PNG (what Linux screenshot tools write) and all
         // pictures after the design's entries; the entry of the current file
         // is the one shown, so its folder does not look empty.

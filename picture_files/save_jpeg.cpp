@@ -67,7 +67,6 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
     // 2. From here any error ends the command silently; steps done stay done.
     try {
         // 3.
-        CommonDialog1.Flags = 4;
         CommonDialog1.Filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
         CommonDialog1.FilterIndex = 1;

@@ -82,15 +82,14 @@ namespace
 {
 // Waits on our own connection for the event the test accepts, until the deadline.
 template <class Accept>
-xcb_generic_event_t *waitForEvent(xcb_connection_t *c,
-                                  std::chrono::steady_clock::time_point deadline, Accept accept)
+x11::Reply<xcb_generic_event_t>
+waitForEvent(xcb_connection_t *c, std::chrono::steady_clock::time_point deadline, Accept accept)
 {
     using namespace std::chrono;
     for (;;) {
-        while (xcb_generic_event_t *e = xcb_poll_for_event(c)) {
-            if (accept(e))
+        while (x11::Reply<xcb_generic_event_t> e{xcb_poll_for_event(c)}) {
+            if (accept(e.get()))
                 return e;
-            free(e);
         }
         const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         if (xcb_connection_has_error(c) || left <= 0)
@@ -106,18 +105,16 @@ bool takeProperty(xcb_connection_t *c, xcb_window_t w, xcb_atom_t prop, xcb_atom
 {
     value.clear();
     for (uint32_t offset = 0;;) {
-        xcb_get_property_reply_t *r = xcb_get_property_reply(
+        const x11::Reply<xcb_get_property_reply_t> r{xcb_get_property_reply(
             c, xcb_get_property(c, 0, w, prop, XCB_GET_PROPERTY_TYPE_ANY, offset, 1u << 20),
-            nullptr);
+            nullptr)};
         if (!r)
             return false;
         type = r->type;
-        const int bytes = xcb_get_property_value_length(r);
-        value.append(static_cast<const char *>(xcb_get_property_value(r)), bytes);
+        const int bytes = xcb_get_property_value_length(r.get());
+        value.append(static_cast<const char *>(xcb_get_property_value(r.get())), bytes);
         offset += uint32_t(bytes) / 4;
-        const uint32_t after = r->bytes_after;
-        free(r);
-        if (after == 0 || bytes == 0)
+        if (r->bytes_after == 0 || bytes == 0)
             break;
     }
     xcb_delete_property(c, w, prop);
@@ -159,14 +156,15 @@ public:
             return std::nullopt;
         xcb_convert_selection(c_, w_, clipboard_, target, prop_, XCB_CURRENT_TIME);
         xcb_flush(c_);
-        xcb_generic_event_t *e = waitForEvent(c_, deadline_, [&](xcb_generic_event_t *e) {
-            return (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY &&
-                   reinterpret_cast<xcb_selection_notify_event_t *>(e)->requestor == w_;
-        });
+        x11::Reply<xcb_generic_event_t> e =
+            waitForEvent(c_, deadline_, [&](xcb_generic_event_t *e) {
+                return (e->response_type & 0x7f) == XCB_SELECTION_NOTIFY &&
+                       reinterpret_cast<xcb_selection_notify_event_t *>(e)->requestor == w_;
+            });
         if (!e)
             return std::nullopt;
-        const xcb_atom_t property = reinterpret_cast<xcb_selection_notify_event_t *>(e)->property;
-        free(e);
+        const xcb_atom_t property =
+            reinterpret_cast<xcb_selection_notify_event_t *>(e.get())->property;
         xcb_atom_t type = XCB_NONE;
         QByteArray value;
         if (property == XCB_NONE || !takeProperty(c_, w_, prop_, type, value))
@@ -184,7 +182,6 @@ public:
             });
             if (!e)
                 return std::nullopt;
-            free(e);
             if (!takeProperty(c_, w_, prop_, type, value))
                 return std::nullopt;
             if (value.isEmpty())

@@ -134,8 +134,8 @@ QString canonicalDisplay()
     int number = 0, screen = 0;
     if (!xcb_parse_display(display.constData(), &host, &number, &screen))
         return QString::fromLocal8Bit(display);
+    const std::unique_ptr<char, x11::FreeReply> owned(host);
     QString name = QString::fromLocal8Bit(host);
-    free(host);
     if (name == QStringLiteral("unix"))
         name.clear();
     return name + u':' + QString::number(number);

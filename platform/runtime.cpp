@@ -51,6 +51,7 @@ QString RuntimeError::standardText(int number)
         return QStringLiteral("ピクチャが不正です。");
     case ErrCancel:
         return QStringLiteral("[キャンセル] が選択されました。");
+    case ErrApplicationDefined:
     default:
         return QStringLiteral("アプリケーション定義またはオブジェクト定義のエラーです。");
     }
@@ -87,6 +88,11 @@ void guard(const std::function<void()> &handler)
         if (g_host.reportUnhandled)
             g_host.reportUnhandled(QString::fromUtf8(e.what()));
         requestEnd(1);
+    } catch (...) {
+        // Thrown by code that is not ours: it has nothing to say, but must not reach Qt.
+        if (g_host.reportUnhandled)
+            g_host.reportUnhandled(RuntimeError::standardText(ErrApplicationDefined));
+        requestEnd(1);
     }
     --g_guardDepth;
 }
@@ -110,13 +116,6 @@ void resetEnd()
 {
     g_ended = false;
     g_endStatus = 0;
-}
-
-uint8_t cbyte(int64_t v)
-{
-    if (v < 0 || v > 255)
-        throw RuntimeError(ErrOverflow);
-    return uint8_t(v);
 }
 
 int16_t cint16(int64_t v)
@@ -162,14 +161,6 @@ double roundHalfEven(double v)
     return r;
 }
 } // namespace
-
-int16_t roundToInt16(double v)
-{
-    const double r = roundHalfEven(v);
-    if (r < -32768.0 || r > 32767.0)
-        throw RuntimeError(ErrOverflow);
-    return int16_t(r);
-}
 
 int32_t roundToInt32(double v)
 {

@@ -20,6 +20,7 @@ enum ErrorNumber : int {
     ErrDivisionByZero = 11,
     ErrFileNotFound = 53,
     ErrCantCreateObject = 429,
+    ErrApplicationDefined = 1004,
     ErrInvalidPicture = 481,
     ErrCancel = 32755,
 };
@@ -75,7 +76,6 @@ void checkpoint();
 void resetEnd();
 
 // Checked integer arithmetic: results outside the type raise ErrOverflow.
-uint8_t cbyte(int64_t v);
 int16_t cint16(int64_t v);
 int32_t cint32(int64_t v);
 int16_t mul16(int16_t a, int16_t b);
@@ -83,7 +83,6 @@ int32_t mul32(int32_t a, int32_t b);
 // Integer division discarding the remainder; ErrDivisionByZero for b = 0.
 int32_t idiv32(int32_t a, int32_t b);
 // Floating value to integer, nearest, halves to even; ErrOverflow when out of range.
-int16_t roundToInt16(double v);
 int32_t roundToInt32(double v);
 // Floating division raising the run-time's errors instead of giving inf or NaN.
 double quotient(double a, double b);

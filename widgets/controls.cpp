@@ -66,14 +66,6 @@ void ImageBox::setPicture(const QImage &picture)
     update();
 }
 
-float ImageBox::Width() const
-{
-    return rt::pixelsToTwips(width());
-}
-float ImageBox::Height() const
-{
-    return rt::pixelsToTwips(height());
-}
 void ImageBox::setWidthTwips(float twips)
 {
     resize(rt::twipsToPixels(twips), height());

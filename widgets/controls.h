@@ -50,8 +50,6 @@ public:
     const QImage &picture() const { return picture_; }
     void setPicture(const QImage &picture);
 
-    float Width() const;
-    float Height() const;
     void setWidthTwips(float twips);
     void setHeightTwips(float twips);
 
