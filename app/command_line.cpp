@@ -123,8 +123,9 @@ Start run(int argc, char *argv[])
     // coefficients, its output): kept by the allocator rather than handed
     // back to the system, they need not be mapped and cleared again for the
     // next file, which costs as much as a third of the work.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    // Set before any thread is started, as mallopt must be.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // NOLINT(concurrency-mt-unsafe)
+    mallopt(M_TRIM_THRESHOLD, 512 << 20); // NOLINT(concurrency-mt-unsafe)
     QCoreApplication app(argc, argv);
     // The reasons go out in the program's own words, once a file.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));

@@ -49,7 +49,8 @@ double command(const QString &program, const QStringList &args)
     return bestOf(5, [&] {
         if (QProcess::execute(program, args) != 0) {
             std::fprintf(stderr, "%s failed\n", qPrintable(program));
-            std::exit(1);
+            std::fflush(stderr);
+            std::_Exit(1);
         }
     });
 }
@@ -102,7 +103,7 @@ long statusKb(const char *key)
     f.open(QIODevice::ReadOnly);
     for (const QByteArray &line : f.readAll().split('\n'))
         if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
+            return line.mid(qsizetype(qstrlen(key))).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -181,7 +182,7 @@ int main(int argc, char **argv)
                                [&] {
                                    if (writer.write(photo, ours, q) !=
                                        platform::WriteResult::Written)
-                                       std::exit(1);
+                                       std::_Exit(1);
                                }),
                         ours};
             // cjpeg at the sampling our encoder chose for this picture.

@@ -35,6 +35,7 @@ bool runOnce(const char *program, Sample &out)
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the forked child has one thread
         setenv("MIPOQUIBBO_REPORT_FIRST_PAINT", "1", 1);
         execl(program, program, static_cast<char *>(nullptr));
         _exit(127);
@@ -83,7 +84,8 @@ std::pair<Result, Result> measure(const char *a, const char *b, int runs)
             Sample s;
             if (!runOnce(programs[k], s)) {
                 std::fprintf(stderr, "%s did not report its first paint\n", programs[k]);
-                std::exit(1);
+                std::fflush(stderr);
+                std::_Exit(1);
             }
             ms[k].push_back(s.ms);
             rss[k].push_back(double(s.maxRssKb) / 1024.0);

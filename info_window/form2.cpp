@@ -97,7 +97,7 @@ void Form2::fitSizeLabel()
     QFont face = SizeLabel->font();
     const auto widest = [&] {
         const QFontMetrics fm(face);
-        return std::max(fm.horizontalAdvance(sizeText(999 * 1024)),
+        return std::max(fm.horizontalAdvance(sizeText(qint64(999) * 1024)),
                         fm.horizontalAdvance(sizeText(qint64(999) << 20)));
     };
     while (widest() > room && face.pointSizeF() > 6)

@@ -108,7 +108,7 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
         const uchar *p = picture.constScanLine(sourceRow);
         const size_t at = size_t(y) * size_t(paddedWidth_);
         for (int x = 0; x < paddedWidth_; ++x) {
-            const YCbCr c = toYCbCr(p + 4 * std::min(x, width - 1));
+            const YCbCr c = toYCbCr(p + 4 * ptrdiff_t(std::min(x, width - 1)));
             luma[at + size_t(x)] = c.y;
             cb[at + size_t(x)] = c.cb;
             cr[at + size_t(x)] = c.cr;
@@ -195,7 +195,7 @@ void Coefficients::adviseLargePages(JBLOCKARRAY rows, int rowCount, int blocksPe
                     end = first + rowBytes * uintptr_t(rowCount);
     const uintptr_t from = (first + Large - 1) & ~(Large - 1), to = end & ~(Large - 1);
     if (to > from)
-        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+        madvise(reinterpret_cast<char *>(rows[0]) + (from - first), to - from, MADV_HUGEPAGE);
 }
 
 void Coefficients::gather(const float *plane, int bx, int by, int sx, int sy, Block &samples) const
@@ -204,7 +204,7 @@ void Coefficients::gather(const float *plane, int bx, int by, int sx, int sy, Bl
     if (sx == 1 && sy == 1) {
         for (int i = 0; i < 8; ++i) {
             const float *from = plane + size_t(by * 8 + i) * width + size_t(bx * 8);
-            std::copy(from, from + 8, samples.begin() + i * 8);
+            std::copy(from, from + 8, samples.begin() + ptrdiff_t(i) * 8);
         }
     } else if (sx == 2 && sy == 2) {
         for (int i = 0; i < 8; ++i) {
@@ -222,7 +222,7 @@ void Coefficients::gather(const float *plane, int bx, int by, int sx, int sy, Bl
                 for (int dy = 0; dy < sy; ++dy)
                     for (int dx = 0; dx < sx; ++dx)
                         sum += plane[size_t(y0 + dy) * width + size_t(x0 + dx)];
-                samples[size_t(i * 8 + j)] = sum / float(sx * sy);
+                samples[size_t(i) * 8 + size_t(j)] = sum / float(sx * sy);
             }
     }
 }

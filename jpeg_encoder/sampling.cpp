@@ -33,9 +33,10 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
                 for (int i = 0; i < 8; ++i) {
                     const uchar *line = picture.constScanLine(std::min(row * 8 + i, height - 1));
                     for (int j = 0; j < 8; ++j) {
-                        const YCbCr c = toYCbCr(line + 4 * std::min(column * 8 + j, width - 1));
-                        planes[0][size_t(i * 8 + j)] = c.cb;
-                        planes[1][size_t(i * 8 + j)] = c.cr;
+                        const YCbCr c =
+                            toYCbCr(line + 4 * ptrdiff_t(std::min(column * 8 + j, width - 1)));
+                        planes[0][size_t(i) * 8 + size_t(j)] = c.cb;
+                        planes[1][size_t(i) * 8 + size_t(j)] = c.cr;
                     }
                 }
                 for (const Block &p : planes)

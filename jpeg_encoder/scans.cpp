@@ -12,6 +12,8 @@ namespace jpeg_encoder
 namespace
 {
 
+constexpr size_t FirstCapacity = size_t(64) * 1024;
+
 // libjpeg's output into an Encoded, doubled when full. A growth that fails is
 // libjpeg's out-of-memory error; the bytes so far stay with their owner.
 struct MemoryDestination {
@@ -24,10 +26,10 @@ void startOutput(j_compress_ptr cinfo)
     auto *dest = reinterpret_cast<MemoryDestination *>(cinfo->dest);
     Encoded &out = *dest->out;
     if (!out.bytes) {
-        out.bytes = static_cast<unsigned char *>(std::malloc(64 * 1024));
+        out.bytes = static_cast<unsigned char *>(std::malloc(FirstCapacity));
         if (!out.bytes)
             ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
-        out.capacity = 64 * 1024;
+        out.capacity = FirstCapacity;
     }
     dest->base.next_output_byte = out.bytes;
     dest->base.free_in_buffer = out.capacity;

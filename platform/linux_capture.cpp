@@ -235,7 +235,7 @@ QImage QtClipboard::GetData()
             return {}; // out of time, or refused
         QBuffer device(&*bytes);
         device.open(QIODevice::ReadOnly);
-        const QImage picture = QtPictureLoader::decode(device);
+        QImage picture = QtPictureLoader::decode(device);
         if (!picture.isNull())
             return picture;
     }

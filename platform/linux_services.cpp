@@ -394,8 +394,9 @@ QImage hugePageImage(QSize size, QImage::Format format)
         ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return {};
-    auto *data =
-        reinterpret_cast<uchar *>((reinterpret_cast<uintptr_t>(base) + Huge - 1) & ~(Huge - 1));
+    // The first 2 MB boundary in the mapping.
+    const auto misalignment = reinterpret_cast<uintptr_t>(base) & (Huge - 1);
+    uchar *data = static_cast<uchar *>(base) + (misalignment ? Huge - misalignment : 0);
     ::madvise(data, bytes, MADV_HUGEPAGE);
     return QImage(data, size.width(), size.height(), bytesPerLine, format, unmap,
                   new Mapping{base, length});

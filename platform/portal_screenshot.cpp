@@ -217,7 +217,7 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &wait, &QEventLoop::quit);
         QObject::connect(request, &Request::done, &wait, &QEventLoop::quit);
-        timer.start(std::max<qint64>(1, timeout.count() - clock.elapsed()));
+        timer.start(int(std::max<qint64>(1, timeout.count() - clock.elapsed())));
         // A permission dialog may be up: the windows paint, input waits.
         const PaintingWait held;
         wait.exec(QEventLoop::ExcludeUserInputEvents);

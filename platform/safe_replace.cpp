@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include <dirent.h>
@@ -35,9 +36,13 @@ void randomLetters(char *at)
     static constexpr char Letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
-        for (unsigned char &b : bytes) // never short for 6 bytes; a fallback all the same
-            b = static_cast<unsigned char>(std::rand());
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
+        // Never short for 6 bytes; where the call is missing, the device's
+        // randomness: names nobody can foresee either way.
+        std::random_device device;
+        for (unsigned char &b : bytes)
+            b = static_cast<unsigned char>(device());
+    }
     for (unsigned char b : bytes)
         *at++ = Letters[b % (sizeof Letters - 1)];
 }
@@ -212,7 +217,8 @@ void FileReplacement::removeStaleTemporaries() const
     if (!dir)
         return;
     const time_t now = ::time(nullptr);
-    while (const dirent *entry = ::readdir(dir)) {
+    // A stream of this call's own: readdir is safe for it on any thread.
+    while (const dirent *entry = ::readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
         if (std::strncmp(entry->d_name, TempPrefix, sizeof TempPrefix - 1) != 0 ||
             std::strlen(entry->d_name) != sizeof TempPrefix - 1 + 6)
             continue;
@@ -256,7 +262,7 @@ bool FileReplacement::resolveLinks(const std::string &name, std::string &resolve
             return false;
         link.resize(size_t(n));
         if (link.front() != '/')
-            link = (path.find('/') == std::string::npos ? std::string() : folder + "/") + link;
+            link.insert(0, path.find('/') == std::string::npos ? std::string() : folder + '/');
         path = link;
     }
 }

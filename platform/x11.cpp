@@ -71,7 +71,8 @@ QImage windowPixels(xcb_connection_t *c, xcb_window_t window)
     // 24- and 32-bit visuals lie in memory as 32-bit pixels, rows unpadded.
     if (xcb_get_image_data_length(image.get()) < w * h * 4)
         return {};
-    return QImage(xcb_get_image_data(image.get()), w, h, w * 4, QImage::Format_RGB32).copy();
+    return QImage(xcb_get_image_data(image.get()), w, h, qsizetype(w) * 4, QImage::Format_RGB32)
+        .copy();
 }
 
 xcb_window_t topLevelOf(xcb_connection_t *c, xcb_window_t w)

@@ -58,7 +58,7 @@ inline double share(const QImage &img, QColor c)
 // A local page of one colour, as the browser captures open it.
 inline QString onePage(const QString &folder, const char *colour)
 {
-    const QString page = folder + QStringLiteral("/page.html");
+    QString page = folder + QStringLiteral("/page.html");
     QFile html(page);
     if (html.open(QIODevice::WriteOnly))
         html.write(QByteArray("<!doctype html><html><body style=\"margin:0;background:") + colour +

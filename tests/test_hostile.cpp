@@ -160,6 +160,8 @@ QStringList synced;
 // The folders the program read through, in order (opendir is wrapped too).
 QStringList listed;
 
+// The names the linker's --wrap gives the real and the wrapped function.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" DIR *__real_opendir(const char *name);
 extern "C" DIR *__wrap_opendir(const char *name)
 {
@@ -176,6 +178,7 @@ extern "C" int __wrap_fsync(int fd)
         synced << (S_ISDIR(st.st_mode) ? QStringLiteral("folder") : QStringLiteral("file"));
     return __real_fsync(fd);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 class TestHostile : public QObject
 {
@@ -196,7 +199,7 @@ private slots:
         const QByteArray photo = jpegOf(noise(200, 150));
         // Fill bytes to the end, on a page boundary: a walk that reads past them faults.
         QByteArray fill = photo.left(20);
-        fill += QByteArray(4 * 4096 - fill.size(), '\xFF');
+        fill += QByteArray(qsizetype(4) * 4096 - fill.size(), '\xFF');
         QTest::newRow("fill bytes to the page's end") << fill << qint64(0) << false;
         QTest::newRow("plain photo") << photo << qint64(0) << true;
         QTest::newRow("progressive photo") << jpegOf(noise(200, 150), true) << qint64(0) << true;
@@ -270,7 +273,7 @@ private slots:
         // Refusals come from the headers and the marker walk: quick and small.
         if (!accepted) {
             QVERIFY2(ms < 3000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
-            QVERIFY2(usage.ru_maxrss < 200 * 1024,
+            QVERIFY2(usage.ru_maxrss < 200L * 1024,
                      qPrintable(QStringLiteral("%1 kB").arg(usage.ru_maxrss)));
         }
     }
@@ -399,7 +402,9 @@ private slots:
         std::srand(1);
         for (int i = 0; i < 100; ++i) {
             QString name = QStringLiteral("names/.mipo-");
-            for (int k = 0; k < 6; ++k)
+            // The very names a weak generator gives, on purpose.
+            for (int k = 0; k < 6;
+                 ++k) // NOLINTNEXTLINE(cert-msc30-c,cert-msc50-cpp,concurrency-mt-unsafe)
                 name += QLatin1Char(Letters[std::rand() % (sizeof Letters - 1)]);
             write(at(name), "taken");
         }

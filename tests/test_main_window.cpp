@@ -623,7 +623,7 @@ private slots:
         QCOMPARE(Form2::sizeText(PictureDocument::NoJpegSize), QString());
         QCOMPARE(Form2::sizeText(100), QStringLiteral("約 1 KB"));
         QCOMPARE(Form2::sizeText(126000), QStringLiteral("約 123 KB"));
-        QCOMPARE(Form2::sizeText(999 * 1024), QStringLiteral("約 999 KB"));
+        QCOMPARE(Form2::sizeText(qint64(999) * 1024), QStringLiteral("約 999 KB"));
         QCOMPARE(Form2::sizeText(1000 * 1024 - 1), QStringLiteral("約 1.0 MB"));
         QCOMPARE(Form2::sizeText(2621440), QStringLiteral("約 2.5 MB"));
         QCOMPARE(Form2::sizeText(qint64(461) << 20), QStringLiteral("約 461 MB"));

@@ -75,7 +75,7 @@ QString markerPicture(const QTemporaryDir &dir)
 {
     QImage img(300, 200, QImage::Format_RGB32);
     img.fill(Marker);
-    const QString path = dir.filePath(QStringLiteral("marker.png"));
+    QString path = dir.filePath(QStringLiteral("marker.png"));
     img.save(path);
     return path;
 }

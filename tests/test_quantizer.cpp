@@ -76,7 +76,7 @@ private slots:
                     double sum = 0;
                     for (int y = 0; y < 8; ++y)
                         for (int x = 0; x < 8; ++x)
-                            sum += samples[size_t(y * 8 + x)] *
+                            sum += samples[size_t(y) * 8 + size_t(x)] *
                                    std::cos((2 * x + 1) * u * pi / 16) *
                                    std::cos((2 * y + 1) * v * pi / 16);
                     const double f = 0.25 * (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * sum;
