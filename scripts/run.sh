@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF
-cmake --build build --target mipoquibbo
-exec build/mipoquibbo
+cmake --preset release >/dev/null
+cmake --build --preset release --target mipoquibbo
+exec build-release/mipoquibbo "$@"

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test. Each test that needs
 # an X server starts its own Xvfb (and openbox where it needs a window
-# manager), so no display is needed.
-#   scripts/test.sh             the test suite
+# manager), so no display is needed. The builds are those of
+# CMakePresets.json, with warnings as errors.
+#   scripts/test.sh             the test suite (preset ci, in build/)
 #   scripts/test.sh --sanitize  the same, built with AddressSanitizer and UBSan
+#   scripts/test.sh --tsan      the tests that run threads, built with ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
-dir=build
-flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [[ ${1:-} == --sanitize ]]; then
-    dir=build-sanitize
-    flags=(-DCMAKE_BUILD_TYPE=Debug -DMIPO_SANITIZE=ON)
-fi
-cmake -S . -B "$dir" -G Ninja "${flags[@]}" -DMIPO_BUILD_TESTS=ON
-cmake --build "$dir"
-cd "$dir"
-ctest --output-on-failure --timeout 300
+preset=ci
+case ${1:-} in
+--sanitize) preset=sanitize ;;
+--tsan) preset=tsan ;;
+esac
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
+ctest --preset "$preset"

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan), makes the seed
-# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 150).
-# A crashing input is copied into tests/fuzz/regressions/<target>/ (keep it:
-# the test suite replays every file there) and the run fails.
+# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 150),
+# starting from the corpus kept in tests/fuzz/corpus/<target>/. What the run
+# adds is merged back there, minimised (commit it, and the next run starts
+# where this one ended). A crashing input is copied into
+# tests/fuzz/regressions/<target>/ (keep it: the test suite replays every
+# file there) and the run fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-150}
@@ -22,14 +25,24 @@ trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 tests/fuzz/make_seeds.py "$work/seeds"
 status=0
 for target in fuzz_loader fuzz_encoder; do
-    mkdir -p "$work/$target" "$work/$target-crashes"
+    kept=tests/fuzz/corpus/$target
+    mkdir -p "$kept" "$work/$target" "$work/$target-crashes" "$work/$target-merged"
+    cp -r "$kept/." "$work/$target/"
     seeds=()
     [[ $target == fuzz_loader ]] && seeds=("$work/seeds")
-    echo "--- $target: $seconds s"
+    echo "--- $target: $seconds s from $(find "$kept" -type f | wc -l) kept inputs"
     if ! build-fuzz/tests/fuzz/$target "$work/$target" "${seeds[@]}" -max_total_time="$seconds" \
         -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
         -artifact_prefix="$work/$target-crashes/" 2>&1 | tail -n 12; then
         status=1
+    fi
+    # The smallest set of inputs that covers what the kept ones and this run's covered.
+    if build-fuzz/tests/fuzz/$target -merge=1 -rss_limit_mb=2048 -timeout=20 \
+        "$work/$target-merged" "$work/$target" >"$work/$target-merge.log" 2>&1; then
+        rm -rf "$kept"
+        mkdir -p "$kept"
+        cp "$work/$target-merged/." "$kept/" -r
+        echo "--- $target: $(find "$kept" -type f | wc -l) inputs kept, $(du -sk "$kept" | cut -f1) KB"
     fi
     if compgen -G "$work/$target-crashes/*" >/dev/null; then
         mkdir -p "tests/fuzz/regressions/$target"
