@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
           fonts-ipafont-gothic qt6-translations-l10n)
 if [[ ${1:-} == --tests ]]; then
-    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format libjpeg-turbo-progs
+    packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format clang-tidy libjpeg-turbo-progs
                   desktop-file-utils appstream dpkg-dev chromium
                   sway xwayland pipewire xdg-desktop-portal xdg-desktop-portal-wlr
                   xdg-desktop-portal-gtk grim qt6-wayland dbus-bin
