@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 program=${1:-}
 if [[ -z $program ]]; then
     scripts/deps.sh --tests
-    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+    cmake --preset release >/dev/null
     cmake --build build-release --target mipoquibbo >/dev/null
     program=build-release/mipoquibbo
 fi

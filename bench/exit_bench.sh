@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ ${1:-} != --inside ]]; then
     scripts/deps.sh --tests
-    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+    cmake --preset release >/dev/null
     cmake --build build-release --target mipoquibbo | grep -E "error|warning" || true
     exec tests/with_x.sh --wm "$0" --inside "${1:-5}"
 fi

@@ -10,6 +10,6 @@ trap 'rm -rf "$work"' EXIT
 convert "$src" -quality 95 "$work/2mp.jpg"
 convert "$src" -filter Lanczos -resize 6000x4000! -quality 92 "$work/24mp.jpg"
 for p in 2mp 24mp; do djpeg -outfile "$work/$p.ppm" "$work/$p.jpg"; done
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+cmake --preset release >/dev/null
 cmake --build build-release --target picture_bench | grep -E "error|warning" || true
 tests/with_x.sh build-release/bench/picture_bench "$work/2mp.jpg" "$work/2mp.ppm" "$work/24mp.jpg" "$work/24mp.ppm"

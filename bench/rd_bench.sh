@@ -27,7 +27,7 @@ others=(
     "$plasma/summer_1am/contents/images/2560x1600.jpg"
     "$plasma/Grey/contents/images/2560x1600.jpg"
 )
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+cmake --preset release >/dev/null
 cmake --build build-release --target rd_bench mipoquibbo | grep -E "error|warning" || true
 # RD_WORK=DIR keeps the pictures and the peers' curves there for the next run
 # (the peers do not change between runs of ours: tuning runs take seconds).

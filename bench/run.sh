@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --tests
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF
+cmake --preset release
 cmake --build build-release --target mipoquibbo minimal_qt startup_bench
 tests/with_x.sh build-release/bench/startup_bench build-release/mipoquibbo \
     build-release/bench/minimal_qt "${1:-30}"
