@@ -41,7 +41,7 @@ for target in fuzz_loader fuzz_encoder; do
         "$work/$target-merged" "$work/$target" >"$work/$target-merge.log" 2>&1; then
         rm -rf "$kept"
         mkdir -p "$kept"
-        cp "$work/$target-merged/." "$kept/" -r
+        cp -r "$work/$target-merged/." "$kept/"
         echo "--- $target: $(find "$kept" -type f | wc -l) inputs kept, $(du -sk "$kept" | cut -f1) KB"
     fi
     if compgen -G "$work/$target-crashes/*" >/dev/null; then
