@@ -1,5 +1,6 @@
 #include "document/picture_document.h"
 
+#include "platform/colour_profiles.h"
 #include "platform/runtime.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
@@ -19,8 +20,10 @@ void PictureDocument::setPicture(const QImage &given)
     QImage picture = given;
     if (picture.devicePixelRatio() != 1.0)
         picture.setDevicePixelRatio(1.0);
-    shown_ = picture;
     picture_ = flattenOnto(picture, background_);
+    // Shown as other viewers show it: a picture in a wider gamut through its
+    // profile; Save writes its own pixels with that profile.
+    shown_ = platform::colour::toSrgb(picture);
     emit pictureChanged();
 }
 

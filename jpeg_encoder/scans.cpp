@@ -69,7 +69,8 @@ const jpeg_scan_info ProgressiveScript[] = {
 } // namespace
 
 WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_t quality,
-                       bool progressive, const std::atomic_bool *abandoned, Encoded &out)
+                       const Markers &markers, bool progressive, const std::atomic_bool *abandoned,
+                       Encoded &out)
 {
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
@@ -98,6 +99,7 @@ WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_
         cinfo.num_scans = int(std::size(ProgressiveScript));
     }
     jpeg_write_coefficients(&cinfo, coefficients.arrays());
+    writeMarkers(cinfo, markers);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return WriteResult::Written;

@@ -2,6 +2,7 @@
 // The files written from the coefficients: libjpeg's entropy coders, into memory.
 
 #include "jpeg_encoder/coefficients.h"
+#include "jpeg_encoder/markers.h"
 
 #include <QImage>
 
@@ -33,8 +34,9 @@ struct Encoded {
 };
 
 // One file from the coefficients: baseline with optimised tables, or
-// progressive scans.
+// progressive scans, with the markers after its header.
 WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_t quality,
-                       bool progressive, const std::atomic_bool *abandoned, Encoded &out);
+                       const Markers &markers, bool progressive, const std::atomic_bool *abandoned,
+                       Encoded &out);
 
 } // namespace jpeg_encoder

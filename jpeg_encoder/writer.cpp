@@ -44,15 +44,17 @@ WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_b
     if (const WriteResult r = coefficients.make(picture, quality, abandoned);
         r != WriteResult::Written)
         return r;
+    const Markers markers = markersOf(picture);
     Encoded baseline, progressive;
     WriteResult fromBaseline = WriteResult::Written, fromProgressive = WriteResult::Written;
     inParallel(
         [&] {
-            fromBaseline = writeScans(coefficients, picture, quality, false, abandoned, baseline);
+            fromBaseline =
+                writeScans(coefficients, picture, quality, markers, false, abandoned, baseline);
         },
         [&] {
             fromProgressive =
-                writeScans(coefficients, picture, quality, true, abandoned, progressive);
+                writeScans(coefficients, picture, quality, markers, true, abandoned, progressive);
         });
     if (fromBaseline != WriteResult::Written)
         return fromBaseline;

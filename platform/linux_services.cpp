@@ -1,8 +1,13 @@
 #include "platform/linux_services.h"
 
+#include "platform/colour_profiles.h"
 #include "platform/picture_checks.h"
+#include "platform/picture_formats.h"
+#include "platform/picture_metadata.h"
 #include "platform/runtime.h"
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -419,8 +424,19 @@ QImage QtPictureLoader::LoadPicture(const QString &path)
     if (!info.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw rt::RuntimeError(rt::ErrInvalidPicture);
     QImage picture = decodePainting(file);
-    if (picture.isNull())
+    if (picture.isNull()) {
+        // A kind of file read nowhere here is told apart from a damaged picture.
+        file.seek(0);
+        const QByteArray head = file.read(4096);
+        const picture_formats::Sniffed kind =
+            picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size());
+        file.seek(0);
+        QImageReader reader(&file);
+        if (kind.kind == picture_formats::Kind::Foreign ||
+            (kind.kind == picture_formats::Kind::Unknown && !reader.canRead()))
+            throw rt::RuntimeError(rt::ErrInvalidFileFormat, kind.name);
         throw rt::RuntimeError(rt::ErrInvalidPicture);
+    }
     return picture;
 }
 
@@ -450,8 +466,88 @@ QImage QtPictureLoader::decodePainting(QIODevice &device)
     return picture;
 }
 
+namespace
+{
+// The whole content of a device in memory, mapped where it is a file: the
+// readers of our own and the metadata read it in place.
+class WholeContent
+{
+public:
+    WholeContent(QIODevice &device, qint64 maxBytes)
+    {
+        if (auto *buffer = qobject_cast<QBuffer *>(&device)) {
+            data_ = reinterpret_cast<const uchar *>(buffer->data().constData());
+            size_ = buffer->data().size();
+        } else if (auto *file = qobject_cast<QFile *>(&device);
+                   file && file->size() > 0 && file->size() <= maxBytes &&
+                   (mapped_ = file->map(0, file->size()))) {
+            file_ = file;
+            data_ = mapped_;
+            size_ = file->size();
+        } else if (device.size() <= maxBytes && device.seek(0)) {
+            copy_ = device.readAll();
+            data_ = reinterpret_cast<const uchar *>(copy_.constData());
+            size_ = copy_.size();
+        }
+        device.seek(0);
+    }
+    ~WholeContent()
+    {
+        if (file_)
+            file_->unmap(mapped_);
+    }
+    WholeContent(const WholeContent &) = delete;
+    WholeContent &operator=(const WholeContent &) = delete;
+
+    const uchar *data() const { return data_; }
+    qsizetype size() const { return size_; }
+
+private:
+    QFile *file_ = nullptr;
+    uchar *mapped_ = nullptr;
+    QByteArray copy_;
+    const uchar *data_ = nullptr;
+    qsizetype size_ = 0;
+};
+
+// The picture's pixels as its profile says, where they can stay so: RGB
+// profiles other than sRGB travel with the picture into the file; grey ones
+// are applied now; any other (a CMYK profile on pixels Qt made RGB) is dropped.
+void adoptProfile(QImage &picture, const QByteArray &icc)
+{
+    switch (colour::spaceOf(icc)) {
+    case colour::Space::Rgb:
+        colour::setProfile(picture, icc);
+        break;
+    case colour::Space::Grey:
+        picture.setColorSpace(QColorSpace::fromIccProfile(icc));
+        picture = colour::toSrgb(picture);
+        picture.setColorSpace(QColorSpace());
+        break;
+    default:
+        picture.setColorSpace(QColorSpace());
+        break;
+    }
+}
+} // namespace
+
 QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
 {
+    if (!device.seek(0) || device.size() <= 0 || device.size() > limits().maxFileBytes)
+        return {};
+    const WholeContent content(device, limits().maxFileBytes);
+    const picture_formats::Sniffed kind = picture_formats::sniff(content.data(), content.size());
+    if (format.isEmpty() && kind.kind == picture_formats::Kind::Heif)
+        return picture_formats::decodeHeif(content.data(), content.size(), limits());
+    if (format.isEmpty() && kind.kind == picture_formats::Kind::JpegXl)
+        return picture_formats::decodeJpegXl(content.data(), content.size(), limits());
+    if (kind.kind == picture_formats::Kind::Jpeg && (format.isEmpty() || format == "jpeg") &&
+        picture_checks::walkJpeg(device, limits()).components == 4) {
+        QImage cmyk =
+            picture_formats::decodeProfiledCmykJpeg(content.data(), content.size(), limits());
+        if (!cmyk.isNull())
+            return cmyk;
+    }
     if (!device.seek(0))
         return {};
     QImageReader reader(&device, format);
@@ -460,17 +556,21 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     if (!reader.canRead())
         return {};
     const QSize size = reader.size();
-    const QByteArray kind = reader.format();
+    const QByteArray kindName = reader.format();
     if (size.isValid() && qint64(size.width()) * size.height() > MaxPixels)
         return {};
     // The checks read from the start; the reader goes on from where it was.
     const qint64 at = device.pos();
-    const bool fine = picture_checks::acceptable(device, kind, limits());
+    const bool fine = picture_checks::acceptable(device, kindName, limits());
     if (!fine || !device.seek(at))
         return {};
     QImage picture = hugePageImage(size, reader.imageFormat());
     if (!reader.read(&picture))
         return {};
+    adoptProfile(picture, kind.kind == picture_formats::Kind::Png
+                              ? picture_formats::pngProfile(content.data(), content.size())
+                              : colour::profileOf(picture));
+    metadata::attach(picture, metadata::read(content.data(), content.size()).blocks);
     return picture;
 }
 
@@ -484,7 +584,15 @@ picture_checks::Limits QtPictureLoader::limits()
 
 bool QtPictureLoader::isPicture(const QString &path)
 {
-    QImageReader reader(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(4096);
+    if (picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size())
+            .kind != picture_formats::Kind::Unknown)
+        return true;
+    file.seek(0);
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     return reader.canRead();
 }

@@ -45,6 +45,8 @@ QString RuntimeError::standardText(int number)
         return QStringLiteral("0 で除算しました。");
     case ErrFileNotFound:
         return QStringLiteral("ファイルが見つかりません。");
+    case ErrInvalidFileFormat:
+        return QStringLiteral("ファイル形式が不正です。");
     case ErrCantCreateObject:
         return QStringLiteral("オブジェクトを作成できません。");
     case ErrInvalidPicture:

@@ -19,6 +19,7 @@ enum ErrorNumber : int {
     ErrOutOfMemory = 7,
     ErrDivisionByZero = 11,
     ErrFileNotFound = 53,
+    ErrInvalidFileFormat = 321,
     ErrCantCreateObject = 429,
     ErrApplicationDefined = 1004,
     ErrInvalidPicture = 481,

@@ -6,6 +6,7 @@
 #                            the desktop portal and its own backend)
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libjpeg62-turbo-dev
+          liblcms2-dev libexiv2-dev libheif-dev libjxl-dev qt6-image-formats-plugins
           fonts-ipafont-gothic qt6-translations-l10n)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format clang-tidy libjpeg-turbo-progs
@@ -16,7 +17,7 @@ if [[ ${1:-} == --tests ]]; then
                   kwin-wayland xdg-desktop-portal-kde plasma-workspace breeze qtwayland5
                   qml-module-org-kde-kirigami2 qml-module-qtquick-controls2
                   qml-module-qtquick-layouts qml-module-qtquick2
-                  at-spi2-core python3-pyatspi)
+                  at-spi2-core python3-pyatspi libgs-common)
 fi
 missing=()
 for p in "${packages[@]}"; do

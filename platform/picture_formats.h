@@ -1,0 +1,54 @@
+#pragma once
+// Picture formats told from their first bytes, and the readers Qt has none
+// of: HEIF (HEIC, AVIF) on libheif, JPEG XL on libjxl, and CMYK JPEGs that
+// carry a press profile on libjpeg and Little CMS. Each refuses a picture
+// that breaks the limits from its header, before decoding it.
+
+#include "platform/picture_checks.h"
+#include "platform/picture_metadata.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace platform::picture_formats
+{
+
+enum class Kind {
+    Unknown, // no picture format known here
+    Jpeg,
+    Png,
+    Gif,
+    Bmp,
+    WebP,
+    Tiff,
+    Heif, // HEIC and AVIF alike
+    JpegXl,
+    Qt,     // one of the rarer formats of Qt's own readers
+    Foreign // a picture format known by name, without a reader here
+};
+
+struct Sniffed {
+    Kind kind = Kind::Unknown;
+    QString name; // as users know it: "HEIC", "AVIF", "PSD"; empty where unknown
+};
+Sniffed sniff(const uchar *data, qsizetype size);
+
+// The primary image, turned and mirrored as the file says, 8 bits a channel,
+// its colour profile and metadata attached; null where it cannot be read.
+QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limits &limits);
+// The first frame, as the file says it is to be shown.
+QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Limits &limits);
+// A CMYK or YCCK JPEG with a CMYK profile, through the profile into sRGB;
+// null for any other JPEG, which Qt reads.
+QImage decodeProfiledCmykJpeg(const uchar *data, qsizetype size,
+                              const picture_checks::Limits &limits);
+
+// The colour profile a PNG file gives: its iCCP profile, none for sRGB,
+// one made from gAMA (and cHRM); empty where it says nothing.
+QByteArray pngProfile(const uchar *data, qsizetype size);
+
+// The picture turned upright from an Exif orientation (1 to 8).
+QImage upright(const QImage &picture, int orientation);
+
+} // namespace platform::picture_formats
