@@ -22,14 +22,20 @@ namespace
 {
 const char Usage[] =
     "使い方: mipoquibbo [ファイル]\n"
-    "        mipoquibbo [--quality Q] [--force] --output 出力.jpg 入力\n"
-    "        mipoquibbo [--quality Q] [--force] --output-dir フォルダ 入力...\n"
+    "        mipoquibbo [オプション] --output 出力.jpg 入力\n"
+    "        mipoquibbo [オプション] --output-dir フォルダ 入力...\n"
     "\n"
     "ファイルを指定すると、ウィンドウを開いてその画像を表示します。\n"
     "  --quality Q        JPEG の画質 0〜100（既定 50）\n"
     "  --output 出力      入力をひとつ、この JPEG ファイルに書き出します\n"
     "  --output-dir DIR   入力をそれぞれ DIR/名前.jpg に書き出します\n"
     "  --force            画像でないファイルや、ゴミ箱に残せないファイルも上書きします\n"
+    "  --colour keep|srgb 色: keep は画素とカラープロファイルをそのまま残します（既定）、\n"
+    "                     srgb は sRGB に変換してプロファイルを付けません\n"
+    "  --metadata safe|all|none\n"
+    "                     メタデータ: safe は撮影日時・カメラ・レンズ・露出・作者・著作権・\n"
+    "                     説明を残し、位置情報などは消します（既定）、all はすべて、\n"
+    "                     none は何も残しません\n"
     "  --help             この説明を表示します\n"
     "  --version          バージョンを表示します\n";
 
@@ -61,29 +67,51 @@ Start run(int argc, char *argv[])
                     app_identity::Revision);
         return {0, {}};
     }
-    int quality = 50;
+    picture_files::ConvertOptions chosen;
     QString output, outputDir;
     QStringList inputs;
-    bool options = false, endOfOptions = false, force = false;
+    bool options = false, endOfOptions = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         if (!endOfOptions && a == QStringLiteral("--")) {
             endOfOptions = true;
         } else if (!endOfOptions && a == QStringLiteral("--force")) {
-            force = true;
+            chosen.force = true;
             options = true;
         } else if (!endOfOptions &&
                    (a == QStringLiteral("--quality") || a == QStringLiteral("--output") ||
-                    a == QStringLiteral("--output-dir"))) {
+                    a == QStringLiteral("--output-dir") || a == QStringLiteral("--colour") ||
+                    a == QStringLiteral("--metadata"))) {
             if (i + 1 >= args.size())
                 return {usageError(a + QStringLiteral(" に値がありません")), {}};
             const QString value = args[++i];
             options = true;
             if (a == QStringLiteral("--quality")) {
                 bool ok = false;
-                quality = value.toInt(&ok);
-                if (!ok || quality < 0 || quality > 100)
+                chosen.quality = value.toInt(&ok);
+                if (!ok || chosen.quality < 0 || chosen.quality > 100)
                     return {usageError(QStringLiteral("画質は 0〜100 です: ") + value), {}};
+            } else if (a == QStringLiteral("--colour")) {
+                if (value == QStringLiteral("keep"))
+                    chosen.choices.colour = picture_files::ColourChoice::Keep;
+                else if (value == QStringLiteral("srgb"))
+                    chosen.choices.colour = picture_files::ColourChoice::Srgb;
+                else
+                    return {usageError(QStringLiteral("--colour は keep か srgb です: ") + value),
+                            {}};
+            } else if (a == QStringLiteral("--metadata")) {
+                using Choice = platform::metadata::Choice;
+                if (value == QStringLiteral("safe"))
+                    chosen.choices.metadata = Choice::Safe;
+                else if (value == QStringLiteral("all"))
+                    chosen.choices.metadata = Choice::All;
+                else if (value == QStringLiteral("none"))
+                    chosen.choices.metadata = Choice::None;
+                else
+                    return {
+                        usageError(QStringLiteral("--metadata は safe、all、none のどれかです: ") +
+                                   value),
+                        {}};
             } else if (a == QStringLiteral("--output")) {
                 output = value;
             } else {
@@ -129,13 +157,14 @@ Start run(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     // The reasons go out in the program's own words, once a file.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
+    platform::metadata::initialise();
     platform::QtPictureLoader loader;
     jpeg_encoder::LibjpegWriter writer;
     QTextStream errors(stderr);
     platform::FreedesktopTrash trash;
     // One conversion per core: the encoder's own threads fill the gaps.
     const int failed = picture_files::convertFiles(
-        conversions, quality, force, {loader, writer, trash, QThread::idealThreadCount()}, errors);
+        conversions, chosen, {loader, writer, trash, QThread::idealThreadCount()}, errors);
     return {failed ? 1 : 0, {}};
 }
 

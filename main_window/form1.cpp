@@ -510,7 +510,7 @@ void Form1::dropEvent(QDropEvent *event)
 
 void Form1::mnuopen_Click()
 {
-    picture_files::openPicture(doc_, CommonDialog1, *sys_.pictureLoader);
+    picture_files::openPicture(doc_, CommonDialog1, *sys_.pictureLoader, sys_.messageBox);
 }
 void Form1::mnusave_Click()
 {

@@ -19,9 +19,11 @@
 namespace picture_files
 {
 
-int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool force,
+int convertFiles(const QList<Conversion> &conversions, const ConvertOptions &options,
                  const ConvertServices &sys, QTextStream &errors)
 {
+    const int32_t quality = options.quality;
+    const bool force = options.force;
     const qsizetype n = conversions.size();
     if (n == 0)
         return 0;
@@ -78,15 +80,12 @@ int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool for
         QImage picture;
         try {
             // Loaded first: a file that holds no picture leaves its output alone.
-            picture =
-                flattenOnto(sys.loader.LoadPicture(c.input), defs::color(defs::PictureBackground));
+            picture = asChosen(
+                flattenOnto(sys.loader.LoadPicture(c.input), defs::color(defs::PictureBackground)),
+                options.choices);
         } catch (const rt::RuntimeError &e) {
             outcomes[size_t(i)].said =
-                QStringLiteral("mipoquibbo: %1: %2\n")
-                    .arg(c.input, e.number() == rt::ErrFileNotFound
-                                      ? QStringLiteral("ファイルがありません")
-                                      : QStringLiteral("読める画像ではありません"
-                                                       "（壊れているか大きすぎます）"));
+                QStringLiteral("mipoquibbo: %1: %2\n").arg(c.input, unreadableReason(e));
             outcomes[size_t(i)].failed = true;
             return;
         }

@@ -2,6 +2,8 @@
 // Pictures written as JPEG without a window: the same loader, the same picture
 // surface and the same writer as Open and Save.
 
+#include "picture_files/picture_choices.h"
+
 #include <QList>
 #include <QString>
 
@@ -22,6 +24,13 @@ struct Conversion {
     QString input, output;
 };
 
+struct ConvertOptions {
+    int32_t quality = 50;
+    // Replace a document that is no picture, or one no trash can keep.
+    bool force = false;
+    PictureChoices choices;
+};
+
 struct ConvertServices {
     platform::PictureLoader &loader;
     platform::JpegWriter &writer;
@@ -31,12 +40,13 @@ struct ConvertServices {
     int workers = 1;
 };
 
-// Writes each input to its output at the quality. A failure is reported on
+// Writes each input to its output at the quality, keeping its colour and
+// metadata as chosen. A failure is reported on
 // errors with the input's name and the reason, and leaves its output as it
 // was. An output that exists goes to the trash first; a document that is no
 // picture, or one no trash can keep, is replaced only with force. A later
 // input whose output an earlier one wrote is a failure. Reports come in the
 // inputs' order. Returns how many failed.
-int convertFiles(const QList<Conversion> &conversions, int32_t quality, bool force,
+int convertFiles(const QList<Conversion> &conversions, const ConvertOptions &options,
                  const ConvertServices &sys, QTextStream &errors);
 } // namespace picture_files

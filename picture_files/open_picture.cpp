@@ -2,6 +2,7 @@
 
 #include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
+#include "picture_files/picture_choices.h"
 #include "platform/runtime.h"
 #include "platform/services.h"
 
@@ -22,40 +23,52 @@ int16_t entryFor(const QString &filter, const QString &file)
     return 1;
 }
 
-void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader)
+void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+                 platform::MessageBox *messages)
 {
     // 1.
     CommonDialog1.CancelError = true;
     // 2. From here any error ends the command silently; steps done stay done.
     try {
         // 3.
-        // Every JPEG name, and PNG (what Linux screenshot tools write) and all
-        // pictures after the design's entries; the entry of the current file
-        // is the one shown, so its folder does not look empty.
-        CommonDialog1.Filter = QStringLiteral("JPEG (*.jpg)|*.jpg;*.jpeg;*.jpe|") +
-                               QStringLiteral("BMP (*.bmp)|*.bmp|") +
-                               QStringLiteral("GIF (*.gif)|*.gif|") +
-                               QStringLiteral("PNG (*.png)|*.png|") +
-                               QStringLiteral("すべての画像 (*.jpg;*.jpeg;*.bmp;*.gif;*.png)|"
-                                              "*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png|");
+        // Every JPEG name, and the formats phones, cameras, screenshot tools
+        // and the web give, after the first three; the entry of the current
+        // file is the one shown, so its folder does not look empty.
+        CommonDialog1.Filter =
+            QStringLiteral("JPEG (*.jpg)|*.jpg;*.jpeg;*.jpe|") +
+            QStringLiteral("BMP (*.bmp)|*.bmp|") + QStringLiteral("GIF (*.gif)|*.gif|") +
+            QStringLiteral("PNG (*.png)|*.png|") +
+            QStringLiteral("HEIC・AVIF (*.heic;*.heif;*.avif)|*.heic;*.heif;*.hif;*.avif|") +
+            QStringLiteral("WebP (*.webp)|*.webp|") + QStringLiteral("TIFF (*.tif)|*.tif;*.tiff|") +
+            QStringLiteral("JPEG XL (*.jxl)|*.jxl|") +
+            QStringLiteral("すべての画像|*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.heic;*.heif;*.hif;"
+                           "*.avif;*.webp;*.tif;*.tiff;*.jxl|");
         CommonDialog1.FilterIndex = entryFor(CommonDialog1.Filter, CommonDialog1.FileName);
+        const QString before = CommonDialog1.FileName;
         CommonDialog1.ShowOpen();
-        // 4.-10.
-        openFile(doc, CommonDialog1, loader, CommonDialog1.FileName);
+        // 4.-10. A file that cannot be opened leaves the dialog's name as it
+        // was too: Save offers it next.
+        if (!openFile(doc, CommonDialog1, loader, CommonDialog1.FileName, messages))
+            CommonDialog1.FileName = before;
     } catch (const rt::RuntimeError &) {
     }
 }
 
-void openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
               const QString &path, platform::MessageBox *messages)
 {
-    CommonDialog1.FileName = path;
-    // From here any error ends the command silently; steps done stay done.
+    // From here any error ends the command; steps done stay done.
     try {
+        // 5. The picture is loaded before the name is taken: a file that
+        // cannot be read must not lend its name to the picture shown, or the
+        // next Save would write that picture over it.
+        QImage picture = asChosen(loader.LoadPicture(path), PictureChoices());
         // 4.
+        CommonDialog1.FileName = path;
         doc.FileName = path;
         // 5.-6. Picture1, and Image1 with it, show the picture.
-        doc.setPicture(loader.LoadPicture(doc.FileName));
+        doc.setPicture(picture);
+        picture = QImage();
         // 7.
         doc.showPictureAtFullSize();
         // 8.
@@ -65,13 +78,18 @@ void openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
         doc.showFileName(doc.FileName);
         // 10.
         doc.fitPicture();
+        return true;
     } catch (const rt::RuntimeError &e) {
+        // Silence leaves the user guessing whether anything happened.
         if (messages)
-            platform::MsgBox(*messages, e.number() == rt::ErrFileNotFound
-                                            ? QStringLiteral("%1 が見つかりません").arg(path)
-                                            : QStringLiteral("%1 は読める画像ではありません"
-                                                             "（壊れているか大きすぎます）")
-                                                  .arg(path));
+            platform::MsgBox(*messages,
+                             e.number() == rt::ErrInvalidPicture
+                                 ? QStringLiteral("%1 は読める画像ではありません"
+                                                  "（壊れているか大きすぎます）")
+                                       .arg(path)
+                                 : QStringLiteral("%1\n%2").arg(path, unreadableReason(e)),
+                             platform::vbExclamation);
+        return false;
     }
 }
 

@@ -72,7 +72,7 @@ struct Bench {
                          .arg(doc.picture().height());
         });
     }
-    void open() { picture_files::openPicture(doc, dialog, fakes.pictureLoader); }
+    void open() { picture_files::openPicture(doc, dialog, fakes.pictureLoader, &fakes.messageBox); }
     void save()
     {
         picture_files::saveJpeg(
@@ -106,13 +106,19 @@ private slots:
         QVERIFY(!r.save);
         QCOMPARE(r.descriptions,
                  (QStringList{"JPEG (*.jpg)", "BMP (*.bmp)", "GIF (*.gif)", "PNG (*.png)",
-                              "すべての画像 (*.jpg;*.jpeg;*.bmp;*.gif;*.png)"}));
-        QCOMPARE(r.patterns,
-                 (QList<QStringList>{{"*.jpg", "*.jpeg", "*.jpe"},
-                                     {"*.bmp"},
-                                     {"*.gif"},
-                                     {"*.png"},
-                                     {"*.jpg", "*.jpeg", "*.jpe", "*.bmp", "*.gif", "*.png"}}));
+                              "HEIC・AVIF (*.heic;*.heif;*.avif)", "WebP (*.webp)", "TIFF (*.tif)",
+                              "JPEG XL (*.jxl)", "すべての画像"}));
+        const QStringList all{"*.jpg",  "*.jpeg", "*.jpe",  "*.bmp",  "*.gif", "*.png",  "*.heic",
+                              "*.heif", "*.hif",  "*.avif", "*.webp", "*.tif", "*.tiff", "*.jxl"};
+        QCOMPARE(r.patterns, (QList<QStringList>{{"*.jpg", "*.jpeg", "*.jpe"},
+                                                 {"*.bmp"},
+                                                 {"*.gif"},
+                                                 {"*.png"},
+                                                 {"*.heic", "*.heif", "*.hif", "*.avif"},
+                                                 {"*.webp"},
+                                                 {"*.tif", "*.tiff"},
+                                                 {"*.jxl"},
+                                                 all}));
         QCOMPARE(r.selected, 0); // no file yet: the first entry
         QCOMPARE(b.doc.FileName, QStringLiteral("/photos/a.jpg"));
         QCOMPARE(b.doc.PicWidth, 604.0f * 15);
@@ -146,20 +152,52 @@ private slots:
         b.open(); // no answer: Cancel
         QVERIFY(b.doc.FileName.isEmpty());
         QVERIFY(b.fakes.pictureLoader.loaded.isEmpty());
-        // A file that holds no picture: only the name changes.
+        QVERIFY(b.fakes.messageBox.calls.isEmpty());
+        // A file that holds no picture: said so, and nothing changes.
         b.fakes.fileChooser.answers << QStringLiteral("/docs/notes.txt");
         b.open();
         QCOMPARE(b.fakes.pictureLoader.loaded, QStringList{"/docs/notes.txt"});
-        QCOMPARE(b.doc.FileName, QStringLiteral("/docs/notes.txt"));
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt,
+                 QStringLiteral("/docs/notes.txt は読める画像ではありません"
+                                "（壊れているか大きすぎます）"));
+        QVERIFY(b.doc.FileName.isEmpty());
+        QVERIFY(b.dialog.FileName.isEmpty());
         QCOMPARE(b.doc.picture().cacheKey(), key);
         QCOMPARE(b.doc.PicWidth, 68.0f * 15);
         QVERIFY(b.views.isEmpty());
-        QVERIFY(b.fakes.messageBox.calls.isEmpty());
         QVERIFY(!rt::ended());
-        // The previous picture is the one Save writes.
-        b.fakes.fileChooser.answers << QStringLiteral("/tmp/out.jpg");
+    }
+
+    // Open a photo, tune the quality, then fail to open a broken file: the
+    // next Save offers the photo's name and writes the photo, never the
+    // broken file's name with the photo's pixels under it.
+    void aFailedOpenChangesNothing()
+    {
+        Bench b;
+        b.fakes.pictureLoader.pictures["/photos/a.jpg"] = picture(64, 48);
+        b.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
+        b.open();
+        const qint64 key = b.doc.picture().cacheKey();
+        b.doc.setJpegQuality(80);
+        b.views.clear();
+
+        b.fakes.fileChooser.answers << QStringLiteral("/photos/broken.jpg");
+        b.open();
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.doc.FileName, QStringLiteral("/photos/a.jpg"));
+        QCOMPARE(b.doc.picture().cacheKey(), key);
+        QCOMPARE(b.doc.JpegQuality(), 80);
+        QVERIFY(b.views.isEmpty());
+
+        // Save, Enter: the offered name is taken as it is.
+        b.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
         b.save();
-        QCOMPARE(b.fakes.jpegWriter.calls.at(0).picture.cacheKey(), key);
+        QCOMPARE(b.fakes.fileChooser.requests.last().startPath, QStringLiteral("/photos/a.jpg"));
+        QCOMPARE(b.fakes.jpegWriter.calls.size(), 1);
+        QCOMPARE(b.fakes.jpegWriter.calls[0].path, QStringLiteral("/photos/a.jpg"));
+        QCOMPARE(b.fakes.jpegWriter.calls[0].picture.cacheKey(), key);
+        QCOMPARE(b.fakes.jpegWriter.calls[0].quality, 80);
     }
 
     // A file named from outside opens as the dialog's would, and the next dialog starts there.
@@ -174,8 +212,9 @@ private slots:
         QCOMPARE(b.doc.PicWidth, 304.0f * 15);
         QCOMPARE(b.dialog.FileName, QStringLiteral("/in/given.gif"));
         b.views.clear();
-        picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader, "/in/unreadable");
-        QCOMPARE(b.doc.FileName, QStringLiteral("/in/unreadable"));
+        QVERIFY(!picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader, "/in/unreadable"));
+        QCOMPARE(b.doc.FileName, QStringLiteral("/in/given.gif"));
+        QCOMPARE(b.dialog.FileName, QStringLiteral("/in/given.gif"));
         QVERIFY(b.views.isEmpty());
         QCOMPARE(b.doc.picture().size(), QSize(300, 30));
     }
@@ -470,7 +509,8 @@ private slots:
         platform::FakeTrash trash;
         QString said;
         QTextStream errors(&said);
-        QCOMPARE(picture_files::convertFiles(batch, 90, false, {loader, writer, trash, 4}, errors),
+        QCOMPARE(picture_files::convertFiles(batch, {.quality = 90, .force = false, .choices = {}},
+                                             {loader, writer, trash, 4}, errors),
                  3);
         const QStringList lines = said.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
@@ -491,7 +531,8 @@ private slots:
         QVERIFY(blue.save(at("a.png")) && red.save(at("b.jpg")));
         const QList<picture_files::Conversion> chain{{at("a.png"), at("b.jpg")},
                                                      {at("b.jpg"), at("c.jpg")}};
-        QCOMPARE(picture_files::convertFiles(chain, 90, false, {loader, writer, trash, 4}, errors),
+        QCOMPARE(picture_files::convertFiles(chain, {.quality = 90, .force = false, .choices = {}},
+                                             {loader, writer, trash, 4}, errors),
                  0);
         QVERIFY(QImage(at("c.jpg")).pixelColor(30, 20).blue() > 200);
         QCOMPARE(trash.asked, QStringList{at("b.jpg")});
