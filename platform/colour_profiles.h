@@ -17,6 +17,12 @@ QByteArray profileOf(const QImage &picture);
 // one, or one that maps colours as sRGB does, says sRGB.
 void setProfile(QImage &picture, const QByteArray &icc);
 
+// The picture's pixels as the profile its file gave says, where they can
+// stay so: an RGB profile other than sRGB travels with the picture into the
+// file; a grey one is applied now; any other (a CMYK profile on pixels a
+// reader made RGB) is dropped.
+void adopt(QImage &picture, const QByteArray &icc);
+
 enum class Space { Unreadable, Rgb, Grey, Cmyk, Other };
 // The colour space the profile's device side describes.
 Space spaceOf(const QByteArray &icc);

@@ -468,66 +468,60 @@ QImage QtPictureLoader::decodePainting(QIODevice &device)
 
 namespace
 {
-// The whole content of a device in memory, mapped where it is a file: the
-// readers of our own and the metadata read it in place.
-class WholeContent
+// What the readers of our own and the metadata need of a device, read with
+// plain reads (a mapping would fault if the file shrank under it): the whole
+// file, or a JPEG's segments before its first scan, where its metadata is.
+QByteArray wholeContent(QIODevice &device, qint64 maxBytes)
 {
-public:
-    WholeContent(QIODevice &device, qint64 maxBytes)
-    {
-        if (auto *buffer = qobject_cast<QBuffer *>(&device)) {
-            data_ = reinterpret_cast<const uchar *>(buffer->data().constData());
-            size_ = buffer->data().size();
-        } else if (auto *file = qobject_cast<QFile *>(&device);
-                   file && file->size() > 0 && file->size() <= maxBytes &&
-                   (mapped_ = file->map(0, file->size()))) {
-            file_ = file;
-            data_ = mapped_;
-            size_ = file->size();
-        } else if (device.size() <= maxBytes && device.seek(0)) {
-            copy_ = device.readAll();
-            data_ = reinterpret_cast<const uchar *>(copy_.constData());
-            size_ = copy_.size();
-        }
-        device.seek(0);
-    }
-    ~WholeContent()
-    {
-        if (file_)
-            file_->unmap(mapped_);
-    }
-    WholeContent(const WholeContent &) = delete;
-    WholeContent &operator=(const WholeContent &) = delete;
+    if (auto *buffer = qobject_cast<QBuffer *>(&device))
+        return buffer->data();
+    if (device.size() > maxBytes || !device.seek(0))
+        return {};
+    QByteArray bytes = device.read(device.size());
+    device.seek(0);
+    return bytes;
+}
 
-    const uchar *data() const { return data_; }
-    qsizetype size() const { return size_; }
-
-private:
-    QFile *file_ = nullptr;
-    uchar *mapped_ = nullptr;
-    QByteArray copy_;
-    const uchar *data_ = nullptr;
-    qsizetype size_ = 0;
-};
-
-// The picture's pixels as its profile says, where they can stay so: RGB
-// profiles other than sRGB travel with the picture into the file; grey ones
-// are applied now; any other (a CMYK profile on pixels Qt made RGB) is dropped.
-void adoptProfile(QImage &picture, const QByteArray &icc)
+QByteArray jpegHeaders(QIODevice &device)
 {
-    switch (colour::spaceOf(icc)) {
-    case colour::Space::Rgb:
-        colour::setProfile(picture, icc);
-        break;
-    case colour::Space::Grey:
-        picture.setColorSpace(QColorSpace::fromIccProfile(icc));
-        picture = colour::toSrgb(picture);
-        picture.setColorSpace(QColorSpace());
-        break;
-    default:
-        picture.setColorSpace(QColorSpace());
-        break;
+    if (auto *buffer = qobject_cast<QBuffer *>(&device))
+        return buffer->data();
+    // Metadata segments are at most 64 KB each; no real file has more than this of them.
+    constexpr qint64 Most = 16 << 20;
+    QByteArray head;
+    if (!device.seek(0) || (head = device.read(2)) != QByteArray("\xFF\xD8", 2))
+        return {};
+    while (head.size() < Most) {
+        QByteArray marker = device.read(2);
+        while (marker.size() == 2 && uchar(marker[1]) == 0xFF) // fill bytes
+            marker = marker.right(1) + device.read(1);
+        if (marker.size() < 2 || uchar(marker[0]) != 0xFF || uchar(marker[1]) == 0xDA ||
+            uchar(marker[1]) == 0xD9)
+            break;
+        const QByteArray length = device.read(2);
+        const int n = length.size() == 2 ? (uchar(length[0]) << 8 | uchar(length[1])) : 0;
+        if (n < 2)
+            break;
+        head += marker + length + device.read(n - 2);
     }
+    device.seek(0);
+    // An end where the scan would start: a file of headers alone.
+    return head + QByteArray("\xFF\xD9", 2);
+}
+
+// The components a JPEG's frame header gives; 0 where there is none.
+int jpegComponents(const QByteArray &headers)
+{
+    const auto *p = reinterpret_cast<const uchar *>(headers.constData());
+    for (qsizetype at = 2; at + 10 <= headers.size();) {
+        const int marker = p[at + 1], length = (p[at + 2] << 8) | p[at + 3];
+        if (p[at] != 0xFF || length < 2)
+            return 0;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return p[at + 9];
+        at += 2 + length;
+    }
+    return 0;
 }
 } // namespace
 
@@ -535,18 +529,33 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
 {
     if (!device.seek(0) || device.size() <= 0 || device.size() > limits().maxFileBytes)
         return {};
-    const WholeContent content(device, limits().maxFileBytes);
-    const picture_formats::Sniffed kind = picture_formats::sniff(content.data(), content.size());
-    if (format.isEmpty() && kind.kind == picture_formats::Kind::Heif)
-        return picture_formats::decodeHeif(content.data(), content.size(), limits());
-    if (format.isEmpty() && kind.kind == picture_formats::Kind::JpegXl)
-        return picture_formats::decodeJpegXl(content.data(), content.size(), limits());
-    if (kind.kind == picture_formats::Kind::Jpeg && (format.isEmpty() || format == "jpeg") &&
-        picture_checks::walkJpeg(device, limits()).components == 4) {
-        QImage cmyk =
-            picture_formats::decodeProfiledCmykJpeg(content.data(), content.size(), limits());
-        if (!cmyk.isNull())
-            return cmyk;
+    QByteArray content = device.read(4096);
+    using picture_formats::Kind;
+    const Kind kind =
+        picture_formats::sniff(reinterpret_cast<const uchar *>(content.constData()), content.size())
+            .kind;
+    const auto bytes = [&content] { return reinterpret_cast<const uchar *>(content.constData()); };
+    if (format.isEmpty() && (kind == Kind::Heif || kind == Kind::JpegXl)) {
+        content = wholeContent(device, limits().maxFileBytes);
+        return kind == Kind::Heif
+                   ? picture_formats::decodeHeif(bytes(), content.size(), limits())
+                   : picture_formats::decodeJpegXl(bytes(), content.size(), limits());
+    }
+    // A JPEG's metadata is in its first segments; other formats may keep
+    // theirs anywhere, GIF and BMP none.
+    if (kind == Kind::Jpeg) {
+        content = jpegHeaders(device);
+        if ((format.isEmpty() || format == "jpeg") && jpegComponents(content) == 4) {
+            const QByteArray whole = wholeContent(device, limits().maxFileBytes);
+            QImage cmyk = picture_formats::decodeProfiledCmykJpeg(
+                reinterpret_cast<const uchar *>(whole.constData()), whole.size(), limits());
+            if (!cmyk.isNull())
+                return cmyk;
+        }
+    } else if (kind == Kind::Png || kind == Kind::WebP || kind == Kind::Tiff) {
+        content = wholeContent(device, limits().maxFileBytes);
+    } else {
+        content.clear();
     }
     if (!device.seek(0))
         return {};
@@ -567,10 +576,10 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     QImage picture = hugePageImage(size, reader.imageFormat());
     if (!reader.read(&picture))
         return {};
-    adoptProfile(picture, kind.kind == picture_formats::Kind::Png
-                              ? picture_formats::pngProfile(content.data(), content.size())
-                              : colour::profileOf(picture));
-    metadata::attach(picture, metadata::read(content.data(), content.size()).blocks);
+    colour::adopt(picture, kind == Kind::Png ? picture_formats::pngProfile(bytes(), content.size())
+                                             : colour::profileOf(picture));
+    if (!content.isEmpty())
+        metadata::attach(picture, metadata::read(bytes(), content.size()).blocks);
     return picture;
 }
 

@@ -89,10 +89,12 @@ QByteArray heifProfile(const heif_image_handle *handle)
         return icc;
     }
     heif_color_profile_nclx *nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
-        return {};
+    const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    // libheif may hand over a description even when it says it failed.
     const std::unique_ptr<heif_color_profile_nclx, void (*)(heif_color_profile_nclx *)> owned(
         nclx, heif_nclx_color_profile_free);
+    if (got.code != heif_error_Ok || !nclx)
+        return {};
     if (nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
         nclx->color_primaries == heif_color_primaries_unspecified)
         return {};
@@ -128,8 +130,8 @@ metadata::Read heifMetadata(const heif_image_handle *handle)
         std::vector<heif_item_id> ids(static_cast<size_t>(n));
         heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids.data(), n);
         for (const heif_item_id id : ids) {
-            if (contentType &&
-                std::strcmp(heif_image_handle_get_metadata_content_type(handle, id), contentType))
+            if (contentType && std::strcmp(heif_image_handle_get_metadata_content_type(handle, id),
+                                           contentType) != 0)
                 continue;
             QByteArray bytes(qsizetype(heif_image_handle_get_metadata_size(handle, id)),
                              Qt::Uninitialized);
@@ -300,7 +302,7 @@ QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limit
     QImage picture(
         pixels, w, h, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
         [](void *image) { heif_image_release(static_cast<heif_image *>(image)); }, decoded);
-    colour::setProfile(picture, heifProfile(heif.handle));
+    colour::adopt(picture, heifProfile(heif.handle));
     metadata::attach(picture, heifMetadata(heif.handle).blocks);
     return picture;
 }
@@ -378,13 +380,14 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
             const uchar *in = picture.constScanLine(y);
             auto *out = reinterpret_cast<QRgb *>(spread.scanLine(y));
             for (int x = 0; x < picture.width(); ++x)
-                out[x] = qRgba(in[2 * x], in[2 * x], in[2 * x], in[2 * x + 1]);
+                out[x] = qRgba(in[2 * qsizetype(x)], in[2 * qsizetype(x)], in[2 * qsizetype(x)],
+                               in[2 * qsizetype(x) + 1]);
         }
         picture = spread;
     }
     if (!alpha && !grey)
         picture = picture.convertToFormat(QImage::Format_RGBX8888);
-    colour::setProfile(picture, icc);
+    colour::adopt(picture, icc);
     return picture;
 }
 
@@ -447,7 +450,7 @@ QByteArray pngProfile(const uchar *data, qsizetype size)
             double *v[8] = {&c.whiteX, &c.whiteY, &c.redX,  &c.redY,
                             &c.greenX, &c.greenY, &c.blueX, &c.blueY};
             for (int i = 0; i < 8; ++i)
-                *v[i] = be32(body + 4 * i) / 100000.0;
+                *v[i] = be32(body + 4 * qsizetype(i)) / 100000.0;
             chromaticities = c.whiteY > 0 && c.redY > 0 && c.greenY > 0 && c.blueY > 0;
         }
         at += 12 + qsizetype(length);

@@ -172,7 +172,8 @@ Read read(const uchar *data, qsizetype size)
     if (!data || size <= 0 || size > std::numeric_limits<long>::max())
         return {};
     try {
-        const Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, long(size));
+        // Exiv2 0.27 hands its images over in an auto_ptr.
+        const auto image = Exiv2::ImageFactory::open(data, long(size));
         if (!image.get())
             return {};
         image->readMetadata();

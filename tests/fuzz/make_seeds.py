@@ -1,13 +1,18 @@
 #!/usr/bin/python3
 """Writes the fuzzers' seed corpus into the folder given: small JPEG, BMP
 (1/4/8/16/24/32-bit, RLE, top-down) and GIF (interlaced, animated,
-transparent, one-colour) files, and truncated and bit-flipped variants."""
+transparent, one-colour) files; WebP, TIFF (8 and 16 bits) and PNG; JPEG and
+PNG with colour profiles (iCCP, gAMA and cHRM, a CMYK JPEG with a press
+profile) and with Exif and XMP; the HEIC, AVIF and JPEG XL files kept in
+seeds/ beside this script (made with libheif and libjxl, turned 90 degrees);
+and truncated and bit-flipped variants of all."""
 
 import io
 import os
 import random
 import struct
 import sys
+import zlib
 
 from PIL import Image
 
@@ -39,6 +44,24 @@ def rows_of(w, h, bits, value):
     return bytes((value(y, i) & 255) for y in range(h) for i in range(stride))
 
 
+def png_chunk(kind, data):
+    return (struct.pack(">I", len(data)) + kind + data +
+            struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+
+def with_chunks(png, chunks):
+    """Chunks right after the header chunk, where colour chunks belong."""
+    return png[:33] + chunks + png[33:]
+
+
+def profile(name):
+    try:
+        with open("/usr/share/color/icc/ghostscript/" + name, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
 def main(folder):
     os.makedirs(folder, exist_ok=True)
     seeds = {}
@@ -66,6 +89,35 @@ def main(folder):
     one.putpalette([200, 30, 30])
     seeds["onecolour.gif"] = saved(one, "GIF")
     seeds["small.png"] = saved(img, "PNG")
+    seeds["lossy.webp"] = saved(img, "WEBP", quality=50)
+    seeds["lossless.webp"] = saved(img.convert("RGBA"), "WEBP", lossless=True)
+    seeds["small.tif"] = saved(img, "TIFF")
+    seeds["16bit.tif"] = saved(img.convert("L").convert("I").convert("I;16"), "TIFF")
+    rgb_profile = profile("a98.icc")
+    if rgb_profile:
+        seeds["profile.jpg"] = saved(img, "JPEG", icc_profile=rgb_profile)
+        seeds["profile.png"] = saved(img, "PNG", icc_profile=rgb_profile)
+    cmyk_profile = profile("default_cmyk.icc")
+    seeds["cmyk.jpg"] = saved(img.convert("CMYK"), "JPEG", icc_profile=cmyk_profile or b"")
+    chrm = struct.pack(">8I", 31270, 32900, 64000, 33000, 21000, 71000, 15000, 6000)
+    seeds["gamma-chrm.png"] = with_chunks(saved(img, "PNG"), png_chunk(b"gAMA", struct.pack(">I", 55556)) +
+                                          png_chunk(b"cHRM", chrm))
+    seeds["srgb.png"] = with_chunks(saved(img, "PNG"), png_chunk(b"sRGB", b"\0"))
+    exif = Image.Exif()
+    exif[0x0112] = 6  # turned
+    exif[0x010F] = "Hollowphone"
+    exif.get_ifd(0x8825)[1] = "N"  # a latitude
+    xmp = (b'<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF xmlns:rdf='
+           b'"http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description '
+           b'xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:creator><rdf:Seq><rdf:li>A'
+           b'</rdf:li></rdf:Seq></dc:creator></rdf:Description></rdf:RDF></x:xmpmeta>')
+    tagged = saved(img, "JPEG", exif=exif.tobytes())
+    app1 = b"http://ns.adobe.com/xap/1.0/\0" + xmp
+    seeds["tagged.jpg"] = tagged[:2] + b"\xFF\xE1" + struct.pack(">H", len(app1) + 2) + app1 + tagged[2:]
+    kept = os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds")
+    for name in sorted(os.listdir(kept)):
+        with open(os.path.join(kept, name), "rb") as f:
+            seeds[name] = f.read()
 
     rng = random.Random(7)
     for name, data in list(seeds.items()):
