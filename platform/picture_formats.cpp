@@ -315,7 +315,9 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
                                                          JxlThreadParallelRunnerDestroy);
     if (!dec || !runner ||
         JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                 JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+                                                 JXL_DEC_FULL_IMAGE | JXL_DEC_BOX) !=
+            JXL_DEC_SUCCESS ||
+        JxlDecoderSetDecompressBoxes(dec.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
         JxlDecoderSetParallelRunner(dec.get(), JxlThreadParallelRunner, runner.get()) !=
             JXL_DEC_SUCCESS ||
         JxlDecoderSetInput(dec.get(), data, size_t(size)) != JXL_DEC_SUCCESS)
@@ -325,9 +327,44 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
     QImage picture;
     QByteArray icc;
     bool grey = false, alpha = false;
+    // The Exif and XMP boxes met before the first frame, into growing buffers.
+    QByteArray exif, xmp;
+    QByteArray *box = nullptr;
+    // The box's buffer runs from what is filled to the end of its bytes.
+    const auto fillBoxFrom = [&](qsizetype filled) {
+        return JxlDecoderSetBoxBuffer(dec.get(), reinterpret_cast<uint8_t *>(box->data()) + filled,
+                                      size_t(box->size() - filled)) == JXL_DEC_SUCCESS;
+    };
+    const auto endBox = [&] {
+        if (box)
+            box->resize(box->size() - qsizetype(JxlDecoderReleaseBoxBuffer(dec.get())));
+        box = nullptr;
+    };
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
-        if (status == JXL_DEC_BASIC_INFO) {
+        if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT && box) {
+            // Metadata larger than this is no metadata worth keeping.
+            const qsizetype filled = box->size() - qsizetype(JxlDecoderReleaseBoxBuffer(dec.get()));
+            if (box->size() >= (16 << 20))
+                return {};
+            box->resize(box->size() * 2);
+            if (!fillBoxFrom(filled))
+                return {};
+            continue;
+        }
+        endBox();
+        if (status == JXL_DEC_BOX) {
+            JxlBoxType type;
+            if (JxlDecoderGetBoxType(dec.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS)
+                return {};
+            const QByteArray name(type, 4);
+            box = name == "Exif" ? &exif : name == "xml " ? &xmp : nullptr;
+            if (box) {
+                box->resize(1 << 16);
+                if (!fillBoxFrom(0))
+                    return {};
+            }
+        } else if (status == JXL_DEC_BASIC_INFO) {
             JxlBasicInfo info;
             if (JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS)
                 return {};
@@ -388,6 +425,7 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
     if (!alpha && !grey)
         picture = picture.convertToFormat(QImage::Format_RGBX8888);
     colour::adopt(picture, icc);
+    metadata::attach(picture, metadata::fromBlocks(exif, xmp, true).blocks);
     return picture;
 }
 

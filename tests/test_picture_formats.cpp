@@ -240,6 +240,16 @@ bool near(QRgb a, QRgb b, int tolerance = 40)
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
+// An Exif TIFF structure naming the camera.
+QByteArray cameraExif()
+{
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Make"] = "Hollowphone";
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+    return QByteArray(reinterpret_cast<const char *>(blob.data()), qsizetype(blob.size()));
+}
+
 // HEIC or AVIF through libheif, stored sideways and marked to be turned 90°
 // clockwise; empty where this libheif has no such encoder.
 QByteArray heifFile(heif_compression_format format, const QImage &stored)
@@ -262,7 +272,11 @@ QByteArray heifFile(heif_compression_format format, const QImage &stored)
         std::memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
     heif_encoding_options *options = heif_encoding_options_alloc();
     options->image_orientation = heif_orientation_rotate_90_cw;
-    heif_context_encode_image(ctx, image, encoder, options, nullptr);
+    heif_image_handle *handle = nullptr;
+    heif_context_encode_image(ctx, image, encoder, options, &handle);
+    const QByteArray exif = cameraExif();
+    heif_context_add_exif_metadata(ctx, handle, exif.constData(), int(exif.size()));
+    heif_image_handle_release(handle);
     heif_encoding_options_free(options);
     heif_image_release(image);
     heif_encoder_release(encoder);
@@ -293,6 +307,12 @@ QByteArray jxlFile(const QImage &stored)
     JxlColorEncoding srgb;
     JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
     JxlEncoderSetColorEncoding(enc, &srgb);
+    // The camera's Exif before the picture, as cameras' converters put it.
+    JxlEncoderUseBoxes(enc);
+    const QByteArray exif = QByteArray(4, '\0') + cameraExif();
+    JxlEncoderAddBox(enc, "Exif", reinterpret_cast<const uint8_t *>(exif.constData()),
+                     size_t(exif.size()), JXL_FALSE);
+    JxlEncoderCloseBoxes(enc);
     JxlEncoderFrameSettings *settings = JxlEncoderFrameSettingsCreate(enc, nullptr);
     JxlEncoderSetFrameLossless(settings, JXL_TRUE);
     const QImage rgb = stored.convertToFormat(QImage::Format_RGB888);
@@ -490,6 +510,9 @@ private slots:
                  qPrintable(QString::number(topLeft, 16)));
         QVERIFY2(near(topRight, turned ? 0xffff0000 : 0xff00ff00),
                  qPrintable(QString::number(topRight, 16)));
+        // The camera's tags come along where the format has them.
+        if (kind == "heic" || kind == "avif" || kind == "jxl")
+            QVERIFY(metadata::of(loader.LoadPicture(path)).exif.contains("Hollowphone"));
         // Written as any other picture.
         QCOMPARE(save(flattenOnto(loader.LoadPicture(path), Qt::white), path + ".jpg"),
                  WriteResult::Written);
