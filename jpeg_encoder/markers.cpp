@@ -16,8 +16,9 @@ Markers markersOf(const QImage &picture)
 {
     namespace colour = platform::colour;
     Markers m;
+    // A picture in sRGB carries none: the loader left it without one.
     const QByteArray icc = colour::profileOf(picture);
-    if (colour::spaceOf(icc) == colour::Space::Rgb && !colour::isSrgb(icc))
+    if (colour::spaceOf(icc) == colour::Space::Rgb)
         m.iccProfile = icc;
     const platform::metadata::Blocks blocks = platform::metadata::of(picture);
     if (!blocks.exif.isEmpty())

@@ -17,7 +17,7 @@ struct Markers {
     QByteArray photoshop; // APP13, the IPTC data
 };
 
-// Those of the picture; an RGB profile other than sRGB only.
+// Those of the picture; an RGB profile only.
 Markers markersOf(const QImage &picture);
 // Written after the file's header, before its first frame.
 void writeMarkers(jpeg_compress_struct &cinfo, const Markers &markers);

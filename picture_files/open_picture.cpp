@@ -59,16 +59,15 @@ bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
 {
     // From here any error ends the command; steps done stay done.
     try {
-        // 5. The picture is loaded before the name is taken: a file that
+        // 5. The picture is loaded before the name is taken (4.): a file that
         // cannot be read must not lend its name to the picture shown, or the
         // next Save would write that picture over it.
-        QImage picture = asChosen(loader.LoadPicture(path), PictureChoices());
+        const QImage picture = asChosen(loader.LoadPicture(path), PictureChoices());
         // 4.
         CommonDialog1.FileName = path;
         doc.FileName = path;
-        // 5.-6. Picture1, and Image1 with it, show the picture.
+        // 6. Picture1, and Image1 with it, show the picture.
         doc.setPicture(picture);
-        picture = QImage();
         // 7.
         doc.showPictureAtFullSize();
         // 8.
@@ -87,6 +86,8 @@ bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
                                  ? QStringLiteral("%1 は読める画像ではありません"
                                                   "（壊れているか大きすぎます）")
                                        .arg(path)
+                             : e.number() == rt::ErrFileNotFound
+                                 ? QStringLiteral("%1 が見つかりません").arg(path)
                                  : QStringLiteral("%1\n%2").arg(path, unreadableReason(e)),
                              platform::vbExclamation);
         return false;

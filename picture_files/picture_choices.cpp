@@ -3,17 +3,13 @@
 #include "platform/colour_profiles.h"
 #include "platform/runtime.h"
 
-#include <QColorSpace>
-
 namespace picture_files
 {
 
 QImage asChosen(QImage picture, const PictureChoices &choices)
 {
-    if (choices.colour == ColourChoice::Srgb) {
+    if (choices.colour == ColourChoice::Srgb)
         picture = platform::colour::toSrgb(picture);
-        picture.setColorSpace(QColorSpace());
-    }
     platform::metadata::keepOnly(picture, choices.metadata);
     return picture;
 }

@@ -469,8 +469,7 @@ QImage QtPictureLoader::decodePainting(QIODevice &device)
 namespace
 {
 // What the readers of our own and the metadata need of a device, read with
-// plain reads (a mapping would fault if the file shrank under it): the whole
-// file, or a JPEG's segments before its first scan, where its metadata is.
+// plain reads (a mapping would fault if the file shrank under it).
 QByteArray wholeContent(QIODevice &device, qint64 maxBytes)
 {
     if (auto *buffer = qobject_cast<QBuffer *>(&device))
@@ -482,46 +481,13 @@ QByteArray wholeContent(QIODevice &device, qint64 maxBytes)
     return bytes;
 }
 
-QByteArray jpegHeaders(QIODevice &device)
-{
-    if (auto *buffer = qobject_cast<QBuffer *>(&device))
-        return buffer->data();
-    // Metadata segments are at most 64 KB each; no real file has more than this of them.
-    constexpr qint64 Most = 16 << 20;
-    QByteArray head;
-    if (!device.seek(0) || (head = device.read(2)) != QByteArray("\xFF\xD8", 2))
-        return {};
-    while (head.size() < Most) {
-        QByteArray marker = device.read(2);
-        while (marker.size() == 2 && uchar(marker[1]) == 0xFF) // fill bytes
-            marker = marker.right(1) + device.read(1);
-        if (marker.size() < 2 || uchar(marker[0]) != 0xFF || uchar(marker[1]) == 0xDA ||
-            uchar(marker[1]) == 0xD9)
-            break;
-        const QByteArray length = device.read(2);
-        const int n = length.size() == 2 ? (uchar(length[0]) << 8 | uchar(length[1])) : 0;
-        if (n < 2)
-            break;
-        head += marker + length + device.read(n - 2);
-    }
-    device.seek(0);
-    // An end where the scan would start: a file of headers alone.
-    return head + QByteArray("\xFF\xD9", 2);
-}
-
-// The components a JPEG's frame header gives; 0 where there is none.
+// The components a JPEG's frame header gives, from its headers alone.
 int jpegComponents(const QByteArray &headers)
 {
-    const auto *p = reinterpret_cast<const uchar *>(headers.constData());
-    for (qsizetype at = 2; at + 10 <= headers.size();) {
-        const int marker = p[at + 1], length = (p[at + 2] << 8) | p[at + 3];
-        if (p[at] != 0xFF || length < 2)
-            return 0;
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return p[at + 9];
-        at += 2 + length;
-    }
-    return 0;
+    QBuffer buffer;
+    buffer.setData(headers);
+    buffer.open(QIODevice::ReadOnly);
+    return picture_checks::walkJpeg(buffer, QtPictureLoader::limits()).components;
 }
 } // namespace
 
@@ -544,7 +510,8 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     // A JPEG's metadata is in its first segments; other formats may keep
     // theirs anywhere, GIF and BMP none.
     if (kind == Kind::Jpeg) {
-        content = jpegHeaders(device);
+        content = qobject_cast<QBuffer *>(&device) ? wholeContent(device, limits().maxFileBytes)
+                                                   : picture_checks::jpegHeaders(device);
         if ((format.isEmpty() || format == "jpeg") && jpegComponents(content) == 4) {
             const QByteArray whole = wholeContent(device, limits().maxFileBytes);
             QImage cmyk = picture_formats::decodeProfiledCmykJpeg(

@@ -286,6 +286,34 @@ JpegFacts walkJpeg(QIODevice &file, const Limits &limits)
     }
 }
 
+QByteArray jpegHeaders(QIODevice &file)
+{
+    // Metadata segments are at most 64 KB each; no real file has more than this of them.
+    constexpr qsizetype Most = 16 << 20;
+    ByteReader in(file);
+    if (in.get() != 0xFF || in.get() != 0xD8)
+        return {};
+    QByteArray head("\xFF\xD8", 2);
+    for (;;) {
+        const int m = nextMarker(in, false);
+        const int length = m < 0 || m == 0xDA || m == 0xD9 ? -1 : in.get16();
+        if (length < 2 || head.size() > Most)
+            break;
+        head += char(0xFF);
+        head += char(m);
+        head += char(length >> 8);
+        head += char(length & 0xFF);
+        for (int i = 2; i < length; ++i) {
+            const int b = in.get();
+            if (b < 0)
+                break;
+            head += char(b);
+        }
+    }
+    file.seek(0);
+    return head + QByteArray("\xFF\xD9", 2);
+}
+
 // An icon file holds whole pictures of its own (PNG or BMP) behind a
 // directory whose sizes stop at 256: each is checked by its own header.
 bool iconAcceptable(QIODevice &file, const Limits &limits)

@@ -36,6 +36,10 @@ struct JpegFacts {
 // early (complete = false) when the file breaks a limit.
 JpegFacts walkJpeg(QIODevice &file, const Limits &limits);
 
+// A JPEG's segments before its first scan (where its metadata and frame
+// header are), ended as a file of headers alone; empty for no JPEG.
+QByteArray jpegHeaders(QIODevice &file);
+
 // Whether the file, of the format Qt's reader named, may be decoded: it
 // breaks no limit and does not end early.
 bool acceptable(QIODevice &file, const QByteArray &format, const Limits &limits);

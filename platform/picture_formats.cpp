@@ -217,41 +217,41 @@ QByteArray inflateBounded(const uchar *data, qsizetype size, qsizetype limit)
 
 Sniffed sniff(const uchar *data, qsizetype size)
 {
-    if (startsWith(data, size, 0, "\xFF\xD8\xFF", 3))
-        return {Kind::Jpeg, QStringLiteral("JPEG")};
-    if (startsWith(data, size, 0, "\x89PNG\r\n\x1A\n", 8))
-        return {Kind::Png, QStringLiteral("PNG")};
-    if (startsWith(data, size, 0, "GIF87a", 6) || startsWith(data, size, 0, "GIF89a", 6))
-        return {Kind::Gif, QStringLiteral("GIF")};
-    if (startsWith(data, size, 0, "BM", 2))
-        return {Kind::Bmp, QStringLiteral("BMP")};
+    // First bytes and what they name.
+    struct Magic {
+        const char *bytes;
+        qsizetype length;
+        Kind kind;
+        const char *name;
+    };
+    static const Magic magics[] = {
+        {"\xFF\xD8\xFF", 3, Kind::Jpeg, "JPEG"},
+        {"\x89PNG\r\n\x1A\n", 8, Kind::Png, "PNG"},
+        {"GIF87a", 6, Kind::Gif, "GIF"},
+        {"GIF89a", 6, Kind::Gif, "GIF"},
+        {"BM", 2, Kind::Bmp, "BMP"},
+        {"\xFF\x0A", 2, Kind::JpegXl, "JPEG XL"},
+        {"\0\0\0\x0CJXL \x0D\x0A\x87\x0A", 12, Kind::JpegXl, "JPEG XL"},
+        {"\0\0\0\x0CjP  \x0D\x0A\x87\x0A", 12, Kind::Foreign, "JPEG 2000"},
+        {"\xFF\x4F\xFF\x51", 4, Kind::Foreign, "JPEG 2000"},
+        {"8BPS", 4, Kind::Foreign, "PSD"},
+        {"gimp xcf", 8, Kind::Foreign, "XCF"},
+        {"%PDF", 4, Kind::Foreign, "PDF"},
+        {"\x76\x2F\x31\x01", 4, Kind::Foreign, "OpenEXR"},
+        {"qoif", 4, Kind::Foreign, "QOI"},
+        {"FUJIFILMCCD-RAW", 15, Kind::Foreign, "RAF"},
+    };
     if (startsWith(data, size, 0, "RIFF", 4) && startsWith(data, size, 8, "WEBP", 4))
         return {Kind::WebP, QStringLiteral("WebP")};
-    if (startsWith(data, size, 0, "II*\0", 4) || startsWith(data, size, 0, "MM\0*", 4)) {
-        if (startsWith(data, size, 8, "CR", 2))
-            return {Kind::Foreign, QStringLiteral("CR2")};
-        return {Kind::Tiff, QStringLiteral("TIFF")};
-    }
-    if (startsWith(data, size, 0, "\xFF\x0A", 2) ||
-        startsWith(data, size, 0, "\0\0\0\x0CJXL \x0D\x0A\x87\x0A", 12))
-        return {Kind::JpegXl, QStringLiteral("JPEG XL")};
-    if (size >= 12 && startsWith(data, size, 4, "ftyp", 4))
+    // Camera raw files are TIFF structures too.
+    if (startsWith(data, size, 0, "II*\0", 4) || startsWith(data, size, 0, "MM\0*", 4))
+        return startsWith(data, size, 8, "CR", 2) ? Sniffed{Kind::Foreign, QStringLiteral("CR2")}
+                                                  : Sniffed{Kind::Tiff, QStringLiteral("TIFF")};
+    for (const Magic &m : magics)
+        if (startsWith(data, size, 0, m.bytes, m.length))
+            return {m.kind, QString::fromLatin1(m.name)};
+    if (startsWith(data, size, 4, "ftyp", 4))
         return sniffIsoMedia(data, size);
-    if (startsWith(data, size, 0, "\0\0\0\x0CjP  \x0D\x0A\x87\x0A", 12) ||
-        startsWith(data, size, 0, "\xFF\x4F\xFF\x51", 4))
-        return {Kind::Foreign, QStringLiteral("JPEG 2000")};
-    if (startsWith(data, size, 0, "8BPS", 4))
-        return {Kind::Foreign, QStringLiteral("PSD")};
-    if (startsWith(data, size, 0, "gimp xcf", 8))
-        return {Kind::Foreign, QStringLiteral("XCF")};
-    if (startsWith(data, size, 0, "%PDF", 4))
-        return {Kind::Foreign, QStringLiteral("PDF")};
-    if (startsWith(data, size, 0, "\x76\x2F\x31\x01", 4))
-        return {Kind::Foreign, QStringLiteral("OpenEXR")};
-    if (startsWith(data, size, 0, "qoif", 4))
-        return {Kind::Foreign, QStringLiteral("QOI")};
-    if (startsWith(data, size, 0, "FUJIFILMCCD-RAW", 15))
-        return {Kind::Foreign, QStringLiteral("RAF")};
     const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char *>(data),
                                                     std::min<qsizetype>(size, 512));
     if (head.contains("<svg"))

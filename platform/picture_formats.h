@@ -24,7 +24,6 @@ enum class Kind {
     Tiff,
     Heif, // HEIC and AVIF alike
     JpegXl,
-    Qt,     // one of the rarer formats of Qt's own readers
     Foreign // a picture format known by name, without a reader here
 };
 
