@@ -162,9 +162,13 @@ Start run(int argc, char *argv[])
     jpeg_encoder::LibjpegWriter writer;
     QTextStream errors(stderr);
     platform::FreedesktopTrash trash;
-    // One conversion per core: the encoder's own threads fill the gaps.
+    // One conversion per core, the encoder's own threads filling the gaps,
+    // together within what one picture of the largest accepted size may take.
     const int failed = picture_files::convertFiles(
-        conversions, chosen, {loader, writer, trash, QThread::idealThreadCount()}, errors);
+        conversions, chosen,
+        {loader, writer, trash, QThread::idealThreadCount(),
+         picture_files::conversionBytes(platform::QtPictureLoader::MaxPixels)},
+        errors);
     return {failed ? 1 : 0, {}};
 }
 

@@ -3,9 +3,8 @@
 #include "jpeg_encoder/coefficients.h"
 #include "jpeg_encoder/parallel.h"
 #include "jpeg_encoder/scans.h"
+#include "platform/file_names.h"
 #include "platform/safe_replace.h"
-
-#include <QFile>
 
 #include <mutex>
 #include <new>
@@ -77,29 +76,32 @@ LibjpegWriter::LibjpegWriter() : remembered_(std::make_unique<Remembered>()) {}
 
 LibjpegWriter::~LibjpegWriter() = default;
 
-WriteResult LibjpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
+WriteResult LibjpegWriter::write(const QImage &picture, const QString &path, int32_t quality,
+                                 platform::OldFile old)
 {
-    return writeFile(picture, path, quality, true);
+    return writeFile(picture, path, quality, old, true);
 }
 
-WriteResult LibjpegWriter::writeBeside(const QImage &picture, const QString &path, int32_t quality)
+WriteResult LibjpegWriter::writeBeside(const QImage &picture, const QString &path, int32_t quality,
+                                       platform::OldFile old)
 {
-    return writeFile(picture, path, quality, false);
+    return writeFile(picture, path, quality, old, false);
 }
 
 WriteResult LibjpegWriter::writeFile(const QImage &picture, const QString &path, int32_t quality,
-                                     bool takeTurn)
+                                     const platform::OldFile &old, bool takeTurn)
 {
     if (!writable(picture) || path.isEmpty())
         return WriteResult::FormatError;
     try {
         // The file's name in the system's own encoding.
-        const QByteArray fileName = QFile::encodeName(path);
+        const QByteArray fileName = platform::nameBytes(path);
 
         platform::FileReplacement out;
         if (const WriteResult r = out.open(fileName.toStdString()); r != WriteResult::Written)
             return r;
         Encoded jpeg;
+        bool fromReadOut = false;
         if (!takeTurn) {
             if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
                 r != WriteResult::Written)
@@ -107,15 +109,26 @@ WriteResult LibjpegWriter::writeFile(const QImage &picture, const QString &path,
         } else {
             const std::lock_guard lock(oneEncodingAtATime);
             if (remembered_->jpeg.bytes && remembered_->picture == picture.cacheKey() &&
-                remembered_->quality == quality)
+                remembered_->quality == quality) {
                 jpeg = std::move(remembered_->jpeg);
-            else if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
-                     r != WriteResult::Written)
+                fromReadOut = true;
+            } else if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
+                       r != WriteResult::Written)
                 return r;
         }
         if (const WriteResult r = out.write(jpeg.bytes, jpeg.size); r != WriteResult::Written)
             return r;
-        return out.commit();
+        const WriteResult r = out.commit(old);
+        // Asked again whether to replace without the trash, the same bytes are written.
+        if (r == WriteResult::NotKept && fromReadOut) {
+            const std::lock_guard lock(oneEncodingAtATime);
+            if (!remembered_->jpeg.bytes) {
+                remembered_->picture = picture.cacheKey();
+                remembered_->quality = quality;
+                remembered_->jpeg = std::move(jpeg);
+            }
+        }
+        return r;
     } catch (const std::bad_alloc &) {
         // The destination, if opened, is abandoned on the way out: the old file stays.
         return WriteResult::OutOfMemory;

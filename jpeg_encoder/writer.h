@@ -16,10 +16,10 @@ public:
     LibjpegWriter();
     ~LibjpegWriter() override;
 
-    platform::WriteResult write(const QImage &picture, const QString &path,
-                                int32_t quality) override;
-    platform::WriteResult writeBeside(const QImage &picture, const QString &path,
-                                      int32_t quality) override;
+    platform::WriteResult write(const QImage &picture, const QString &path, int32_t quality,
+                                platform::OldFile old = {}) override;
+    platform::WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality,
+                                      platform::OldFile old = {}) override;
     qint64 encodedSize(const QImage &picture, int32_t quality,
                        const std::atomic_bool *abandoned = nullptr) override;
 
@@ -35,7 +35,7 @@ private:
     // With takeTurn, one encoding at a time in the program, and the
     // remembered file used when it fits.
     platform::WriteResult writeFile(const QImage &picture, const QString &path, int32_t quality,
-                                    bool takeTurn);
+                                    const platform::OldFile &old, bool takeTurn);
 };
 
 } // namespace jpeg_encoder

@@ -38,14 +38,23 @@ struct ConvertServices {
     // Conversions at once, each on a thread of its own; the services must
     // bear being called from all of them when more than one.
     int workers = 1;
+    // Bytes that the conversions under way may take together: a conversion
+    // waits for memory as well as for a worker. 0: no bound.
+    qint64 memory = 0;
 };
+
+// What converting a picture of that many pixels takes at its peak: the
+// decoded picture, its coefficients and its file.
+qint64 conversionBytes(qint64 pixels);
 
 // Writes each input to its output at the quality, keeping its colour and
 // metadata as chosen. A failure is reported on
 // errors with the input's name and the reason, and leaves its output as it
-// was. An output that exists goes to the trash first; a document that is no
-// picture, or one no trash can keep, is replaced only with force. A later
-// input whose output an earlier one wrote is a failure. Reports come in the
+// was. An output that exists goes to the trash just before it is replaced; a
+// document that is no picture, or one no trash can keep, is replaced only
+// with force. A later input whose output an earlier one wrote is a failure,
+// names told apart as the output's folder tells them (a FAT stick does not
+// tell case) and files as they are on disk (links). Reports come in the
 // inputs' order. Returns how many failed.
 int convertFiles(const QList<Conversion> &conversions, const ConvertOptions &options,
                  const ConvertServices &sys, QTextStream &errors);

@@ -2,6 +2,7 @@
 
 #include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
+#include "platform/file_names.h"
 #include "platform/runtime.h"
 #include "platform/services.h"
 
@@ -34,8 +35,8 @@ QString writeMessage(platform::WriteResult result)
 
 bool wouldDestroyNonPicture(const QString &path, platform::PictureLoader &loader)
 {
-    const QFileInfo info(path);
-    return info.exists() && info.isFile() && info.size() > 0 && !loader.isPicture(path);
+    const platform::FileKind kind = platform::kindOf(path);
+    return kind.regular && kind.size > 0 && !loader.isPicture(path);
 }
 
 QString proposedJpegName(const QString &name)
@@ -101,22 +102,22 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
                                               "JPEG で上書きしますか？")))
             return;
         // What is replaced can be had back from the trash; where there is no
-        // trash for it the user decides (once). A file this run wrote, as it
-        // left it, is replaced as it is.
-        bool trashed = false;
-        if (QFileInfo(target).isFile() && !doc.writtenFiles.contains(target)) {
-            trashed = sys.trash.keepCopy(target);
-            if (!trashed && !nonPicture &&
-                !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
-                                    "JPEG で上書きしますか？")))
-                return;
-        }
+        // trash for it the user decides (once). The same picture this run
+        // wrote there, as it left it, is replaced as it is: a second quality
+        // of one picture needs no copy of the first.
+        const bool ours = doc.writtenFiles.contains(target, picture.cacheKey());
+        platform::OldFile old{ours ? nullptr : &sys.trash, false};
         // 5.-6. Picture1's pixels, at their full size, at the document's quality.
-        const WriteResult result = sys.writer.write(picture, target, quality);
+        WriteResult result = sys.writer.write(picture, target, quality, old);
+        if (result == WriteResult::NotKept) {
+            if (!nonPicture && !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
+                                                   "JPEG で上書きしますか？")))
+                return;
+            old.mayLose = true;
+            result = sys.writer.write(picture, target, quality, old);
+        }
         if (result == WriteResult::Written)
-            doc.writtenFiles.record(target);
-        else if (trashed)
-            sys.trash.takeBack(target); // the old file is still there
+            doc.writtenFiles.record(target, picture.cacheKey());
         // 7.
         if (const QString message = writeMessage(result); !message.isEmpty())
             platform::MsgBox(sys.messages, message, platform::vbOKOnly, Title);

@@ -1,6 +1,7 @@
 #include "platform/file_stamp.h"
 
-#include <QFile>
+#include "platform/file_names.h"
+
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -11,21 +12,23 @@ std::optional<FileStamp> stampOf(const QString &path)
 {
     struct stat st {
     };
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(nameBytes(path).constData(), &st) != 0)
         return std::nullopt;
     return FileStamp{uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
-                     int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+                     int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                     int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
-bool WrittenFiles::contains(const QString &path) const
+bool WrittenFiles::contains(const QString &path, qint64 picture) const
 {
-    const auto found = stamps_.constFind(QFileInfo(path).absoluteFilePath());
-    return found != stamps_.constEnd() && stampOf(path) == *found;
+    const auto found = written_.constFind(QFileInfo(path).absoluteFilePath());
+    return found != written_.constEnd() && found->picture == picture &&
+           stampOf(path) == found->stamp;
 }
 
-void WrittenFiles::record(const QString &path)
+void WrittenFiles::record(const QString &path, qint64 picture)
 {
     if (const std::optional<FileStamp> now = stampOf(path))
-        stamps_.insert(QFileInfo(path).absoluteFilePath(), *now);
+        written_.insert(QFileInfo(path).absoluteFilePath(), {*now, picture});
 }
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/linux_services.h"
 
 #include "platform/colour_profiles.h"
+#include "platform/file_names.h"
 #include "platform/picture_checks.h"
 #include "platform/picture_formats.h"
 #include "platform/picture_metadata.h"
@@ -414,15 +415,37 @@ QtPictureLoader::QtPictureLoader()
     QImageReader::setAllocationLimit(int(MaxPixels * 4 / (1 << 20)) + 64);
 }
 
+namespace
+{
+// The file opened by its name's own bytes; false when it is no regular file.
+bool openRegular(const QString &path, QFile &file, int &error)
+{
+    const int fd =
+        ::open(nameBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    error = fd < 0 ? errno : 0;
+    struct stat st {
+    };
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    // Unbuffered: the checks read large pieces, the decoders their own.
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
 QImage QtPictureLoader::LoadPicture(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw rt::RuntimeError(rt::ErrFileNotFound);
-    QFile file(path);
-    // Unbuffered: the checks read large pieces, the decoders their own.
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    QFile file;
+    int error = 0;
+    if (!openRegular(path, file, error))
+        throw rt::RuntimeError(error == ENOENT || error == ENOTDIR ? rt::ErrFileNotFound
+                                                                   : rt::ErrInvalidPicture);
     QImage picture = decodePainting(file);
     if (picture.isNull()) {
         // A kind of file read nowhere here is told apart from a damaged picture.
@@ -558,10 +581,25 @@ picture_checks::Limits QtPictureLoader::limits()
     return l;
 }
 
+qint64 QtPictureLoader::pixelsOf(const QString &path)
+{
+    QFile file;
+    int error = 0;
+    if (!openRegular(path, file, error))
+        return 0;
+    QImageReader reader(&file);
+    if (const QSize size = reader.size(); size.isValid() && !size.isEmpty())
+        return std::min(qint64(size.width()) * size.height(), MaxPixels);
+    // Formats whose size Qt's reader does not tell (HEIF, JPEG XL) hold a
+    // photo in about a tenth of a byte a pixel.
+    return std::min(file.size() * 10, MaxPixels);
+}
+
 bool QtPictureLoader::isPicture(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    int error = 0;
+    if (!openRegular(path, file, error))
         return false;
     const QByteArray head = file.read(4096);
     if (picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size())

@@ -90,6 +90,7 @@ public:
     QtPictureLoader();
     QImage LoadPicture(const QString &path) override;
     bool isPicture(const QString &path) override;
+    qint64 pixelsOf(const QString &path) override;
     // A picture from any random-access device, from its start (a file, the clipboard's bytes),
     // under the same limits; null when it holds none or breaks a limit. The format is taken from
     // the content when none is named.

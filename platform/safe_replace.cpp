@@ -1,6 +1,9 @@
 #include "platform/safe_replace.h"
 
+#include "platform/file_names.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,39 +27,52 @@ namespace platform
 namespace
 {
 
-// Names of our temporary files: short, so that any target name fits beside them.
-constexpr char TempPrefix[] = ".mipo-";
-// What marks a temporary file as ours beyond its name, while it is one: a
-// user's own file that happens to have such a name is never touched.
-constexpr char TempMark[] = "user.mipoquibbo.temporary";
+// The names of an older version's temporary files, which were told from a
+// user's own by an extended attribute while they were ours.
+constexpr char OldTempPrefix[] = ".mipo-";
+constexpr char OldTempMark[] = "user.mipoquibbo.temporary";
+constexpr int RandomLetters = 8;
 
-// Six letters from the kernel's randomness, as mkstemp takes them.
-void randomLetters(char *at)
+// Letters from the kernel's randomness, as mkstemp takes them.
+void randomLetters(char *at, int count)
 {
     static constexpr char Letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
-        // Never short for 6 bytes; where the call is missing, the device's
-        // randomness: names nobody can foresee either way.
+    unsigned char bytes[RandomLetters] = {};
+    if (::getrandom(bytes, size_t(count), 0) != ssize_t(count)) {
+        // Never short for a few bytes; where the call is missing, the
+        // device's randomness: names nobody can foresee either way.
         std::random_device device;
         for (unsigned char &b : bytes)
             b = static_cast<unsigned char>(device());
     }
-    for (unsigned char b : bytes)
-        *at++ = Letters[b % (sizeof Letters - 1)];
+    for (int i = 0; i < count; ++i)
+        *at++ = Letters[bytes[i] % (sizeof Letters - 1)];
+}
+
+std::string temporaryName()
+{
+    std::string name = std::string(FileReplacement::TempPrefix) + std::string(RandomLetters, 'X') +
+                       FileReplacement::TempSuffix;
+    randomLetters(name.data() + sizeof FileReplacement::TempPrefix - 1, RandomLetters);
+    return name;
 }
 
 // Each folder is looked through for stale temporaries once a run: a batch
 // into one folder does not read it again for every file.
-bool firstLookInto(const std::string &folder)
+bool firstLookInto(int folder)
 {
-    static std::mutex lock;
-    static std::vector<std::string> seen;
-    const std::lock_guard<std::mutex> hold(lock);
-    if (std::find(seen.begin(), seen.end(), folder) != seen.end())
+    struct stat st {
+    };
+    if (::fstat(folder, &st) != 0)
         return false;
-    seen.push_back(folder);
+    static std::mutex lock;
+    static std::vector<std::pair<dev_t, ino_t>> seen;
+    const std::lock_guard<std::mutex> hold(lock);
+    const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+    if (std::find(seen.begin(), seen.end(), id) != seen.end())
+        return false;
+    seen.push_back(id);
     return true;
 }
 
@@ -68,7 +84,45 @@ std::string folderOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The folder opened from the root down, a name at a time, none of them a
+// link: a folder renamed and replaced by a link after its path was read is
+// refused, never written through. Readable where it may be read (to flush
+// it and look for stale temporaries), else only for finding names in.
+int openFolder(const std::string &canonical)
+{
+    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    std::string::size_type from = 1;
+    while (fd >= 0 && from < canonical.size()) {
+        std::string::size_type slash = canonical.find('/', from);
+        if (slash == std::string::npos)
+            slash = canonical.size();
+        const std::string part = canonical.substr(from, slash - from);
+        const int next = ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        from = slash + 1;
+    }
+    if (fd < 0)
+        return -1;
+    const int readable = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable < 0)
+        return fd;
+    ::close(fd);
+    return readable;
+}
+
 } // namespace
+
+bool FileReplacement::isTemporaryName(const char *name)
+{
+    const size_t prefix = sizeof TempPrefix - 1, suffix = sizeof TempSuffix - 1;
+    if (std::strlen(name) != prefix + RandomLetters + suffix ||
+        std::strncmp(name, TempPrefix, prefix) != 0 ||
+        std::strcmp(name + prefix + RandomLetters, TempSuffix) != 0)
+        return false;
+    return std::all_of(name + prefix, name + prefix + RandomLetters,
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
 
 FileReplacement::FileReplacement()
 {
@@ -88,50 +142,79 @@ FileReplacement::~FileReplacement()
 
 WriteResult FileReplacement::open(const std::string &name)
 {
-    if (!resolveLinks(name, target_))
+    std::string resolved;
+    if (!resolveLinks(name, resolved))
+        return WriteResult::CannotOpen;
+    const std::string::size_type slash = resolved.rfind('/');
+    name_ = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
+    char *canonical = ::realpath(folderOf(resolved).c_str(), nullptr);
+    if (!canonical || name_.empty() || name_ == "." || name_ == "..") {
+        std::free(canonical); // NOLINT(cppcoreguidelines-no-malloc)
+        return WriteResult::CannotOpen;
+    }
+    const std::string folder = canonical;
+    std::free(canonical); // NOLINT(cppcoreguidelines-no-malloc)
+    target_ = (folder == "/" ? "" : folder) + "/" + name_;
+    folder_ = openFolder(folder);
+    if (folder_ < 0)
         return WriteResult::CannotOpen;
     struct stat st {
     };
-    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    const bool exists = ::fstatat(folder_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
         return WriteResult::CannotOpen;
-    if (exists && S_ISDIR(st.st_mode))
+    // A link here now was put in place after the names were followed.
+    if (exists && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)))
         return WriteResult::CannotOpen;
     if (exists && !S_ISREG(st.st_mode)) {
         // No reader on a pipe must not hang the program: open without waiting.
-        fd_ = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd_ = ::openat(folder_, name_.c_str(),
+                       O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
         if (fd_ < 0)
             return WriteResult::CannotOpen;
         ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-        return attach();
+        ::close(std::exchange(folder_, -1));
+        return WriteResult::Written;
     }
     // A file the user may not write stays as it is, as an editor leaves it.
     if (exists &&
-        (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0 || (st.st_mode & 0222) == 0))
+        (::faccessat(folder_, name_.c_str(), W_OK, AT_EACCESS) != 0 || (st.st_mode & 0222) == 0))
         return WriteResult::CannotOpen;
-    folder_ = folderOf(target_);
     removeStaleTemporaries();
-    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        std::string pattern = folder_ + "/" + TempPrefix + "XXXXXX";
-        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd_ < 0)
+    // An unnamed file is named through /proc at the end: without it, a
+    // named one from the start.
+    fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ >= 0 && ::access(("/proc/self/fd/" + std::to_string(fd_)).c_str(), F_OK) != 0)
+        ::close(std::exchange(fd_, -1));
+    unnamed_ = fd_ >= 0;
+    for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+        const std::string temp = temporaryName();
+        fd_ = ::openat(folder_, temp.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            temp_ = temp;
+        else if (errno != EEXIST)
             return WriteResult::CannotOpen;
-        temp_ = pattern;
     }
+    if (fd_ < 0)
+        return WriteResult::CannotOpen;
     // Held while the file is ours: a later save tells live temporaries from stale ones.
     ::flock(fd_, LOCK_EX);
-    ::fsetxattr(fd_, TempMark, "1", 1, 0);
+    // From root, never a file handed to another user nor one others may write.
+    const bool root = ::geteuid() == 0;
+    const mode_t allowed = root ? 0755 : 0777;
     if (exists) {
-        // Owner and group as they were, where we may give them; then the mode,
-        // which a change of owner may have cleared bits of.
-        if (::fchown(fd_, st.st_uid, st.st_gid) != 0 && ::fchown(fd_, uid_t(-1), st.st_gid)) {
+        // The group as it was, where it may be given; then the mode, which
+        // a change of group may have cleared bits of.
+        if (!root || st.st_uid == 0) {
+            if (::fchown(fd_, uid_t(-1), st.st_gid) != 0) {
+            }
         }
-        ::fchmod(fd_, st.st_mode & 07777);
+        ::fchmod(fd_, st.st_mode & allowed);
     } else {
-        ::fchmod(fd_, 0666 & ~currentUmask());
+        ::fchmod(fd_, 0666 & ~currentUmask() & allowed);
     }
-    return attach();
+    return WriteResult::Written;
 }
 
 WriteResult FileReplacement::write(const unsigned char *bytes, size_t size)
@@ -148,58 +231,65 @@ WriteResult FileReplacement::write(const unsigned char *bytes, size_t size)
     return WriteResult::Written;
 }
 
-WriteResult FileReplacement::commit()
+WriteResult FileReplacement::commit(const OldFile &old)
 {
+    if (fd_ < 0)
+        return WriteResult::CannotWrite;
+    if (folder_ < 0) // a device or a pipe, written as it is
+        return ::close(std::exchange(fd_, -1)) == 0 ? WriteResult::Written
+                                                    : WriteResult::CannotWrite;
     // On disk before it takes the name, and the name on disk after: a
     // power loss leaves the old file or the new one, never an empty one.
-    const bool replacing = !folder_.empty();
-    if (replacing) {
-        ::fremovexattr(fd_, TempMark);
-        if (::fsync(fd_) != 0) {
+    if (::fsync(fd_) != 0 || (unnamed_ && !linkUnnamed())) {
+        abandon();
+        return WriteResult::CannotWrite;
+    }
+    // The file there now, whatever was there when the save began.
+    const FileInFolder file{folder_, QByteArray::fromStdString(name_),
+                            nameOf(QByteArray::fromStdString(target_))};
+    bool kept = false;
+    struct stat st {
+    };
+    if (old.keepIn && ::fstatat(folder_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode)) {
+        kept = old.keepIn->keepCopy(file);
+        if (!kept && !old.mayLose) {
             abandon();
-            return WriteResult::CannotWrite;
+            return WriteResult::NotKept;
         }
     }
-    const bool named = !replacing || !temp_.empty() || linkUnnamed();
-    const bool closed = ::close(std::exchange(fd_, -1)) == 0;
-    if (!named || !closed || (!temp_.empty() && ::rename(temp_.c_str(), target_.c_str()) != 0)) {
+    if (::renameat(folder_, temp_.c_str(), folder_, name_.c_str()) != 0) {
+        if (kept)
+            old.keepIn->takeBack(file);
         abandon();
         return WriteResult::CannotWrite;
     }
     temp_.clear();
-    if (replacing) {
-        const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
-        }
-    }
+    ::fsync(folder_);
+    // Unlocked only now that it has its name: while it had a temporary one,
+    // it was never taken for a stale one.
+    ::close(std::exchange(fd_, -1));
+    ::close(std::exchange(folder_, -1));
     return WriteResult::Written;
 }
 
 void FileReplacement::abandon()
 {
-    if (!temp_.empty())
-        ::unlink(temp_.c_str());
+    if (!temp_.empty() && folder_ >= 0)
+        ::unlinkat(folder_, temp_.c_str(), 0);
     temp_.clear();
     if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
-WriteResult FileReplacement::attach()
-{
-    return fd_ >= 0 ? WriteResult::Written : WriteResult::CannotOpen;
+        ::close(std::exchange(fd_, -1));
+    if (folder_ >= 0)
+        ::close(std::exchange(folder_, -1));
 }
 
 bool FileReplacement::linkUnnamed()
 {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = folder_ + "/" + TempPrefix + "XXXXXX";
-        // mkstemp's names, without its file.
-        randomLetters(name.data() + name.size() - 6);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        const std::string name = temporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             temp_ = name;
             return true;
         }
@@ -213,14 +303,21 @@ void FileReplacement::removeStaleTemporaries() const
 {
     if (!firstLookInto(folder_))
         return;
-    DIR *dir = ::opendir(folder_.c_str());
-    if (!dir)
+    const int copy = ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
         return;
+    }
     const time_t now = ::time(nullptr);
     // A stream of this call's own: readdir is safe for it on any thread.
     while (const dirent *entry = ::readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
-        if (std::strncmp(entry->d_name, TempPrefix, sizeof TempPrefix - 1) != 0 ||
-            std::strlen(entry->d_name) != sizeof TempPrefix - 1 + 6)
+        const bool ours = isTemporaryName(entry->d_name);
+        const bool older =
+            std::strncmp(entry->d_name, OldTempPrefix, sizeof OldTempPrefix - 1) == 0 &&
+            std::strlen(entry->d_name) == sizeof OldTempPrefix - 1 + 6;
+        if (!ours && !older)
             continue;
         const int fd = ::openat(::dirfd(dir), entry->d_name,
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -229,7 +326,7 @@ void FileReplacement::removeStaleTemporaries() const
         struct stat st {
         };
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            now - st.st_mtime > 10 && ::fgetxattr(fd, TempMark, nullptr, 0) >= 0 &&
+            now - st.st_mtime > 10 && (ours || ::fgetxattr(fd, OldTempMark, nullptr, 0) >= 0) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
         ::close(fd);

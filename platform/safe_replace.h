@@ -1,9 +1,10 @@
 #pragma once
 // Files replaced so that a failure at any point leaves what was there: the
 // new bytes go to an unnamed temporary file in the target's folder (or,
-// where the file system has none, a short-named one) that takes the target's
-// name only when complete and on disk. A target that is not a regular file
-// (a device, a pipe) is written as it is.
+// where the file system has none or it cannot be named later, a short-named
+// one) that takes the target's name only when complete and on disk. The
+// folder is opened once and everything is done through it. A target that is
+// not a regular file (a device, a pipe) is written as it is.
 
 #include "platform/services.h"
 
@@ -32,16 +33,22 @@ public:
     WriteResult open(const std::string &name);
     // Straight to the descriptor: no buffer to allocate when memory is short.
     WriteResult write(const unsigned char *bytes, size_t size);
-    WriteResult commit();
+    // The file that is there goes as old says, just before the new one takes
+    // its name: a save that fails or is killed before leaves no trash entry.
+    WriteResult commit(const OldFile &old = {});
     // Leaves the target as it was: no temporary file stays behind.
     void abandon();
 
+    // Names of our temporary files, and whether a name is one of them.
+    static constexpr char TempPrefix[] = ".mipoquibbo-";
+    static constexpr char TempSuffix[] = ".part";
+    static bool isTemporaryName(const char *name);
+
 private:
-    WriteResult attach();
     // Gives the unnamed file a short name beside the target, for the rename.
     bool linkUnnamed();
-    // Temporaries that an ended save of ours left in the folder: unlocked,
-    // marked as ours, and not written to for a while.
+    // Temporaries that an ended save of ours left in the folder: ours by
+    // name and owner, unlocked, and not written to for a while.
     void removeStaleTemporaries() const;
     // The name with its symbolic links followed; false where it is not to be
     // followed. A symbolic link stays a link: what it points at is written. A
@@ -51,8 +58,9 @@ private:
     static bool resolveLinks(const std::string &name, std::string &resolved);
     static mode_t currentUmask();
 
-    std::string target_, folder_, temp_;
-    int fd_ = -1;
+    std::string target_, name_, temp_;
+    int folder_ = -1, fd_ = -1;
+    bool unnamed_ = false;
     sigset_t pipe_{}, oldMask_{};
 };
 

@@ -93,6 +93,9 @@ public:
     virtual QImage LoadPicture(const QString &path) = 0;
     // Whether the file's content is a picture this loader reads (header only).
     virtual bool isPicture(const QString &path) = 0;
+    // About how many pixels the picture has, from its header (or its size
+    // where the header does not say); 0 where nothing is known.
+    virtual qint64 pixelsOf(const QString &path) = 0;
 };
 
 // What a write of a file comes to; the numbers are those the program has
@@ -103,6 +106,27 @@ enum class WriteResult : int16_t {
     CannotWrite = 2,
     FormatError = 3,
     OutOfMemory = 4,
+    // The file that was there is there still: the trash could not keep it.
+    NotKept = 5,
+};
+
+// A file named in a folder that was opened once: whatever is done to it goes
+// through the folder's descriptor, so a folder renamed or replaced by a link
+// meanwhile changes nothing.
+struct FileInFolder {
+    int folder = -1; // an open descriptor of the folder (AT_FDCWD: the current one)
+    QByteArray name; // the file's name in it, as the system spells it
+    QString path;    // the full path, as it is recorded and shown
+};
+
+class Trash;
+
+// What becomes of the file a write replaces.
+struct OldFile {
+    // Its content goes there, just before the new file takes its name.
+    Trash *keepIn = nullptr;
+    // Replaced even where the trash cannot keep it.
+    bool mayLose = false;
 };
 
 // Writes a picture as a JPEG file.
@@ -110,30 +134,33 @@ class JpegWriter
 {
 public:
     virtual ~JpegWriter() = default;
-    // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has).
-    virtual WriteResult write(const QImage &picture, const QString &path, int32_t quality) = 0;
+    // Quality 0 to 100 (0 writes as 1, the lowest a JPEG has). A file that
+    // was there goes as old says; NotKept leaves it as it was.
+    virtual WriteResult write(const QImage &picture, const QString &path, int32_t quality,
+                              OldFile old = {}) = 0;
     // The same file for callers that write several pictures at once, each on
     // its own thread: they take no turn with other encodings and nothing is
     // remembered for a later write.
-    virtual WriteResult writeBeside(const QImage &picture, const QString &path,
-                                    int32_t quality) = 0;
+    virtual WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality,
+                                    OldFile old = {}) = 0;
     // The bytes write would put in the file now; -1 when it would fail or
     // when abandoned became true before the end. Safe to call from any thread.
     virtual qint64 encodedSize(const QImage &picture, int32_t quality,
                                const std::atomic_bool *abandoned = nullptr) = 0;
 };
 
-// The desktop's trash, where a replaced file's old content can be restored from.
+// The desktop's trash, where a replaced file's old content can be restored
+// from. Callers on several threads may use it at once.
 class Trash
 {
 public:
     virtual ~Trash() = default;
     // Puts the file's present content in the trash, restorable to its path;
     // the file itself stays. False where no trash can be used for it.
-    virtual bool keepCopy(const QString &path) = 0;
-    // Removes the copy the last keepCopy of the path made: the file was not
+    virtual bool keepCopy(const FileInFolder &file) = 0;
+    // Removes the copy the last keepCopy of the file made: the file was not
     // replaced after all.
-    virtual void takeBack(const QString &path) = 0;
+    virtual void takeBack(const FileInFolder &file) = 0;
 };
 
 // Finds and starts other programs, detached: they outlive this one.

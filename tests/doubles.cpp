@@ -1,6 +1,9 @@
 #include "doubles.h"
 
+#include "platform/file_names.h"
 #include "platform/runtime.h"
+
+#include <fcntl.h>
 
 namespace platform
 {
@@ -44,9 +47,16 @@ QImage FakePictureLoader::LoadPicture(const QString &path)
     return pictures.value(path);
 }
 
-WriteResult FakeJpegWriter::write(const QImage &picture, const QString &path, int32_t quality)
+WriteResult FakeJpegWriter::write(const QImage &picture, const QString &path, int32_t quality,
+                                  OldFile old)
 {
+    const FileInFolder file{AT_FDCWD, nameBytes(path), path};
+    const bool kept = old.keepIn && kindOf(path).regular && old.keepIn->keepCopy(file);
+    if (old.keepIn && kindOf(path).regular && !kept && !old.mayLose)
+        return WriteResult::NotKept;
     calls.append({picture, path, quality});
+    if (kept && result != WriteResult::Written)
+        old.keepIn->takeBack(file);
     return result;
 }
 

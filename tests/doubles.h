@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace platform
@@ -75,6 +76,11 @@ class FakePictureLoader : public PictureLoader
 public:
     QImage LoadPicture(const QString &path) override;
     bool isPicture(const QString &path) override { return pictures.contains(path); }
+    qint64 pixelsOf(const QString &path) override
+    {
+        const QImage picture = pictures.value(path);
+        return qint64(picture.width()) * picture.height();
+    }
 
     QMap<QString, QImage> pictures;
     QStringList loaded;
@@ -90,10 +96,13 @@ public:
         QString path;
         int32_t quality;
     };
-    WriteResult write(const QImage &picture, const QString &path, int32_t quality) override;
-    WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality) override
+    // A file at the path goes to old's trash first, as the real writer sends it.
+    WriteResult write(const QImage &picture, const QString &path, int32_t quality,
+                      OldFile old = {}) override;
+    WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality,
+                            OldFile old = {}) override
     {
-        return write(picture, path, quality);
+        return write(picture, path, quality, old);
     }
     // A size that tells picture and quality apart.
     qint64 encodedSize(const QImage &picture, int32_t quality,
@@ -110,12 +119,18 @@ public:
 class FakeTrash : public Trash
 {
 public:
-    bool keepCopy(const QString &path) override
+    bool keepCopy(const FileInFolder &file) override
     {
-        asked << path;
+        const std::lock_guard hold(lock);
+        asked << file.path;
         return usable;
     }
-    void takeBack(const QString &path) override { takenBack << path; }
+    void takeBack(const FileInFolder &file) override
+    {
+        const std::lock_guard hold(lock);
+        takenBack << file.path;
+    }
+    std::mutex lock;
     bool usable = true;
     QStringList asked, takenBack;
 };
