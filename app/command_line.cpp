@@ -3,6 +3,7 @@
 #include "app_identity.h"
 #include "jpeg_encoder/writer.h"
 #include "picture_files/convert_files.h"
+#include "platform/file_names.h"
 #include "platform/linux_services.h"
 
 #include <QCoreApplication>
@@ -45,9 +46,12 @@ int usageError(const QString &why)
     return 2;
 }
 
-QString local(const char *arg)
+// Options that take the next argument as their value, whatever it looks like.
+bool takesValue(const QString &a)
 {
-    return QFile::decodeName(arg);
+    return a == QStringLiteral("--quality") || a == QStringLiteral("--output") ||
+           a == QStringLiteral("--output-dir") || a == QStringLiteral("--colour") ||
+           a == QStringLiteral("--metadata");
 }
 } // namespace
 
@@ -55,9 +59,15 @@ Start run(int argc, char *argv[])
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args << local(argv[i]);
-    // Only before "--": after it, "--help" is a file's name.
-    const QStringList switches = args.mid(0, args.indexOf(QStringLiteral("--")));
+        args << platform::nameOf(argv[i]);
+    // Only before "--", and never an option's value: there "--help" is a file's name.
+    QStringList switches;
+    for (qsizetype i = 0; i < args.size() && args[i] != QStringLiteral("--"); ++i) {
+        if (takesValue(args[i]))
+            ++i;
+        else
+            switches << args[i];
+    }
     if (switches.contains(QStringLiteral("--help")) || switches.contains(QStringLiteral("-h"))) {
         std::fputs(Usage, stdout);
         return {0, {}};
@@ -78,10 +88,7 @@ Start run(int argc, char *argv[])
         } else if (!endOfOptions && a == QStringLiteral("--force")) {
             chosen.force = true;
             options = true;
-        } else if (!endOfOptions &&
-                   (a == QStringLiteral("--quality") || a == QStringLiteral("--output") ||
-                    a == QStringLiteral("--output-dir") || a == QStringLiteral("--colour") ||
-                    a == QStringLiteral("--metadata"))) {
+        } else if (!endOfOptions && takesValue(a)) {
             if (i + 1 >= args.size())
                 return {usageError(a + QStringLiteral(" に値がありません")), {}};
             const QString value = args[++i];
@@ -136,9 +143,9 @@ Start run(int argc, char *argv[])
         return {usageError(QStringLiteral("--output には入力をひとつだけ指定します")), {}};
     // A folder that is not there is said as such, not as a file that cannot be opened.
     const QString folder = output.isEmpty() ? outputDir : QFileInfo(output).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
+    if (!platform::kindOf(folder).folder) {
         std::fprintf(stderr, "mipoquibbo: %s: 出力先のフォルダがありません\n",
-                     qUtf8Printable(folder));
+                     platform::nameBytes(folder).constData());
         return {1, {}};
     }
     QList<picture_files::Conversion> conversions;

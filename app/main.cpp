@@ -54,6 +54,16 @@ int main(int argc, char *argv[])
     const command_line::Start start = command_line::run(argc, argv);
     if (start.status)
         return *start.status;
+    // Without any display Qt would end the program with an abort; say why instead.
+    const QByteArray chosenPlatform = qgetenv("QT_QPA_PLATFORM");
+    if ((chosenPlatform.isEmpty() || chosenPlatform.startsWith("xcb") ||
+         chosenPlatform.startsWith("wayland")) &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs("mipoquibbo: 画面がありません（DISPLAY も WAYLAND_DISPLAY もありません）。"
+                   "変換は --output か --output-dir で行えます\n",
+                   stderr);
+        return 1;
+    }
     // Reading fontconfig's configuration takes a few milliseconds that the first
     // caption would otherwise wait for; it can run while Qt connects to the display.
     // The library is already loaded as Qt's own dependency, hence no link to it.

@@ -115,15 +115,19 @@ bool folderIgnoresCase(const QString &folder)
     const QByteArray lower = ".mipoquibbo-case-" + QByteArray::number(::getpid()) + '-' +
                              QByteArray::number(probes.fetch_add(1)) + "-x";
     bool ignores = false;
-    const int fd =
-        ::openat(dir, lower.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::openat(dir, lower.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        struct stat made {
-        }, other{};
-        ignores = ::fstat(fd, &made) == 0 &&
-                  ::fstatat(dir, lower.toUpper().constData(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&
-                  other.st_ino == made.st_ino && other.st_dev == made.st_dev;
+        // Inode numbers are no proof here (FUSE file systems make them up):
+        // the other spelling is taken when the first is.
         ::close(fd);
+        const int other = ::openat(dir, lower.toUpper().constData(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ignores = other < 0 && errno == EEXIST;
+        if (other >= 0) {
+            ::close(other);
+            ::unlinkat(dir, lower.toUpper().constData(), 0);
+        }
         ::unlinkat(dir, lower.constData(), 0);
     }
     ::close(dir);

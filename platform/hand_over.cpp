@@ -42,19 +42,42 @@ struct Address {
     sockaddr_un un{};
     socklen_t length = 0;
     bool abstract = false;
+    int folder = -1; // held while the address names the socket through it
+    Address() = default;
+    Address(const Address &) = delete;
+    Address &operator=(const Address &) = delete;
+    ~Address()
+    {
+        if (folder >= 0)
+            ::close(folder);
+    }
 };
 
-// The socket's path where it fits a socket address; else (a long home, say) a
-// name in the kernel's abstract namespace made from it, which both sides check
-// by the peer's credentials.
-Address addressFor(const QByteArray &path)
+// The socket's path where it fits a socket address; else (a long home, say)
+// the same file reached through its folder's descriptor, a short path under
+// /proc; else a name in the kernel's abstract namespace made from it, which
+// both sides check by the peer's credentials.
+void addressFor(const QByteArray &path, Address &a)
 {
-    Address a;
     a.un.sun_family = AF_UNIX;
     if (size_t(path.size()) < sizeof a.un.sun_path) {
         std::memcpy(a.un.sun_path, path.constData(), size_t(path.size()));
         a.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
-        return a;
+        return;
+    }
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash > 0) {
+        a.folder = ::open(path.left(slash).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const QByteArray through =
+            "/proc/self/fd/" + QByteArray::number(a.folder) + path.mid(slash);
+        struct stat st {
+        };
+        if (a.folder >= 0 && size_t(through.size()) < sizeof a.un.sun_path &&
+            ::stat(("/proc/self/fd/" + QByteArray::number(a.folder)).constData(), &st) == 0) {
+            std::memcpy(a.un.sun_path, through.constData(), size_t(through.size()));
+            a.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(through.size()) + 1);
+            return;
+        }
     }
     const QByteArray name =
         "mipoquibbo-" + QByteArray::number(::getuid()) + '-' +
@@ -62,7 +85,6 @@ Address addressFor(const QByteArray &path)
     std::memcpy(a.un.sun_path + 1, name.constData(), size_t(name.size()));
     a.length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
     a.abstract = true;
-    return a;
 }
 
 bool peerIsUs(int fd)
@@ -96,7 +118,8 @@ bool send(const QString &socketPath, const QString &file)
     const QByteArray path = QFile::encodeName(QFileInfo(file).absoluteFilePath());
     if (socket.isEmpty() || path.isEmpty() || path.size() > MaxPathBytes)
         return false;
-    const Address address = addressFor(socket);
+    Address address;
+    addressFor(socket, address);
     if (!address.abstract && !ourSocketFile(socket))
         return false;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -272,7 +295,8 @@ bool Server::listen(const QString &socketPath, QObject *context,
     const QByteArray path = QFile::encodeName(socketPath);
     if (path.isEmpty())
         return false;
-    const Address address = addressFor(path);
+    Address address;
+    addressFor(path, address);
     if (!address.abstract) {
         // A socket left by a copy that ended without cleaning up is ours to
         // replace; anything else there is left alone, and files are not taken.

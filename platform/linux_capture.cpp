@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -21,6 +22,8 @@
 
 #include "platform/x11.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <poll.h>
@@ -42,6 +45,52 @@ QString windowTitle(xcb_connection_t *c, xcb_window_t w)
         return {};
     return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())),
                              xcb_get_property_value_length(reply.get()));
+}
+
+// WM_CLASS's two names (instance, class), lower case.
+QStringList windowClass(xcb_connection_t *c, xcb_window_t w)
+{
+    const x11::Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+    if (!reply || reply->format != 8)
+        return {};
+    const QByteArray value(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                           xcb_get_property_value_length(reply.get()));
+    QStringList names;
+    for (const QByteArray &name : value.split('\0'))
+        if (!name.isEmpty())
+            names << QString::fromLatin1(name).toLower();
+    return names;
+}
+
+// A browser's name without what its packages add: "google-chrome-stable"
+// and the "google-chrome" of its windows are one.
+QString browserKind(QString name)
+{
+    name = name.toLower();
+    for (const char *tail : {"-stable", "-beta", "-dev", "-unstable", "-browser", "-bin"})
+        if (name.endsWith(QLatin1String(tail)))
+            name.chop(qsizetype(std::strlen(tail)));
+    return name;
+}
+
+// Whether the process is the one given or descends from it.
+bool descendsFrom(qint64 pid, qint64 ancestor)
+{
+    for (int depth = 0; pid > 1 && depth < 64; ++depth) {
+        if (pid == ancestor)
+            return true;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        // The parent follows the name in parentheses, which may hold anything.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2)
+            return false;
+        pid = fields[1].toLongLong();
+    }
+    return false;
 }
 
 // The windows on screen, bottom first: the root's mapped children (frames,
@@ -345,18 +394,26 @@ public:
     {
         if (window_ || !x11::connection())
             return window_;
-        // The newest of the windows that came since the navigation began (a
-        // browser already running may put its new window up from another process).
+        // The newest of the windows that came since the navigation began and
+        // belong to the browser: its process's or a descendant's, or (a
+        // browser already running puts its new window up from its own
+        // process) one of a browser of the same kind. Another program's
+        // window that happens to come meanwhile is never the page.
         const QList<xcb_window_t> stacked = viewableTopLevelsInOrder();
-        for (auto it = stacked.rbegin(); it != stacked.rend(); ++it)
-            if (!before_.contains(*it)) {
+        xcb_connection_t *c = x11::connection();
+        for (auto it = stacked.rbegin(); it != stacked.rend(); ++it) {
+            if (before_.contains(*it) || foreign_.contains(*it))
+                continue;
+            if (isTheBrowsers(c, x11::clientOf(c, *it))) {
                 window_ = *it;
                 break;
             }
+            foreign_.insert(*it);
+            qCInfo(captureLog) << "not the browser's window:" << Qt::hex << *it;
+        }
         if (window_) {
             qCInfo(captureLog) << "browser window" << Qt::hex << window_;
             // To the front, as a pager asks: what the user sees is what is taken.
-            xcb_connection_t *c = x11::connection();
             x11::sendToRoot(c, x11::clientOf(c, window_), "_NET_ACTIVE_WINDOW",
                             {2, XCB_CURRENT_TIME, 0, 0, 0});
         }
@@ -364,8 +421,20 @@ public:
     }
 
 private:
+    bool isTheBrowsers(xcb_connection_t *c, xcb_window_t client) const
+    {
+        const QList<uint32_t> pid =
+            x11::property32(c, client, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL);
+        if (!pid.isEmpty() && pid_ > 0 && descendsFrom(qint64(pid.first()), pid_))
+            return true;
+        const QString kind = browserKind(QFileInfo(command_.program).fileName());
+        const QStringList names = windowClass(c, client);
+        return std::any_of(names.begin(), names.end(),
+                           [&](const QString &name) { return browserKind(name) == kind; });
+    }
+
     ProcessBrowserFactory::Command command_;
-    QSet<xcb_window_t> before_;
+    QSet<xcb_window_t> before_, foreign_;
     xcb_window_t window_ = XCB_NONE;
     qint64 pid_ = 0;
 };

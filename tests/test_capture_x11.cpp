@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 
@@ -105,7 +106,8 @@ private slots:
 
     // A browser that ends without a window: after the bound on its window
     // coming up, nothing is captured, the current picture stays, and the user
-    // hears why. (The online variant is the same; once is a minute.)
+    // hears why. Another program's window that comes up meanwhile is not
+    // the page. (The online variant is the same; once is a minute.)
     void browserWithoutWindowKeepsThePicture()
     {
         RealHarness h;
@@ -113,18 +115,28 @@ private slots:
         Form1 &f = h.f1();
         adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
+        QApplication::clipboard()->setText(QStringLiteral("the user's own words"));
         setEnvironment(h, "BROWSER", "/bin/false");
         h.fakes.fileChooser.answers << QStringLiteral("/nowhere/page.html");
+        QProcess other;
+        QTimer::singleShot(2000, [&] {
+            other.start(QStringLiteral(SOLID_WINDOW),
+                        {QStringLiteral("#3050d0"), QStringLiteral("striped")});
+        });
         QElapsedTimer clock;
         clock.start();
         f.Command5_Click();
         QVERIFY2(clock.elapsed() >= 60000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(other.state(), QProcess::Running);
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(h.fakes.messageBox.calls.last().prompt,
                  QStringLiteral("ブラウザが時間内にページを表示しませんでした。"
                                 "現在の画像はそのままです。"));
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
         QCOMPARE(h.doc().PicWidth, float(321 + 4) * 15);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
+        other.kill();
+        other.waitForFinished();
         setEnvironment(h, "BROWSER", {});
     }
 

@@ -2,6 +2,7 @@
 // openbox, driven by real key presses; and its single-instance lock.
 #include "platform/linux_services.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -304,12 +305,31 @@ private slots:
         }
         QVERIFY(!QFileInfo::exists(socket)); // removed with its server
 
-        // 200 bytes of folder: over a socket address's 108.
+        // 200 bytes of folder: over a socket address's 108. Another program
+        // that holds the abstract name made from such a path (any user may
+        // take one first) changes nothing: the socket is still a file in the
+        // folder, which only its owner can write.
         const QString deep = dir.filePath(QString(200, u'd') + QStringLiteral("/h.sock"));
+        QVERIFY(QDir(dir.path()).mkdir(QString(200, u'd')));
+        const int squatter = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un taken{};
+        taken.sun_family = AF_UNIX;
+        const QByteArray name =
+            "mipoquibbo-" + QByteArray::number(::getuid()) + '-' +
+            QCryptographicHash::hash(QFile::encodeName(deep), QCryptographicHash::Sha256)
+                .toHex()
+                .left(32);
+        std::memcpy(taken.sun_path + 1, name.constData(), size_t(name.size()));
+        QCOMPARE(::bind(squatter, reinterpret_cast<sockaddr *>(&taken),
+                        socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()))),
+                 0);
+        QCOMPARE(::listen(squatter, 4), 0);
         ho::Server server;
         QVERIFY(server.listen(deep, &context, deliver));
         QVERIFY(ho::send(deep, QStringLiteral("/photos/long.jpg")));
         QTRY_COMPARE(got.last(), QStringLiteral("/photos/long.jpg"));
+        QVERIFY(QFileInfo(deep).exists());
+        ::close(squatter);
         // Nobody listening: a plain no.
         QVERIFY(!ho::send(dir.filePath("none.sock"), QStringLiteral("/a.jpg")));
     }
