@@ -17,7 +17,7 @@ if [[ ${1:-} == --tests ]]; then
                   kwin-wayland xdg-desktop-portal-kde plasma-workspace breeze qtwayland5
                   qml-module-org-kde-kirigami2 qml-module-qtquick-controls2
                   qml-module-qtquick-layouts qml-module-qtquick2
-                  at-spi2-core python3-pyatspi libgs-common strace dosfstools fusefat)
+                  at-spi2-core python3-pyatspi libgs-common strace dosfstools fusefat time)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -201,6 +201,16 @@ private slots:
         QCOMPARE(named.status, 0);
         QVERIFY(!named.out.contains("使い方"));
         QCOMPARE(QImage(in("h.jpg"), "JPEG").size(), QSize(64, 48));
+        // An option's value is never an option: the output is called --help.
+        QFile::remove(in("--help"));
+        const Ran valued = run({"--output", "--help", "b.bmp"}, work.path(), home.path());
+        QCOMPARE(valued.status, 0);
+        QVERIFY(!valued.out.contains("使い方"));
+        QCOMPARE(QImage(in("--help"), "JPEG").size(), QSize(64, 48));
+        // A file for the windows with no display to show them on: said, not aborted.
+        const Ran noDisplay = run({"--", "--help"}, work.path(), home.path());
+        QCOMPARE(noDisplay.status, 1);
+        QVERIFY2(noDisplay.err.contains("画面がありません"), qPrintable(noDisplay.err));
     }
 };
 

@@ -27,8 +27,11 @@
 
 #include <QTextStream>
 #include <QUrl>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -459,6 +462,24 @@ private slots:
         save(writer);
         save(writer);
         QCOMPARE(b.fakes.trash.asked, QStringList{photo});
+        // Another picture saved over the first one's file keeps that in the trash.
+        b.doc.setPicture(picture(3, 3, Qt::red));
+        save(writer);
+        QCOMPARE(b.fakes.trash.asked, (QStringList{photo, photo}));
+        b.fakes.trash.asked.clear();
+        // Changed in place to the same size, its time put back (rsync
+        // --inplace -t, touch -r): another program's file all the same.
+        const QByteArray written = read(photo);
+        struct stat before {
+        };
+        QCOMPARE(::stat(QFile::encodeName(photo).constData(), &before), 0);
+        QByteArray edited = written;
+        edited[edited.size() / 2] = char(edited[edited.size() / 2] ^ 1);
+        write(photo, edited);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(photo).constData(), times, 0), 0);
+        save(writer);
+        QCOMPARE(b.fakes.trash.asked, QStringList{photo});
         write(photo, "changed by another program");
         save(writer);
         QCOMPARE(b.fakes.trash.asked, (QStringList{photo, photo}));
@@ -478,6 +499,77 @@ private slots:
         QCOMPARE(b.fakes.trash.takenBack, QStringList{photo});
         QCOMPARE(b.fakes.messageBox.calls.last().prompt,
                  QStringLiteral("ファイルが書きこめません"));
+    }
+
+    // Conversions wait for memory, not only for a worker: pictures that
+    // would together break the bound are converted one after the other,
+    // small ones side by side; one larger than the bound alone.
+    void conversionsWaitForMemory()
+    {
+        // Counts the loads under way; each waits a little for a second to
+        // come, so that side by side is seen wherever it is allowed.
+        class CountingLoader : public platform::FakePictureLoader
+        {
+        public:
+            QImage LoadPicture(const QString &path) override
+            {
+                std::unique_lock hold(lock);
+                most = std::max(most, ++under);
+                changed.notify_all();
+                changed.wait_for(hold, std::chrono::milliseconds(300), [&] { return under > 1; });
+                hold.unlock();
+                QImage picture = pictures.value(path);
+                hold.lock();
+                --under;
+                return picture;
+            }
+            std::mutex lock;
+            std::condition_variable changed;
+            int under = 0, most = 0;
+        };
+        const auto mostAtOnce = [](int side, qint64 memory) {
+            CountingLoader loader;
+            platform::FakeJpegWriter writer;
+            platform::FakeTrash trash;
+            QList<picture_files::Conversion> batch;
+            for (int i = 0; i < 4; ++i) {
+                const QString in = QStringLiteral("/in%1.png").arg(i);
+                loader.pictures[in] = picture(side, side);
+                batch << picture_files::Conversion{in, QStringLiteral("/nowhere/o%1.jpg").arg(i)};
+            }
+            QString said;
+            QTextStream errors(&said);
+            picture_files::convertFiles(batch, {}, {loader, writer, trash, 2, memory}, errors);
+            return writer.calls.size() == 4 ? loader.most : -1;
+        };
+        const qint64 bound = picture_files::conversionBytes(100 * 100);
+        QCOMPARE(mostAtOnce(80, bound), 1);  // two of 6,400 pixels break 10,000
+        QCOMPARE(mostAtOnce(60, bound), 2);  // two of 3,600 do not
+        QCOMPARE(mostAtOnce(120, bound), 1); // each alone beyond the bound, and done
+        QCOMPARE(mostAtOnce(80, 0), 2);      // no bound
+    }
+
+    // Two names for one file (a link): the second output would replace the
+    // first, and is refused as a clash.
+    void outputsThatAreOneFileOnDisk()
+    {
+        QTemporaryDir dir;
+        const auto at = [&](const QString &name) { return dir.filePath(name); };
+        QVERIFY(picture(40, 30, Qt::red).save(at("x.png")));
+        QVERIFY(picture(50, 20, Qt::blue).save(at("alias.png")));
+        QVERIFY(QFile::link(at("x.jpg"), at("alias.jpg")));
+        platform::FakePictureLoader loader;
+        loader.pictures[at("x.png")] = picture(40, 30, Qt::red);
+        loader.pictures[at("alias.png")] = picture(50, 20, Qt::blue);
+        jpeg_encoder::LibjpegWriter writer;
+        platform::FakeTrash trash;
+        QString said;
+        QTextStream errors(&said);
+        const QList<picture_files::Conversion> batch{{at("x.png"), at("x.jpg")},
+                                                     {at("alias.png"), at("alias.jpg")}};
+        QCOMPARE(picture_files::convertFiles(batch, {}, {loader, writer, trash, 1}, errors), 1);
+        QVERIFY2(said.contains(QStringLiteral("と同じ出力名です")), qPrintable(said));
+        QCOMPARE(QImage(at("x.jpg")).size(), QSize(40, 30));
     }
 
     // The desktop trash itself, in a home of its own.
