@@ -542,7 +542,7 @@ private slots:
             picture_files::convertFiles(batch, {}, {loader, writer, trash, 2, memory}, errors);
             return writer.calls.size() == 4 ? loader.most : -1;
         };
-        const qint64 bound = picture_files::conversionBytes(100 * 100);
+        const qint64 bound = picture_files::conversionBytes(qint64(100) * 100);
         QCOMPARE(mostAtOnce(80, bound), 1);  // two of 6,400 pixels break 10,000
         QCOMPARE(mostAtOnce(60, bound), 2);  // two of 3,600 do not
         QCOMPARE(mostAtOnce(120, bound), 1); // each alone beyond the bound, and done
