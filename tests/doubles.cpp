@@ -54,7 +54,10 @@ WriteResult FakeJpegWriter::write(const QImage &picture, const QString &path, in
     const bool kept = old.keepIn && kindOf(path).regular && old.keepIn->keepCopy(file);
     if (old.keepIn && kindOf(path).regular && !kept && !old.mayLose)
         return WriteResult::NotKept;
-    calls.append({picture, path, quality});
+    {
+        const std::lock_guard hold(lock);
+        calls.append({picture, path, quality});
+    }
     if (kept && result != WriteResult::Written)
         old.keepIn->takeBack(file);
     return result;

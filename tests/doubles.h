@@ -111,8 +111,9 @@ public:
         return picture.isNull() ? -1 : qint64(picture.width()) * picture.height() + quality;
     }
 
-    QList<Call> calls;
+    QList<Call> calls; // in the order written, from whichever thread
     WriteResult result = WriteResult::Written;
+    std::mutex lock;
 };
 
 // A trash that keeps a list; unusable when told so.
