@@ -50,7 +50,8 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     picIcon = new QLabel(this);
     picIcon->setPixmap(QIcon(QStringLiteral(":/pictures/program.ico")).pixmap(32, 32));
     picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    picIcon->setFocusPolicy(Qt::TabFocus);
+    // A picture that does nothing: the keyboard passes it by.
+    picIcon->setFocusPolicy(Qt::NoFocus);
     defs::place(picIcon, def("picIcon"));
 
     lblTitle = defs::label(this, text("lblTitle"));
@@ -95,8 +96,7 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     cmdSysInfo->setAutoDefault(true);
     defs::place(cmdSysInfo, def("cmdSysInfo"));
 
-    setTabOrder(cmdOK, picIcon);
-    setTabOrder(picIcon, cmdSysInfo);
+    setTabOrder(cmdOK, cmdSysInfo);
 
     connect(cmdOK, &QPushButton::clicked, this, [this] { rt::guard([this] { cmdOK_Click(); }); });
     connect(cmdSysInfo, &QPushButton::clicked, this,

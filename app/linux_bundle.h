@@ -1,6 +1,7 @@
 #pragma once
 // The services the program runs with: the Linux implementations and the encoder.
 
+#include "jpeg_encoder/decoder.h"
 #include "jpeg_encoder/writer.h"
 #include "platform/linux_services.h"
 
@@ -17,6 +18,7 @@ struct LinuxServices {
     platform::QtFileChooser fileChooser;
     platform::QtPictureLoader pictureLoader;
     jpeg_encoder::LibjpegWriter jpegWriter;
+    jpeg_encoder::LibjpegDecoder jpegDecoder;
     platform::FreedesktopTrash trash;
     platform::PathProgramLauncher programLauncher;
     std::unique_ptr<platform::ScreenGrabber> screenGrabber = platform::makeScreenGrabber();

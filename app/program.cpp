@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "about/frm_about.h"
+#include "compare_window/compare_window.h"
 #include "info_window/form2.h"
 #include "main_window/form1.h"
 #include "picture_files/size_estimate.h"
@@ -16,6 +17,7 @@ Program::Program(platform::Services services)
               document_, services_,
               {
                   .showAbout = [this] { frmAbout().Show(); },
+                  .showCompareWindow = [this] { compareWindow().Show(); },
                   .enableInformationWindow = [this](bool enabled) { Form2().setEnabled(enabled); },
                   .unloadInformationWindow = [this] { form2_.unload(); },
                   .tabIntoInformationWindow =
@@ -30,29 +32,47 @@ Program::Program(platform::Services services)
       form2_([this] {
           auto *form = new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
           keepWithMainWindow(*form);
+          form->addActions(Form1().keyedItems());
           form->tabOut = [this](bool forward) { Form1().takeFocusByTab(forward); };
           return form;
       }),
       about_([this] {
-          auto *form = new ::frmAbout(services_, {
-                                                     .enable =
-                                                         [this](bool enabled) {
-                                                             Form1().setEnabled(enabled);
-                                                             Form2().setEnabled(enabled);
-                                                         },
-                                                     .unloadMe = [this] { about_.unload(); },
-                                                 });
+          auto *form =
+              new ::frmAbout(services_, {
+                                            .enable =
+                                                [this](bool enabled) {
+                                                    Form1().setEnabled(enabled);
+                                                    Form2().setEnabled(enabled);
+                                                    if (compare_.loaded())
+                                                        compareWindow().setEnabled(enabled);
+                                                },
+                                            .unloadMe = [this] { about_.unload(); },
+                                        });
           keepWithMainWindow(*form);
+          return form;
+      }),
+      compare_([this] {
+          auto *form = new ::CompareWindow(document_);
+          form->addActions(Form1().keyedItems());
           return form;
       })
 {
     // Requests the commands make of the information window; a reference loads it.
-    QObject::connect(&document_, &PictureDocument::informationWindowRequested,
-                     [this] { Form2().Show(); });
+    QObject::connect(&document_, &PictureDocument::informationWindowRequested, [this] {
+        if (!starting_) {
+            Form2().Show();
+            return;
+        }
+        // At the start it comes up beside the main window, which keeps the keyboard.
+        ::Form2 &form = Form2();
+        form.setAttribute(Qt::WA_ShowWithoutActivating, true);
+        form.show();
+        form.setAttribute(Qt::WA_ShowWithoutActivating, false);
+    });
     QObject::connect(&document_, &PictureDocument::fileNameShown,
                      [this](const QString &name) { Form2().Label1->setText(name); });
-    sizeEstimate_ =
-        std::make_unique<picture_files::JpegSizeEstimate>(document_, *services_.jpegWriter);
+    sizeEstimate_ = std::make_unique<picture_files::JpegSizeEstimate>(
+        document_, *services_.jpegWriter, *services_.jpegDecoder);
 }
 
 Program::~Program() = default;
@@ -81,12 +101,24 @@ frmAbout &Program::frmAbout()
 {
     return about_.get();
 }
+CompareWindow &Program::compareWindow()
+{
+    return compare_.get();
+}
 
 void Program::start(const QString &file)
 {
     startFile_ = file;
     rt::guard([this] {
+        starting_ = true;
+        const std::unique_ptr<bool, void (*)(bool *)> started(&starting_,
+                                                              [](bool *s) { *s = false; });
         Form1();
+        starting_ = false;
+        // The start-up window is shown once its load is done, so it is the
+        // active one, with the information window its load showed beside it.
+        if (!rt::ended())
+            Form1().Show();
         if (!startFile_.isEmpty() && !rt::ended())
             Form1().openGivenFile(startFile_);
     });

@@ -18,6 +18,7 @@ class Form1;
 class QWidget;
 class Form2;
 class frmAbout;
+class CompareWindow;
 
 // One window that exists once, created and loaded when first referred to, and
 // created afresh when referred to after it was unloaded.
@@ -35,7 +36,8 @@ public:
             // Stored before its load runs, so that a reference from inside the
             // load (or from a window that load shows) finds this instance.
             form_ = create_();
-            form_->Form_Load();
+            if constexpr (requires(Form & w) { w.Form_Load(); })
+                form_->Form_Load();
         }
         return *form_;
     }
@@ -76,9 +78,11 @@ public:
     ::Form1 &Form1();
     ::Form2 &Form2();
     ::frmAbout &frmAbout();
+    ::CompareWindow &compareWindow();
     FormSlot<::Form1> &form1Slot() { return form1_; }
     FormSlot<::Form2> &form2Slot() { return form2_; }
     FormSlot<::frmAbout> &aboutSlot() { return about_; }
+    FormSlot<::CompareWindow> &compareSlot() { return compare_; }
 
     // Starts the program: the main window is the start-up window; a file given
     // is opened once it is up (or handed to the copy that runs).
@@ -89,8 +93,10 @@ private:
     platform::Services services_;
     PictureDocument document_;
     QString startFile_;
+    bool starting_ = false; // the main window's load under way
     std::unique_ptr<picture_files::JpegSizeEstimate> sizeEstimate_;
     FormSlot<::Form1> form1_;
     FormSlot<::Form2> form2_;
     FormSlot<::frmAbout> about_;
+    FormSlot<::CompareWindow> compare_;
 };

@@ -4,6 +4,7 @@
 // its views; the commands change it and, in the design's words, ask its views
 // to show what changed.
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QObject>
@@ -35,7 +36,9 @@ public:
     // Its pixels are what Save writes: 32 bits, transparent parts laid on the
     // picture box's background.
     const QImage &picture() const { return picture_; }
-    void setPicture(const QImage &picture);
+    // sourceBytes: the size of the file it was read from; 0 for a capture.
+    void setPicture(const QImage &picture, qint64 sourceBytes = 0);
+    qint64 sourceBytes() const { return sourceBytes_; }
     // What Image1 shows: the picture as it came, transparent parts and all,
     // so that the window shows through them.
     const QImage &shownPicture() const { return shown_; }
@@ -53,6 +56,29 @@ public:
         jpegSize_ = bytes;
         emit jpegSizeChanged(bytes);
     }
+    // The read-out's file: the very bytes Save writes at jpegQuality(), once
+    // the size is known; empty before.
+    const QByteArray &jpegFile() const { return jpegFile_; }
+    int32_t jpegFileQuality() const { return jpegFileQuality_; }
+    void setJpegFile(const QByteArray &file, int32_t quality);
+
+    // How that file looks, decoded, while a view asks for it (wantJpegPicture):
+    // the last one decoded stays until the next one replaces it.
+    const QImage &jpegPicture() const { return jpegPicture_; }
+    // The quality the shown JPEG picture was made at.
+    int32_t jpegPictureQuality() const { return jpegPictureQuality_; }
+    // False while a newer one is being made.
+    bool jpegPictureCurrent() const
+    {
+        return !jpegPicture_.isNull() && jpegSize_ >= 0 && jpegPictureQuality_ == jpegQuality_;
+    }
+    void setJpegPicture(const QImage &picture, int32_t quality);
+    // Lets the decoded picture go before the next is made, so that two are
+    // never held at once; views keep what they show of it (jpegPictureLeaving).
+    void releaseJpegPicture();
+    // Views that show the JPEG ask for it while they are open.
+    void wantJpegPicture(bool wanted);
+    bool jpegPictureWanted() const { return jpegPictureViews_ > 0; }
 
     // Files this run wrote, as it left them: saving over them again needs no
     // trash copy.
@@ -79,10 +105,19 @@ signals:
     void fitRequested();
     void ieModeChanged();
     void jpegSizeChanged(qint64 bytes);
+    void jpegPictureChanged();
+    void jpegPictureLeaving();
+    void jpegPictureWantedChanged(bool wanted);
 
 private:
     QImage picture_, shown_;
     QColor background_;
     int32_t jpegQuality_ = 0;
     qint64 jpegSize_ = NoJpegSize;
+    qint64 sourceBytes_ = 0;
+    QByteArray jpegFile_;
+    int32_t jpegFileQuality_ = 0;
+    QImage jpegPicture_;
+    int32_t jpegPictureQuality_ = 0;
+    int jpegPictureViews_ = 0;
 };

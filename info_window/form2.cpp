@@ -61,11 +61,10 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     SizeLabel->setWordWrap(false);
     defs::place(SizeLabel, defs::Form2SizeLabel);
     fitSizeLabel();
-    SizeLabel->setText(sizeText(doc_.jpegSize()));
-    connect(&doc_, &PictureDocument::jpegSizeChanged, this,
-            [this](qint64 bytes) { SizeLabel->setText(sizeText(bytes)); });
     HScroll1 = defs::scrollBar(this, defs::Form2HScroll1);
     HScroll1->setAccessibleName(QString::fromUtf8(defs::Form2Label3Caption));
+    showSize(doc_.jpegSize());
+    connect(&doc_, &PictureDocument::jpegSizeChanged, this, &Form2::showSize);
     defs::place(HScroll1, def("HScroll1"));
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { rt::guard([this] { HScroll1_Change(); }); });
@@ -104,6 +103,17 @@ void Form2::fitSizeLabel()
         face.setPointSizeF(face.pointSizeF() - 0.5);
     SizeLabel->setFont(face);
     SizeLabel->resize(std::max(room, r.width()), r.height());
+}
+
+void Form2::showSize(qint64 bytes)
+{
+    SizeLabel->setText(sizeText(bytes));
+    // The slider carries the size too, so that a screen reader says it with
+    // the quality; Qt announces the change of a description.
+    HScroll1->setAccessibleDescription(
+        bytes == PictureDocument::JpegSizeComing ? QStringLiteral("JPEG の大きさを計算中")
+        : bytes < 0                              ? QString()
+                    : QStringLiteral("JPEG の大きさ %1").arg(sizeText(bytes)));
 }
 
 QString Form2::sizeText(qint64 bytes)

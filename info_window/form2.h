@@ -46,6 +46,7 @@ protected:
 
 private:
     void fitSizeLabel();
+    void showSize(qint64 bytes);
     PictureDocument &doc_;
     platform::WindowShape &shape_;
     std::function<void()> showMainWindow_;

@@ -69,7 +69,7 @@ WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_b
 struct LibjpegWriter::Remembered {
     qint64 picture = 0; // QImage::cacheKey: a new one for every change of the pixels
     int32_t quality = 0;
-    Encoded jpeg;
+    QByteArray file; // shared with whoever shows it
 };
 
 LibjpegWriter::LibjpegWriter() : remembered_(std::make_unique<Remembered>()) {}
@@ -101,57 +101,54 @@ WriteResult LibjpegWriter::writeFile(const QImage &picture, const QString &path,
         if (const WriteResult r = out.open(fileName.toStdString()); r != WriteResult::Written)
             return r;
         Encoded jpeg;
-        bool fromReadOut = false;
+        QByteArray readOut;
         if (!takeTurn) {
             if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
                 r != WriteResult::Written)
                 return r;
         } else {
             const std::lock_guard lock(oneEncodingAtATime);
-            if (remembered_->jpeg.bytes && remembered_->picture == picture.cacheKey() &&
-                remembered_->quality == quality) {
-                jpeg = std::move(remembered_->jpeg);
-                fromReadOut = true;
-            } else if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
-                       r != WriteResult::Written)
+            if (!remembered_->file.isEmpty() && remembered_->picture == picture.cacheKey() &&
+                remembered_->quality == quality)
+                readOut = remembered_->file;
+            else if (const WriteResult r = smallest(picture, quality, nullptr, jpeg);
+                     r != WriteResult::Written)
                 return r;
         }
-        if (const WriteResult r = out.write(jpeg.bytes, jpeg.size); r != WriteResult::Written)
-            return r;
-        const WriteResult r = out.commit(old);
-        // Asked again whether to replace without the trash, the same bytes are written.
-        if (r == WriteResult::NotKept && fromReadOut) {
-            const std::lock_guard lock(oneEncodingAtATime);
-            if (!remembered_->jpeg.bytes) {
-                remembered_->picture = picture.cacheKey();
-                remembered_->quality = quality;
-                remembered_->jpeg = std::move(jpeg);
-            }
-        }
-        return r;
+        const WriteResult written =
+            readOut.isEmpty()
+                ? out.write(jpeg.bytes, jpeg.size)
+                : out.write(reinterpret_cast<const unsigned char *>(readOut.constData()),
+                            size_t(readOut.size()));
+        if (written != WriteResult::Written)
+            return written;
+        return out.commit(old);
     } catch (const std::bad_alloc &) {
         // The destination, if opened, is abandoned on the way out: the old file stays.
         return WriteResult::OutOfMemory;
     }
 }
 
-qint64 LibjpegWriter::encodedSize(const QImage &picture, int32_t quality,
+QByteArray LibjpegWriter::encoded(const QImage &picture, int32_t quality,
                                   const std::atomic_bool *abandoned)
 {
     if (!writable(picture))
-        return -1;
+        return {};
     try {
-        Encoded jpeg;
         const std::lock_guard lock(oneEncodingAtATime);
-        if (smallest(picture, quality, abandoned, jpeg) != WriteResult::Written)
-            return -1;
-        const qint64 size = qint64(jpeg.size);
+        QByteArray file;
+        {
+            Encoded jpeg;
+            if (smallest(picture, quality, abandoned, jpeg) != WriteResult::Written)
+                return {};
+            file = QByteArray(reinterpret_cast<const char *>(jpeg.bytes), qsizetype(jpeg.size));
+        }
         remembered_->picture = picture.cacheKey();
         remembered_->quality = quality;
-        remembered_->jpeg = std::move(jpeg);
-        return size;
+        remembered_->file = file;
+        return file;
     } catch (const std::bad_alloc &) {
-        return -1;
+        return {};
     }
 }
 

@@ -20,7 +20,7 @@ public:
                                 platform::OldFile old = {}) override;
     platform::WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality,
                                       platform::OldFile old = {}) override;
-    qint64 encodedSize(const QImage &picture, int32_t quality,
+    QByteArray encoded(const QImage &picture, int32_t quality,
                        const std::atomic_bool *abandoned = nullptr) override;
 
     // JPEG's own limit on either side.

@@ -78,25 +78,39 @@ void Form1::buildMenus()
     mnuborder = item("mnuborder");
     mnuoff = item("mnuoff");
     mnuon = item("mnuon");
+    mnucompare = item("mnucompare");
     mnuver = item("mnuver");
+    for (const defs::ShortcutDef &keys : defs::Form1Shortcuts)
+        item(keys.item)->setShortcut(QKeySequence(QString::fromLatin1(keys.keys)));
 
     const std::pair<QAction *, void (Form1::*)()> handlers[] = {
-        {mnuopen, &Form1::mnuopen_Click}, {mnusave, &Form1::mnusave_Click},
-        {mnuend, &Form1::mnuend_Click},   {mnucopy, &Form1::mnucopy_Click},
-        {mnuclip, &Form1::mnuclip_Click}, {mnuie, &Form1::mnuie_Click},
-        {mnuoff, &Form1::mnuoff_Click},   {mnuon, &Form1::mnuon_Click},
-        {mnuver, &Form1::mnuver_Click},
+        {mnuopen, &Form1::mnuopen_Click},       {mnusave, &Form1::mnusave_Click},
+        {mnuend, &Form1::mnuend_Click},         {mnucopy, &Form1::mnucopy_Click},
+        {mnuclip, &Form1::mnuclip_Click},       {mnuie, &Form1::mnuie_Click},
+        {mnuoff, &Form1::mnuoff_Click},         {mnuon, &Form1::mnuon_Click},
+        {mnucompare, &Form1::mnucompare_Click}, {mnuver, &Form1::mnuver_Click},
     };
     for (const auto &entry : handlers) {
         QAction *action = entry.first;
         void (Form1::*handler)() = entry.second;
         connect(action, &QAction::triggered, this, [this, action, handler] {
+            // A key reaches an item of a window the About box has disabled.
+            if (!isEnabled())
+                return;
             // Qt flips a checkable item on its own; only the handlers set check marks here.
             if (action->isCheckable())
                 action->setChecked(!action->isChecked());
             rt::guard([this, handler] { (this->*handler)(); });
         });
     }
+}
+
+QList<QAction *> Form1::keyedItems() const
+{
+    QList<QAction *> items;
+    for (const defs::ShortcutDef &keys : defs::Form1Shortcuts)
+        items << menuBar()->findChild<QAction *>(QString::fromLatin1(keys.item));
+    return items;
 }
 
 void Form1::setChecked(QAction *item, bool checked)
@@ -140,7 +154,8 @@ void Form1::buildControls()
 
     Picture2 = new PictureBox(client);
     place(Picture2, "Picture2");
-    Picture2->setFocusPolicy(Qt::TabFocus);
+    // A frame that does nothing takes no focus: the keyboard starts at the buttons.
+    Picture2->setFocusPolicy(Qt::NoFocus);
 
     const struct {
         GraphicalButton *&button;
@@ -379,7 +394,7 @@ bool Form1::focusNextPrevChild(bool next)
 {
     // The keyboard reaches the quality slider too: Tab goes on into the
     // information window past the last control, Shift+Tab before the first.
-    QWidget *edge = next ? static_cast<QWidget *>(HScroll1) : static_cast<QWidget *>(Picture2);
+    QWidget *edge = next ? static_cast<QWidget *>(HScroll1) : static_cast<QWidget *>(Command1);
     if (focusWidget() == edge && others_.tabIntoInformationWindow) {
         others_.tabIntoInformationWindow(next);
         return true;
@@ -390,7 +405,7 @@ bool Form1::focusNextPrevChild(bool next)
 void Form1::takeFocusByTab(bool forward)
 {
     showWindow(this);
-    (forward ? static_cast<QWidget *>(Picture2) : static_cast<QWidget *>(HScroll1))
+    (forward ? static_cast<QWidget *>(Command1) : static_cast<QWidget *>(HScroll1))
         ->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
 }
 
@@ -539,6 +554,12 @@ void Form1::mnuoff_Click()
 void Form1::mnuon_Click()
 {
     capture::chooseOnline(doc_);
+}
+
+void Form1::mnucompare_Click()
+{
+    if (others_.showCompareWindow)
+        others_.showCompareWindow();
 }
 
 void Form1::mnuver_Click()

@@ -27,7 +27,8 @@ class Form1 : public QMainWindow
 public:
     // What the main window's handlers ask of the program's other windows.
     struct OtherWindows {
-        std::function<void()> showAbout;                   // frmAbout.Show
+        std::function<void()> showAbout; // frmAbout.Show
+        std::function<void()> showCompareWindow;
         std::function<void(bool)> enableInformationWindow; // Form2.Enabled
         std::function<void()> unloadInformationWindow;     // Unload Form2
         // Tab past this window's last control (or Shift+Tab before its first).
@@ -56,7 +57,7 @@ public:
     QMenu *mnufile, *mnuedit, *mnuwin;
     CommonDialog CommonDialog1;
     QAction *mnuopen, *mnusave, *mnuend, *mnucopy, *mnuclip, *mnuie, *mnuborder, *mnuoff, *mnuon,
-        *mnuver;
+        *mnucompare, *mnuver;
 
     // --- handlers ---
     void Form_Load();
@@ -72,6 +73,7 @@ public:
     void mnuie_Click();
     void mnuend_Click();
     void mnuver_Click();
+    void mnucompare_Click();
     void mnuopen_Click();
     void mnusave_Click();
     void mnucopy_Click();
@@ -85,6 +87,9 @@ public:
     float ScaleWidth() const;    // client area below the menu bar
     float ScaleHeight() const;
     void Show();
+    // The menu items that have keys of their own (Ctrl+O ...): the program's
+    // other windows take them too.
+    QList<QAction *> keyedItems() const;
     // A menu item's check mark.
     static void setChecked(QAction *item, bool checked);
 

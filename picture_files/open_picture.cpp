@@ -67,7 +67,7 @@ bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
         CommonDialog1.FileName = path;
         doc.FileName = path;
         // 6. Picture1, and Image1 with it, show the picture.
-        doc.setPicture(picture);
+        doc.setPicture(picture, QFileInfo(path).size());
         // 7.
         doc.showPictureAtFullSize();
         // 8.

@@ -1,8 +1,10 @@
 #include "picture_files/size_estimate.h"
 
 #include "document/picture_document.h"
+#include "platform/colour_profiles.h"
 #include "platform/services.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 
 namespace picture_files
@@ -15,13 +17,18 @@ struct JpegSizeEstimate::Shared {
     std::atomic_bool abandoned{false};
 };
 
-JpegSizeEstimate::JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &writer)
-    : doc_(doc), writer_(writer), shared_(std::make_shared<Shared>())
+JpegSizeEstimate::JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &writer,
+                                   platform::JpegDecoder &decoder)
+    : doc_(doc), writer_(writer), decoder_(decoder), shared_(std::make_shared<Shared>())
 {
     shared_->owner = this;
     pool_.setMaxThreadCount(1);
     connect(&doc_, &PictureDocument::pictureChanged, this, &JpegSizeEstimate::restart);
     connect(&doc_, &PictureDocument::jpegQualityChanged, this, &JpegSizeEstimate::restart);
+    connect(&doc_, &PictureDocument::jpegPictureWantedChanged, this, [this](bool wanted) {
+        if (wanted && !running_ && doc_.jpegPicture().isNull() && !doc_.jpegFile().isEmpty())
+            decode();
+    });
     restart();
 }
 
@@ -39,7 +46,7 @@ void JpegSizeEstimate::restart()
         // A run still going would answer for a picture that is gone.
         stale_ = running_;
         shared_->abandoned = running_;
-        doc_.setJpegSize(PictureDocument::NoJpegSize);
+        doc_.setJpegFile({}, doc_.JpegQuality());
         return;
     }
     doc_.setJpegSize(PictureDocument::JpegSizeComing);
@@ -58,25 +65,67 @@ void JpegSizeEstimate::restart()
     platform::JpegWriter *writer = &writer_;
     std::shared_ptr<Shared> shared = shared_;
     pool_.start([picture, quality, writer, shared] {
-        const qint64 bytes = writer->encodedSize(picture, quality, &shared->abandoned);
+        const QByteArray file = writer->encoded(picture, quality, &shared->abandoned);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [shared, bytes] {
+            [shared, file, quality] {
                 if (shared->owner)
-                    shared->owner->finished(bytes);
+                    shared->owner->encoded(file, quality);
             },
             Qt::QueuedConnection);
     });
 }
 
-void JpegSizeEstimate::finished(qint64 bytes)
+void JpegSizeEstimate::encoded(const QByteArray &file, int32_t quality)
 {
     running_ = false;
     if (stale_) {
         restart();
         return;
     }
-    doc_.setJpegSize(bytes < 0 ? PictureDocument::NoJpegSize : bytes);
+    doc_.setJpegFile(file, quality);
+    if (doc_.jpegPictureWanted() && !file.isEmpty())
+        decode();
+}
+
+void JpegSizeEstimate::decode()
+{
+    // The last picture goes first: a large one is never held twice.
+    doc_.releaseJpegPicture();
+    running_ = true;
+    stale_ = false;
+    shared_->abandoned = false;
+    const QByteArray file = doc_.jpegFile();
+    const int32_t quality = doc_.jpegFileQuality();
+    // Shown as the original is: through the picture's own colour profile.
+    const QColorSpace profile = doc_.picture().colorSpace();
+    platform::JpegDecoder *decoder = &decoder_;
+    std::shared_ptr<Shared> shared = shared_;
+    pool_.start([file, quality, profile, decoder, shared] {
+        QImage picture = decoder->decode(file, &shared->abandoned);
+        if (!picture.isNull() && profile.isValid()) {
+            picture.setColorSpace(profile);
+            picture = platform::colour::toSrgb(picture);
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [shared, picture, quality] {
+                if (shared->owner)
+                    shared->owner->decoded(picture, quality);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void JpegSizeEstimate::decoded(const QImage &picture, int32_t quality)
+{
+    running_ = false;
+    if (stale_) {
+        restart();
+        return;
+    }
+    if (doc_.jpegPictureWanted())
+        doc_.setJpegPicture(picture, quality);
 }
 
 } // namespace picture_files

@@ -1,9 +1,12 @@
 #pragma once
-// The size the JPEG will have: the current picture encoded at the current
-// quality by the writer Save uses, into memory, on a worker thread. Started
+// The JPEG Save would write: the current picture encoded at the current
+// quality by the writer Save uses, into memory, on a worker thread; then,
+// while a view asks for it, that file decoded to show how it looks. Started
 // when the picture or the quality changes; a run that the next change made
 // stale is abandoned, and the window never waits for one.
 
+#include <QByteArray>
+#include <QImage>
 #include <QObject>
 #include <QThreadPool>
 
@@ -14,7 +17,8 @@ class PictureDocument;
 namespace platform
 {
 class JpegWriter;
-}
+class JpegDecoder;
+} // namespace platform
 
 namespace picture_files
 {
@@ -22,18 +26,22 @@ class JpegSizeEstimate : public QObject
 {
     Q_OBJECT
 public:
-    JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &writer);
+    JpegSizeEstimate(PictureDocument &doc, platform::JpegWriter &writer,
+                     platform::JpegDecoder &decoder);
     ~JpegSizeEstimate() override;
 
 private:
     void restart();
-    void finished(qint64 bytes);
+    void encoded(const QByteArray &file, int32_t quality);
+    void decode();
+    void decoded(const QImage &picture, int32_t quality);
 
     struct Shared;
     PictureDocument &doc_;
     platform::JpegWriter &writer_;
+    platform::JpegDecoder &decoder_;
     std::shared_ptr<Shared> shared_;
-    QThreadPool pool_; // its one worker
+    QThreadPool pool_; // its one worker: an encode and a decode never run at once
 
     bool running_ = false, stale_ = false;
 };

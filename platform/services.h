@@ -143,10 +143,30 @@ public:
     // remembered for a later write.
     virtual WriteResult writeBeside(const QImage &picture, const QString &path, int32_t quality,
                                     OldFile old = {}) = 0;
-    // The bytes write would put in the file now; -1 when it would fail or
-    // when abandoned became true before the end. Safe to call from any thread.
-    virtual qint64 encodedSize(const QImage &picture, int32_t quality,
+    // The file write would put there now, as its bytes: a write of the same
+    // picture at the same quality writes these very bytes. Empty when it
+    // would fail or when abandoned became true before the end. Safe to call
+    // from any thread.
+    virtual QByteArray encoded(const QImage &picture, int32_t quality,
                                const std::atomic_bool *abandoned = nullptr) = 0;
+    // Its size in bytes, or -1.
+    qint64 encodedSize(const QImage &picture, int32_t quality,
+                       const std::atomic_bool *abandoned = nullptr)
+    {
+        const QByteArray file = encoded(picture, quality, abandoned);
+        return file.isEmpty() ? -1 : file.size();
+    }
+};
+
+// Reads back what the JPEG writer made, to show how the file will look.
+class JpegDecoder
+{
+public:
+    virtual ~JpegDecoder() = default;
+    // The picture a JPEG file of these bytes shows, in 32 bits; null when they
+    // hold no JPEG it reads or when abandoned became true before the end.
+    // Safe to call from any thread.
+    virtual QImage decode(const QByteArray &file, const std::atomic_bool *abandoned = nullptr) = 0;
 };
 
 // The desktop's trash, where a replaced file's old content can be restored
@@ -273,6 +293,7 @@ struct Services {
     FileChooser *fileChooser = nullptr;
     PictureLoader *pictureLoader = nullptr;
     JpegWriter *jpegWriter = nullptr;
+    JpegDecoder *jpegDecoder = nullptr;
     Trash *trash = nullptr;
     ProgramLauncher *programLauncher = nullptr;
     ScreenGrabber *screenGrabber = nullptr;
@@ -302,6 +323,7 @@ template <class Bundle> Services servicesOf(Bundle &b)
             .fileChooser = &b.fileChooser,
             .pictureLoader = &b.pictureLoader,
             .jpegWriter = &b.jpegWriter,
+            .jpegDecoder = &b.jpegDecoder,
             .trash = &b.trash,
             .programLauncher = &b.programLauncher,
             .screenGrabber = serviceIn(b.screenGrabber),

@@ -12,6 +12,7 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 failures = []
 
@@ -24,7 +25,11 @@ def check(ok, what):
 
 def wait_for(find, seconds=20):
     end = time.time() + seconds
+    context = GLib.MainContext.default()
     while time.time() < end:
+        # The bus's news of windows that came and went keeps the tree current.
+        while context.pending():
+            context.iteration(False)
         try:
             found = find()
         except Exception:  # the tree changes under us while windows come and go
@@ -76,6 +81,33 @@ def key(name):
     time.sleep(0.3)
 
 
+def pump_until(condition, seconds=20):
+    """Delivers the bus's events while waiting for condition."""
+    context = GLib.MainContext.default()
+    end = time.time() + seconds
+    while time.time() < end:
+        while context.pending():
+            context.iteration(False)
+        if condition():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+descriptions = []
+
+
+def description_changed(event):
+    try:
+        descriptions.append((event.source.name, event.source.description))
+    except Exception:
+        pass
+
+
+pyatspi.Registry.registerEventListener(description_changed,
+                                       "object:property-change:accessible-description")
+
+
 folder = tempfile.mkdtemp()
 picture = os.path.join(folder, "写真.bmp")
 rows = b"".join(bytes([40, 80, 120]) * 64 for _ in range(48))
@@ -118,12 +150,18 @@ try:
     # The keyboard alone: Tab walks the five buttons and the slider.
     main = wait_for(lambda: next((n for n in walk(app()) if n.getRole() == pyatspi.ROLE_FRAME and
                                   n.name.startswith("みぽ")), None))
+    # From the start the main window is the active one, not the quality window.
+    check(main is not None and wait_for(lambda: main.getState().contains(pyatspi.STATE_ACTIVE)),
+          "the main window is active after the start")
     subprocess.run(["xdotool", "search", "--name", "IEキャプチャ機能付", "windowactivate", "--sync"])
     time.sleep(0.5)
+    check(wait_for(lambda: focused() == buttons[0]),
+          "the Open button has the focus from the start (it is %s)" % focused())
     seen = []
     for _ in range(12):
         key("Tab")
         seen.append(focused())
+    check(all(seen), "every Tab stop has a name (seen: %s)" % seen)
     # The quality window's slider comes after the main window's, then the
     # main window again.
     for name in buttons + ["ＩＥキャプチャＴＩＭＥバー", "解像度"]:
@@ -143,6 +181,55 @@ try:
     check(cancel is not None, "Space on the Open button brings the file dialog up")
     if cancel is not None:
         key("Escape")
+    wait_for(lambda: named(pyatspi.ROLE_PUSH_BUTTON, "キャンセル") is None)
+
+    # A new quality on the slider: its new size is said with it.
+    for _ in range(12):
+        if focused() == "解像度":
+            break
+        key("Tab")
+    check(focused() == "解像度", "Tab reaches the quality slider")
+    del descriptions[:]
+    key("Right")
+    said = lambda: [d for n, d in descriptions if n == "解像度" and d.startswith("JPEG の大きさ 約")]
+    check(pump_until(said), "the size is announced on the slider (heard: %s)" % descriptions)
+    quality = named(pyatspi.ROLE_SCROLL_BAR, "解像度")
+    check(quality is not None and int(quality.queryValue().currentValue) == 51,
+          "the slider moved to 51")
+
+    # Ctrl+K: the compare window, its parts named; the divider dragged by the pointer.
+    key("ctrl+k")
+    compare = wait_for(lambda: named(pyatspi.ROLE_FRAME, "画質の比較"))
+    check(compare is not None, "Ctrl+K opens the compare window")
+    for name in ("全体表示", "100 %", "200 %", "400 %"):
+        check(wait_for(lambda: named(pyatspi.ROLE_CHECK_BOX, name)) is not None,
+              "a zoom button named " + name)
+    view = wait_for(lambda: next((n for n in walk(app()) if n.name == "比較表示"), None))
+    check(view is not None, "the compare view has a name")
+    if view is not None:
+        check(wait_for(lambda: "JPEG 品質 51" in view.description and "境界 50 %" in view.description),
+              "the view says what each side shows: " + view.description)
+        x, y, w, h = view.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2)], check=True)
+        subprocess.run(["xdotool", "mousedown", "1"], check=True)
+        for step in range(1, 5):
+            subprocess.run(["xdotool", "mousemove", str(x + w // 2 - w * step // 16), str(y + h // 2)],
+                           check=True)
+            time.sleep(0.1)
+        subprocess.run(["xdotool", "mouseup", "1"], check=True)
+        check(wait_for(lambda: "境界 25 %" in view.description),
+              "the divider follows the pointer: " + view.description)
+        key("ctrl+2")
+        check(wait_for(lambda: "倍率 200 %" in view.description),
+              "Ctrl+2 zooms to 200 %: " + view.description)
+
+    # Ctrl+Q ends the program.
+    key("ctrl+q")
+    try:
+        program.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        pass
+    check(program.poll() is not None, "Ctrl+Q ends the program")
 finally:
     program.kill()
     program.wait()

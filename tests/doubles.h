@@ -104,16 +104,30 @@ public:
     {
         return write(picture, path, quality, old);
     }
-    // A size that tells picture and quality apart.
-    qint64 encodedSize(const QImage &picture, int32_t quality,
+    // Bytes whose count tells picture and quality apart; no JPEG.
+    QByteArray encoded(const QImage &picture, int32_t quality,
                        const std::atomic_bool * = nullptr) override
     {
-        return picture.isNull() ? -1 : qint64(picture.width()) * picture.height() + quality;
+        return picture.isNull()
+                   ? QByteArray()
+                   : QByteArray(qsizetype(picture.width()) * picture.height() + quality, '\0');
     }
 
     QList<Call> calls; // in the order written, from whichever thread
     WriteResult result = WriteResult::Written;
     std::mutex lock;
+};
+
+// Reads what Qt's own JPEG reader reads.
+class FakeJpegDecoder : public JpegDecoder
+{
+public:
+    QImage decode(const QByteArray &file, const std::atomic_bool * = nullptr) override
+    {
+        ++decodes;
+        return QImage::fromData(file, "JPEG").convertToFormat(QImage::Format_RGB32);
+    }
+    std::atomic_int decodes{0};
 };
 
 // A trash that keeps a list; unusable when told so.
@@ -279,6 +293,7 @@ struct FakeServices {
     FakeFileChooser fileChooser;
     FakePictureLoader pictureLoader;
     FakeJpegWriter jpegWriter;
+    FakeJpegDecoder jpegDecoder;
     FakeTrash trash;
     FakeProgramLauncher programLauncher;
     FakeScreenGrabber screenGrabber;

@@ -13,7 +13,7 @@ LAYERS = [
     ["document"],
     ["picture_files"],
     ["capture"],
-    ["about", "info_window", "main_window"],
+    ["about", "compare_window", "info_window", "main_window"],
     ["app"],
 ]
 level = {folder: i for i, row in enumerate(LAYERS) for folder in row}

@@ -68,6 +68,17 @@ private slots:
         QTest::mouseClick(h.f2().HScroll1, Qt::LeftButton, {}, QPoint(90, 4));
         QCOMPARE(h.doc().JpegQuality(), 50);
         QCOMPARE(h.f2().Label2->text(), QStringLiteral("50"));
+
+        // Tab goes between the two buttons, never to the icon; the keys of
+        // the blocked windows do nothing.
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&box));
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *stop = QApplication::focusWidget();
+            QVERIFY(stop == box.cmdOK || stop == box.cmdSysInfo);
+        }
+        h.f1().mnuopen->activate(QAction::Trigger);
+        QVERIFY(h.fakes.fileChooser.requests.isEmpty());
     }
 
     void okAndTheCloseButtonBothGiveTheWindowsBack()

@@ -710,7 +710,8 @@ private slots:
                 photo.setPixel(x, y, qRgb(x % 256, (x * y) % 256, (y * 3) % 256));
         doc.setPicture(photo);
         doc.setJpegQuality(50);
-        picture_files::JpegSizeEstimate estimate(doc, writer);
+        platform::FakeJpegDecoder decoder;
+        picture_files::JpegSizeEstimate estimate(doc, writer, decoder);
         QCOMPARE(doc.jpegSize(), PictureDocument::JpegSizeComing);
         const auto written = [&](int q) {
             writer.write(doc.picture(), dir.filePath("s.jpg"), q);

@@ -105,10 +105,16 @@ private slots:
         QCOMPARE(captions(f.mnuedit->actions()),
                  (QStringList{"全体をクリップにコピー", "クリップボードの画像を取り込む",
                               "IEブラウザキャプチャ", "-", "ＩＥオフライン", "ＩＥオンライン"}));
-        QCOMPARE(captions(f.mnuwin->actions()), QStringList{"バージョン情報(&B)"});
+        QCOMPARE(captions(f.mnuwin->actions()),
+                 (QStringList{"画質の比較(&C)", "バージョン情報(&B)"}));
+        // The usual keys beside the mnemonics, on these items alone.
+        const QMap<QAction *, QString> keys{{f.mnuopen, "Ctrl+O"},
+                                            {f.mnusave, "Ctrl+S"},
+                                            {f.mnuend, "Ctrl+Q"},
+                                            {f.mnucompare, "Ctrl+K"}};
         for (QMenu *menu : {f.mnufile, f.mnuedit, f.mnuwin})
             for (QAction *a : menu->actions()) {
-                QVERIFY(a->shortcut().isEmpty());
+                QCOMPARE(a->shortcut(), QKeySequence(keys.value(a)));
                 QVERIFY(a->isEnabled());
             }
         QVERIFY(f.mnuoff->isChecked());
@@ -651,6 +657,29 @@ private slots:
         f.HScroll1->setValue(90);
         QTRY_COMPARE(h.doc().jpegSize(), qint64(64 * 64 + 90));
         QCOMPARE(f.SizeLabel->text(), Form2::sizeText(64 * 64 + 90));
+        // The slider carries it for a screen reader.
+        QCOMPARE(f.HScroll1->accessibleDescription(),
+                 QStringLiteral("JPEG の大きさ ") + Form2::sizeText(64 * 64 + 90));
+    }
+
+    // Each slider shows when it has the keyboard.
+    void slidersShowTheFocus()
+    {
+        Harness h;
+        h.start();
+        for (QScrollBar *slider : {h.f1().HScroll1, h.f2().HScroll1}) {
+            QWidget *window = slider->window();
+            window->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), window);
+            h.f1().Command1->setFocus();
+            window->setFocus();
+            slider->clearFocus();
+            QTRY_VERIFY(!slider->hasFocus());
+            const QImage without = slider->grab().toImage();
+            slider->setFocus(Qt::TabFocusReason);
+            QTRY_VERIFY(slider->hasFocus());
+            QVERIFY2(slider->grab().toImage() != without, qPrintable(slider->accessibleName()));
+        }
     }
 };
 

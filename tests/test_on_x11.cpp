@@ -1,6 +1,7 @@
 // The windows on a real X server with openbox: the real shape, drag and task
 // bar code, window-manager frames, pointer events from the X server itself.
 #include "about/frm_about.h"
+#include "compare_window/compare_window.h"
 #include "harness.h"
 #include "platform/linux_services.h"
 
@@ -163,6 +164,70 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QTRY_COMPARE(transientFor(&about), quint64(h.f1().winId()));
         QCOMPARE(about.windowHandle()->transientParent(), h.f1().windowHandle());
+    }
+
+    // Keys from the first second: the main window is the active one, its
+    // menus and shortcuts answer, the information and compare windows take
+    // the same shortcuts, and Tab stops only where something has a name.
+    void keyboardFromTheStart()
+    {
+        RealShapeHarness h;
+        h.start();
+        Form1 &f = h.f1();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QVERIFY(h.f2().isVisible());
+        const auto activeOnTheServer = [] {
+            QProcess p;
+            p.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+            p.waitForFinished(10000);
+            return p.readAllStandardOutput().trimmed().toULongLong();
+        };
+        QTRY_COMPARE(activeOnTheServer(), quint64(f.winId()));
+
+        xdotool({"key", "alt+f"});
+        QTRY_VERIFY(f.mnufile->isVisible());
+        xdotool({"key", "Escape", "Escape"});
+        QTRY_VERIFY(!f.mnufile->isVisible());
+
+        // Ctrl+O asks for a file (the double cancels it).
+        xdotool({"key", "ctrl+o"});
+        QTRY_COMPARE(h.fakes.fileChooser.requests.size(), 1);
+        // Ctrl+K opens the compare window, where Ctrl+S still saves.
+        xdotool({"key", "ctrl+k"});
+        QTRY_VERIFY(h.program->compareSlot().loaded() && h.program->compareWindow().isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(),
+                     static_cast<QWidget *>(&h.program->compareWindow()));
+        xdotool({"key", "ctrl+s"});
+        QTRY_COMPARE(h.fakes.fileChooser.requests.size(), 2);
+        h.program->compareWindow().close();
+
+        // From the information window too.
+        h.f2().activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&h.f2()));
+        xdotool({"key", "ctrl+o"});
+        QTRY_COMPARE(h.fakes.fileChooser.requests.size(), 3);
+
+        // Tab round both windows: every stop has a name and can be used.
+        f.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QStringList stops;
+        for (int i = 0; i < 9; ++i) {
+            const QWidget *before = QApplication::focusWidget();
+            xdotool({"key", "Tab"});
+            QTRY_VERIFY(QApplication::focusWidget() && QApplication::focusWidget() != before);
+            const QWidget *w = QApplication::focusWidget();
+            QVERIFY2(!w->accessibleName().isEmpty(), w->metaObject()->className());
+            QVERIFY(w->isEnabled() && w->isVisible());
+            stops << w->accessibleName();
+        }
+        QCOMPARE(stops.first(), f.Command1->accessibleName());
+        QVERIFY2(stops.contains(h.f2().HScroll1->accessibleName()), qPrintable(stops.join(',')));
+
+        // Ctrl+Q ends the program.
+        f.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        xdotool({"key", "ctrl+q"});
+        QTRY_VERIFY(rt::ended());
     }
 
     void mainWindowUnderAWindowManager()

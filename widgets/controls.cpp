@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSize_(autoSize)
 {
@@ -229,6 +231,35 @@ protected:
         default:
             QScrollBar::keyPressEvent(event);
         }
+    }
+
+    // The style draws no focus on a scroll bar: its thumb is marked instead,
+    // so that the keyboard's place can be seen.
+    void paintEvent(QPaintEvent *event) override
+    {
+        QScrollBar::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const QRect thumb = style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                    QStyle::SC_ScrollBarSlider, this);
+        QPainter p(this);
+        QColor mark = palette().color(QPalette::Highlight);
+        mark.setAlpha(110);
+        p.fillRect(thumb.adjusted(1, 1, -1, -1), mark);
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+        p.drawRect(thumb.adjusted(1, 1, -2, -2));
+    }
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QScrollBar::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        QScrollBar::focusOutEvent(event);
+        update();
     }
 };
 } // namespace

@@ -71,12 +71,25 @@ inline constexpr MenuDef Form1Menu[] = {
     {1, "mnuoff",    "ＩＥオフライン",                        true},
     {1, "mnuon",     "ＩＥオンライン",                        false},
     {0, "mnuwin",    "ウィンドウ(&W)",                        false},
+    {1, "mnucompare", "画質の比較(&C)",                       false},
     {1, "mnuver",    "バージョン情報(&B)",                    false},
 };
 // clang-format on
 
 inline constexpr const char *Form1Label1Caption = "ＩＥキャプチャＴＩＭＥバー";
 inline constexpr double Form1Label1FontPt = 8.25;
+// The usual keys beside the menus' mnemonics.
+struct ShortcutDef {
+    const char *item;
+    const char *keys; // as QKeySequence reads them
+};
+inline constexpr ShortcutDef Form1Shortcuts[] = {
+    {"mnuopen", "Ctrl+O"},
+    {"mnusave", "Ctrl+S"},
+    {"mnuend", "Ctrl+Q"},
+    {"mnucompare", "Ctrl+K"},
+};
+
 // HScroll1: minimum, maximum, value, small step, large step
 inline constexpr int Form1HScroll1[5] = {1, 3000, 1500, 1, 1};
 // Focus order; labels and the invisible Picture1 take no focus.
@@ -138,6 +151,14 @@ inline constexpr const char *frmAboutTexts[][2] = {
     {"cmdSysInfo", "ｼｽﾃﾑ情報(&S)..."},
 };
 // clang-format on
+
+// --- the compare window: a normal, resizable window ------------------------------------
+inline constexpr WindowDef CompareWindow{
+    // name            caption        client w  h     placement  background (the window's own)
+    "CompareWindow", "画質の比較", 10800, 8100, -1, -1, {-1, -1, -1}};
+inline constexpr int CompareWindowMinimum[2] = {5400, 3600}; // client w, h in twips
+// The keys that pick a zoom, beside its buttons; 0 fits the window.
+inline constexpr int CompareZooms[] = {0, 1, 2, 4};
 
 // The design's proportional face is "ＭＳ Ｐゴシック"; IPAPGothic has its metrics and
 // is asked for first, by name: under a Japanese locale fontconfig answers the
