@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -23,6 +25,70 @@ constexpr double DividerStep = 0.05;
 bool whole(double scale)
 {
     return scale >= 1 && std::abs(scale - std::round(scale)) < 1e-9;
+}
+
+// The picture made smaller by averaging each box of pixels, read in its own
+// format: Qt's smooth scaling would first copy a whole three-byte picture
+// into 32 bits.
+QImage shrunk(const QImage &picture, QSize to)
+{
+    const int sw = picture.width(), sh = picture.height(), tw = to.width(), th = to.height();
+    const bool threeBytes = picture.format() == QImage::Format_RGB888;
+    if (!threeBytes && picture.format() != QImage::Format_RGB32 &&
+        picture.format() != QImage::Format_ARGB32)
+        return picture.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage out(to, QImage::Format_RGB32);
+    std::vector<int> firstColumn(size_t(tw) + 1);
+    for (int x = 0; x <= tw; ++x)
+        firstColumn[size_t(x)] = int(qint64(x) * sw / tw);
+    const auto rows = [&](int from, int to) {
+        std::vector<quint32> sums(size_t(tw) * 3);
+        for (int y = from; y < to; ++y) {
+            const int top = int(qint64(y) * sh / th);
+            const int bottom = std::max(top + 1, int(qint64(y + 1) * sh / th));
+            std::fill(sums.begin(), sums.end(), 0);
+            for (int row = top; row < bottom; ++row) {
+                const uchar *line = picture.constScanLine(row);
+                for (int x = 0; x < tw; ++x) {
+                    quint32 r = 0, g = 0, b = 0;
+                    const int right =
+                        std::max(firstColumn[size_t(x)] + 1, firstColumn[size_t(x) + 1]);
+                    for (int c = firstColumn[size_t(x)]; c < right; ++c) {
+                        if (threeBytes) {
+                            r += line[c * 3];
+                            g += line[c * 3 + 1];
+                            b += line[c * 3 + 2];
+                        } else {
+                            const QRgb p = reinterpret_cast<const QRgb *>(line)[c];
+                            r += quint32(qRed(p));
+                            g += quint32(qGreen(p));
+                            b += quint32(qBlue(p));
+                        }
+                    }
+                    sums[size_t(x) * 3] += r;
+                    sums[size_t(x) * 3 + 1] += g;
+                    sums[size_t(x) * 3 + 2] += b;
+                }
+            }
+            auto *target = reinterpret_cast<QRgb *>(out.scanLine(y));
+            for (int x = 0; x < tw; ++x) {
+                const quint32 n = quint32((bottom - top) * std::max(1, firstColumn[size_t(x) + 1] -
+                                                                           firstColumn[size_t(x)]));
+                target[x] = qRgb(int((sums[size_t(x) * 3] + n / 2) / n),
+                                 int((sums[size_t(x) * 3 + 1] + n / 2) / n),
+                                 int((sums[size_t(x) * 3 + 2] + n / 2) / n));
+            }
+        }
+    };
+    // A large picture in two halves at once: the window waits for it.
+    if (qint64(sw) * sh < 4'000'000) {
+        rows(0, th);
+    } else {
+        std::thread lower(rows, th / 2, th);
+        rows(0, th / 2);
+        lower.join();
+    }
+    return out;
 }
 } // namespace
 
@@ -241,17 +307,22 @@ void CompareView::drawPicture(QPainter &p, const QImage &picture, QImage &scaled
             return;
         const QRect source(left, top, right - left, bottom - top);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(QRectF(at.origin.x() + left * s, at.origin.y() + top * s, source.width() * s,
-                           source.height() * s),
-                    picture, source);
+        const QRectF target(at.origin.x() + left * s, at.origin.y() + top * s, source.width() * s,
+                            source.height() * s);
+        // A picture the painter does not draw from as it is gets converted,
+        // and so only the part in view.
+        if (picture.format() == QImage::Format_RGB32)
+            p.drawImage(target, picture, source);
+        else
+            p.drawImage(target, picture.copy(source));
         return;
     }
     // A fractional scale: the picture scaled once, smoothly when smaller.
     const QSize scaled(std::max(1, int(std::lround(picture.width() * s))),
                        std::max(1, int(std::lround(picture.height() * s))));
     if (scaledCache.size() != scaled)
-        scaledCache = picture.scaled(scaled, Qt::IgnoreAspectRatio,
-                                     s < 1 ? Qt::SmoothTransformation : Qt::FastTransformation);
+        scaledCache = s < 1 ? shrunk(picture, scaled)
+                            : picture.scaled(scaled, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     p.drawImage(at.origin, scaledCache);
 }
 

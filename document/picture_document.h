@@ -62,8 +62,8 @@ public:
     int32_t jpegFileQuality() const { return jpegFileQuality_; }
     void setJpegFile(const QByteArray &file, int32_t quality);
 
-    // How that file looks, decoded, while a view asks for it (wantJpegPicture):
-    // the last one decoded stays until the next one replaces it.
+    // How that file looks, decoded, while a view asks for it (wantJpegPicture);
+    // let go when the quality or the picture changes.
     const QImage &jpegPicture() const { return jpegPicture_; }
     // The quality the shown JPEG picture was made at.
     int32_t jpegPictureQuality() const { return jpegPictureQuality_; }
@@ -73,8 +73,8 @@ public:
         return !jpegPicture_.isNull() && jpegSize_ >= 0 && jpegPictureQuality_ == jpegQuality_;
     }
     void setJpegPicture(const QImage &picture, int32_t quality);
-    // Lets the decoded picture go before the next is made, so that two are
-    // never held at once; views keep what they show of it (jpegPictureLeaving).
+    // Lets the decoded picture go before the next is made; views keep what
+    // they show of it meanwhile (jpegPictureLeaving).
     void releaseJpegPicture();
     // Views that show the JPEG ask for it while they are open.
     void wantJpegPicture(bool wanted);

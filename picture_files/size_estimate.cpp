@@ -50,6 +50,9 @@ void JpegSizeEstimate::restart()
         return;
     }
     doc_.setJpegSize(PictureDocument::JpegSizeComing);
+    // The decoded JPEG is stale now; its views keep a screenful of it, so that
+    // the next encode and decode never run beside a whole picture's worth.
+    doc_.releaseJpegPicture();
     // One run at a time: a change during a run makes it stale, and the next
     // run starts when it ends.
     if (running_) {
@@ -90,8 +93,6 @@ void JpegSizeEstimate::encoded(const QByteArray &file, int32_t quality)
 
 void JpegSizeEstimate::decode()
 {
-    // The last picture goes first: a large one is never held twice.
-    doc_.releaseJpegPicture();
     running_ = true;
     stale_ = false;
     shared_->abandoned = false;
@@ -103,7 +104,8 @@ void JpegSizeEstimate::decode()
     std::shared_ptr<Shared> shared = shared_;
     pool_.start([file, quality, profile, decoder, shared] {
         QImage picture = decoder->decode(file, &shared->abandoned);
-        if (!picture.isNull() && profile.isValid()) {
+        if (!picture.isNull() && profile.isValid() && profile != QColorSpace::SRgb) {
+            picture = picture.convertToFormat(QImage::Format_RGB32);
             picture.setColorSpace(profile);
             picture = platform::colour::toSrgb(picture);
         }

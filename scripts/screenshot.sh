@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Starts the program on a private X server with openbox and saves three
+# Starts the program on a private X server with openbox and saves four
 # pictures into a folder (default docs/): main-window.png (both windows),
-# about-box.png (the About box open over them) and open-dialog.png (the Open
-# dialog on a folder of photos, its detail columns shown), under a Japanese
-# locale as its users run it.
+# about-box.png (the About box open over them), open-dialog.png (the Open
+# dialog on a folder of photos, its detail columns shown) and
+# compare-window.png (a photo at quality 15 against its original, at 100 %),
+# under a Japanese locale as its users run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-docs}")
@@ -53,5 +54,35 @@ tests/with_x.sh --wm bash -c '
         "$out/open-dialog.png"
     xdotool key Escape
     sleep 0.3
+    kill $pid
+    wait $pid 2>/dev/null
+
+    # The compare window, from the keyboard alone: Tab to the quality slider,
+    # down to 15, Ctrl+K, then 100 % around the ladybird.
+    convert /usr/share/backgrounds/mate/nature/LadyBird.jpg -resize 1600x1200 -quality 92 \
+        "$photos/てんとう虫.jpg"
+    LANG=ja_JP.UTF-8 build/mipoquibbo "$photos/てんとう虫.jpg" & pid=$!
+    xdotool search --sync --onlyvisible --name "IE" >/dev/null
+    sleep 1.5
+    xdotool key Tab Tab Tab Tab Tab Tab
+    for _ in $(seq 35); do xdotool key Left; done
+    xdotool key ctrl+k
+    sleep 1
+    compare=$(xdotool getactivewindow)
+    xdotool windowmove "$compare" 40 60
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$compare")"
+    xdotool mousemove $((X + WIDTH * 63 / 100)) $((Y + HEIGHT * 50 / 100)) key ctrl+1
+    sleep 0.5
+    # The divider dragged onto the ladybird: half of it on each side.
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT * 60 / 100)) mousedown 1
+    for step in 1 2 3 4; do
+        xdotool mousemove $((X + WIDTH / 2 + WIDTH * 23 * step / 400)) $((Y + HEIGHT * 60 / 100))
+        sleep 0.1
+    done
+    xdotool mouseup 1 mousemove $((X + WIDTH + 40)) $((Y + 20))
+    sleep 3
+    import -window root -crop "$((WIDTH + 20))x$((HEIGHT + 50))+$((X - 10))+$((Y - 40))" +repage \
+        "$out/compare-window.png"
     kill $pid' "$out"
-echo "$out/main-window.png $out/about-box.png $out/open-dialog.png"
+echo "$out/main-window.png $out/about-box.png $out/open-dialog.png $out/compare-window.png"

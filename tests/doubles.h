@@ -125,7 +125,7 @@ public:
     QImage decode(const QByteArray &file, const std::atomic_bool * = nullptr) override
     {
         ++decodes;
-        return QImage::fromData(file, "JPEG").convertToFormat(QImage::Format_RGB32);
+        return QImage::fromData(file, "JPEG").convertToFormat(QImage::Format_RGB888);
     }
     std::atomic_int decodes{0};
 };

@@ -9,6 +9,7 @@
 #include "jpeg_encoder/decoder.h"
 #include "jpeg_encoder/writer.h"
 
+#include <QColorSpace>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
@@ -281,6 +282,32 @@ private slots:
         QVERIFY(jpegShown(*h, 20));
         w.close();
         QVERIFY(h->doc().jpegPicture().isNull());
+    }
+
+    // A picture in a wider gamut: both sides are shown through its profile,
+    // as other viewers show the file Save writes with it.
+    void bothSidesThroughTheProfile()
+    {
+        auto h = start();
+        QImage wide(200, 150, QImage::Format_RGB32);
+        wide.fill(QColor(230, 40, 40));
+        wide.setColorSpace(QColorSpace::DisplayP3);
+        h->doc().setPicture(wide);
+        CompareWindow &w = openCompare(*h);
+        CompareView &view = *w.view;
+        h->f2().HScroll1->setValue(95);
+        QVERIFY(jpegShown(*h, 95));
+        view.setDivider(0.5);
+        const QImage shown = drawn(view);
+        const QPoint left = view.viewPoint(QPointF(50, 75)).toPoint();
+        const QPoint right = view.viewPoint(QPointF(150, 75)).toPoint();
+        QVERIFY(left.x() < view.width() / 2 && right.x() > view.width() / 2);
+        // The original in sRGB is redder than its own numbers say.
+        QVERIFY(distance(shown.pixel(left), wide.pixel(0, 0)) > 10);
+        QVERIFY2(distance(shown.pixel(left), shown.pixel(right)) <= 4,
+                 qPrintable(QStringLiteral("%1 %2")
+                                .arg(shown.pixel(left), 0, 16)
+                                .arg(shown.pixel(right), 0, 16)));
     }
 
     void sizeAndShare()
