@@ -55,9 +55,10 @@ QImage shrunk(const QImage &picture, QSize to)
                         std::max(firstColumn[size_t(x)] + 1, firstColumn[size_t(x) + 1]);
                     for (int c = firstColumn[size_t(x)]; c < right; ++c) {
                         if (threeBytes) {
-                            r += line[c * 3];
-                            g += line[c * 3 + 1];
-                            b += line[c * 3 + 2];
+                            const uchar *pixel = line + 3 * qsizetype(c);
+                            r += pixel[0];
+                            g += pixel[1];
+                            b += pixel[2];
                         } else {
                             const QRgb p = reinterpret_cast<const QRgb *>(line)[c];
                             r += quint32(qRed(p));
