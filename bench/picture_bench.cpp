@@ -146,22 +146,31 @@ struct Alone : platform::SingleInstance {
     bool handOver(const QString &) override { return false; }
     void acceptHandOvers(std::function<void(const QString &)>) override {}
 };
+// The real services with the three above in place of a person.
+struct Unattended {
+    app::LinuxServices real;
+    Chooser chooser;
+    Quiet quiet;
+    Alone alone;
+    platform::Services services()
+    {
+        platform::Services s = real.services();
+        s.fileChooser = &chooser;
+        s.messageBox = &quiet;
+        s.singleInstance = &alone;
+        return s;
+    }
+};
 
 // One run for the memory comparison: the photo opened, the compare window
 // open or not, two qualities read out, then a save at 90; prints the peaks
 // (kB) after the read-outs and after the save.
 int memoryRun(const QString &photo, bool compare)
 {
-    app::LinuxServices real;
-    Chooser chooser;
-    Quiet quiet;
-    Alone alone;
-    platform::Services services = real.services();
-    services.fileChooser = &chooser;
-    services.messageBox = &quiet;
-    services.singleInstance = &alone;
+    Unattended unattended;
+    Chooser &chooser = unattended.chooser;
     QTemporaryDir out(QStringLiteral("/dev/shm/mipo-bench-XXXXXX"));
-    Program program(services);
+    Program program(unattended.services());
     program.start();
     PictureDocument &doc = program.document();
     if (compare)
@@ -182,7 +191,7 @@ int memoryRun(const QString &photo, bool compare)
     chooser.answers << out.filePath("saved.jpg");
     program.Form1().mnusave_Click();
     std::printf("%ld %ld\n", readOuts, statusKb("VmHWM:"));
-    return quiet.last.contains(QStringLiteral("完了")) ? 0 : 1;
+    return unattended.quiet.last.contains(QStringLiteral("完了")) ? 0 : 1;
 }
 
 int main(int argc, char **argv)
@@ -279,15 +288,10 @@ int main(int argc, char **argv)
     // The running program with the largest photo: opening, the size read-out
     // and closing timed; memory empty, with it open and shown, and while
     // saving it at quality 90.
-    app::LinuxServices real;
-    Chooser chooser;
-    Quiet quiet;
-    Alone alone;
-    platform::Services services = real.services();
-    services.fileChooser = &chooser;
-    services.messageBox = &quiet;
-    services.singleInstance = &alone;
-    auto program = std::make_unique<Program>(services);
+    Unattended unattended;
+    Chooser &chooser = unattended.chooser;
+    Quiet &quiet = unattended.quiet;
+    auto program = std::make_unique<Program>(unattended.services());
     program->start();
     settle();
     const long emptyKb = statusKb("VmRSS:");
