@@ -80,6 +80,12 @@ class TestCompareWindow : public QObject
         });
     }
 
+    // Where a picture point is drawn in the grab.
+    static QPoint devicePoint(const CompareView &view, QPointF picturePoint)
+    {
+        return (view.viewPoint(picturePoint) * view.devicePixelRatioF()).toPoint();
+    }
+
     // The view's pixels as drawn, one device pixel each.
     static QImage drawn(CompareView &view)
     {
@@ -87,9 +93,10 @@ class TestCompareWindow : public QObject
     }
 
     // The picture pixel drawn at a view pixel.
+    // (x, y: device pixels of the grab.)
     static QPoint pixelUnder(const CompareView &view, int x, int y)
     {
-        const QPointF p = view.picturePoint(QPointF(x + 0.5, y + 0.5));
+        const QPointF p = view.picturePoint(QPointF(x + 0.5, y + 0.5) / view.devicePixelRatioF());
         return QPoint(int(std::floor(p.x())), int(std::floor(p.y())));
     }
 
@@ -135,8 +142,9 @@ private slots:
             const QImage shown = drawn(view);
             int compared = 0, lostRed = 0, redInOriginal = 0;
             // Clear of the captions at the top and of the edges.
-            for (int y = 40; y < shown.height() - 4; y += 3)
-                for (int x = 16; x < shown.width() - 4; x += 3) {
+            const int edge = int(40 * view.devicePixelRatioF());
+            for (int y = edge; y < shown.height() - 8; y += 3)
+                for (int x = edge / 2; x < shown.width() - 8; x += 3) {
                     const QPoint at = pixelUnder(view, x, y);
                     if (!file.rect().contains(at))
                         continue;
@@ -165,8 +173,9 @@ private slots:
         dragDivider(view, view.width() - 8);
         QVERIFY(view.divider() > 0.95);
         const QImage shown = drawn(view);
-        for (int y = 40; y < shown.height() - 4; y += 7)
-            for (int x = 16; x < shown.width() - 16; x += 7) {
+        const int edge = int(40 * view.devicePixelRatioF());
+        for (int y = edge; y < shown.height() - 8; y += 7)
+            for (int x = edge / 2; x < shown.width() - edge; x += 7) {
                 const QPoint at = pixelUnder(view, x, y);
                 if (original.rect().contains(at))
                     QCOMPARE(shown.pixel(x, y), original.pixel(at));
@@ -177,17 +186,18 @@ private slots:
     void zoomAndPan()
     {
         auto h = start();
-        h->doc().setPicture(pictureWithRedText());
+        // Larger than the view on a screen scaled by 2 too.
+        h->doc().setPicture(pictureWithRedText().scaled(1260, 900));
         CompareWindow &w = openCompare(*h);
         CompareView &view = *w.view;
         // Smaller than the picture: fitting shrinks it.
         w.resize(400, 300);
-        QTRY_VERIFY(view.width() > 300 && view.width() < 420);
+        QTRY_VERIFY(view.width() > 300 && view.width() < 400);
         QCOMPARE(view.zoom(), CompareView::Fit);
         // Fitted: the whole picture is in view.
         QVERIFY(QRectF(view.rect()).contains(view.viewPoint(QPointF(0, 0))));
         QVERIFY(
-            QRectF(view.rect()).adjusted(0, 0, 1, 1).contains(view.viewPoint(QPointF(420, 300))));
+            QRectF(view.rect()).adjusted(0, 0, 1, 1).contains(view.viewPoint(QPointF(1260, 900))));
 
         const QPoint pointer(view.width() / 3, view.height() / 3);
         const QPointF under = view.picturePoint(pointer);
@@ -218,9 +228,9 @@ private slots:
         QTest::keyClick(&view, Qt::Key_Right);
         QVERIFY(view.picturePoint(QPointF(100, 100)).x() > left.x() + 10);
         // Never past its edge: far to the right, the right edge stays at the view's.
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < 200; ++i)
             QTest::keyClick(&view, Qt::Key_Right);
-        QCOMPARE(view.viewPoint(QPointF(420, 0)).x(), double(view.width()));
+        QCOMPARE(view.viewPoint(QPointF(1260, 0)).x(), double(view.width()));
         // Shift+arrows move the divider.
         const double divider = view.divider();
         QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier);
@@ -254,7 +264,7 @@ private slots:
         QVERIFY(w.sizeLabel->text().contains(QStringLiteral("計算中")));
         // Still the last JPEG, not an empty side.
         const QImage during = drawn(view);
-        const QPoint middle(during.width() / 2, during.height() / 2);
+        const QPoint middle(during.width() * 3 / 4, during.height() / 2);
         QVERIFY(distance(during.pixel(middle), before.pixel(middle)) < 40);
         QVERIFY(jpegShown(*h, 20));
         QVERIFY(!view.jpegCaption().contains(QStringLiteral("作り直し中")));
@@ -268,7 +278,7 @@ private slots:
         QCOMPARE(view.zoom(), CompareView::Fit);
         view.setDivider(1);
         const QImage shown = drawn(view);
-        QCOMPARE(shown.pixel(view.viewPoint(QPointF(32, 24)).toPoint()), green.pixel(0, 0));
+        QCOMPARE(shown.pixel(devicePoint(view, QPointF(32, 24))), green.pixel(0, 0));
         QVERIFY(w.sizeLabel->text().contains(QStringLiteral("無圧縮の画素")) ||
                 w.sizeLabel->text().contains(QStringLiteral("計算中")));
         QVERIFY(jpegShown(*h, 20));
@@ -299,9 +309,9 @@ private slots:
         QVERIFY(jpegShown(*h, 95));
         view.setDivider(0.5);
         const QImage shown = drawn(view);
-        const QPoint left = view.viewPoint(QPointF(50, 75)).toPoint();
-        const QPoint right = view.viewPoint(QPointF(150, 75)).toPoint();
-        QVERIFY(left.x() < view.width() / 2 && right.x() > view.width() / 2);
+        const QPoint left = devicePoint(view, QPointF(50, 75));
+        const QPoint right = devicePoint(view, QPointF(150, 75));
+        QVERIFY(left.x() < shown.width() / 2 && right.x() > shown.width() / 2);
         // The original in sRGB is redder than its own numbers say.
         QVERIFY(distance(shown.pixel(left), wide.pixel(0, 0)) > 10);
         QVERIFY2(distance(shown.pixel(left), shown.pixel(right)) <= 4,
