@@ -277,6 +277,11 @@ QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limit
     if (width <= 0 || height <= 0 || width * height > limits.maxPixels ||
         width * height * 4 + planeBytes > limits.maxDecodeBytes)
         return {};
+    // Nothing decoded on the way may be much larger than the picture itself:
+    // a grid says its own size apart from the picture's, and libheif would
+    // allocate what it says. (A grid is cropped to the picture by less than
+    // a tile; a coded picture is padded by a few pixels.)
+    heif_context_set_maximum_image_size_limit(heif.ctx, int(std::max(width, height)) + 1024);
     const bool alpha = heif_image_handle_has_alpha_channel(heif.handle);
     const std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options *)> options(
         heif_decoding_options_alloc(), heif_decoding_options_free);

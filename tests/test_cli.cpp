@@ -129,6 +129,30 @@ private slots:
     // written over itself, a document in the way, a folder that is not there.
     // Transparent parts take the picture box's face, as in the window; the
     // rest keeps its colour.
+    // A HEIC whose pictures say 64×64, over which libheif allocated three
+    // planes of 810 MB (4.7 GB and 19 s in all): refused before that.
+    void aSmallHeicNeverTakesGigabytes()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/bin/time")))
+            QSKIP("needs /usr/bin/time");
+        QProcess p;
+        p.setProcessChannelMode(QProcess::SeparateChannels);
+        p.start(
+            QStringLiteral("/usr/bin/time"),
+            {"-f", "peak %M", qEnvironmentVariable("MIPOQUIBBO_EXE"), "--output", at("grid.jpg"),
+             QStringLiteral(MIPO_FUZZ_REGRESSIONS
+                            "/fuzz_loader/refused-heic-grid-far-larger-than-its-picture.heic")});
+        QVERIFY(p.waitForFinished(120000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("読める画像ではありません")), qPrintable(err));
+        const qsizetype at = err.lastIndexOf(QStringLiteral("peak "));
+        QVERIFY(at >= 0);
+        const long peakKb = err.mid(at + 5).trimmed().toLong();
+        QVERIFY2(peakKb > 0 && peakKb < 1'000'000, qPrintable(err));
+        QVERIFY(!QFile::exists(this->at("grid.jpg")));
+    }
+
     void transparencyIsLaidOnTheFace()
     {
         QImage img(64, 48, QImage::Format_ARGB32);
