@@ -8,6 +8,7 @@
 #include "platform/runtime.h"
 
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QWindow>
 
@@ -110,11 +111,10 @@ void Program::start(const QString &file)
 {
     startFile_ = file;
     rt::guard([this] {
-        starting_ = true;
-        const std::unique_ptr<bool, void (*)(bool *)> started(&starting_,
-                                                              [](bool *s) { *s = false; });
-        Form1();
-        starting_ = false;
+        {
+            const QScopedValueRollback starting(starting_, true);
+            Form1();
+        }
         // The start-up window is shown once its load is done, so it is the
         // active one, with the information window its load showed beside it.
         if (!rt::ended())

@@ -120,7 +120,12 @@ CompareView::CompareView(PictureDocument &doc, QWidget *parent) : QWidget(parent
 void CompareView::pictureChanged()
 {
     const bool sameSize = doc_.picture().size() == original_.size();
-    original_ = doc_.picture().isNull() ? QImage() : platform::colour::toSrgb(doc_.picture());
+    // The document's sRGB picture is Save's own where nothing is transparent;
+    // otherwise the flattened picture is converted here.
+    const QImage &shown = doc_.shownPicture();
+    original_ = doc_.picture().isNull()    ? QImage()
+                : !shown.hasAlphaChannel() ? shown
+                                           : platform::colour::toSrgb(doc_.picture());
     originalScaled_ = jpegScaled_ = QImage();
     leftOver_ = QImage();
     if (!sameSize) {

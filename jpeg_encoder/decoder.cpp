@@ -11,24 +11,12 @@ namespace jpeg_encoder
 namespace
 {
 
-struct DecodeErrors {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-};
-
-void jumpBack(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<DecodeErrors *>(cinfo->err)->jump, 1);
-}
-
-void silent(j_common_ptr, int) {}
-
 // Rows at a time: few calls into the library, and an abandoned decode ends soon.
 constexpr int RowsAtATime = 16;
 
 // What runs between setjmp and the end: no object here needs a destructor,
 // since a libjpeg error jumps past them.
-bool readRows(jpeg_decompress_struct &cinfo, DecodeErrors &err, const QByteArray &file, QImage &out,
+bool readRows(jpeg_decompress_struct &cinfo, ErrorManager &err, const QByteArray &file, QImage &out,
               const std::atomic_bool *abandoned)
 {
     if (setjmp(err.jump))
@@ -67,10 +55,8 @@ QImage LibjpegDecoder::decode(const QByteArray &file, const std::atomic_bool *ab
     if (file.isEmpty())
         return {};
     jpeg_decompress_struct cinfo{};
-    DecodeErrors err{};
-    cinfo.err = jpeg_std_error(&err.base);
-    err.base.error_exit = jumpBack;
-    err.base.emit_message = silent;
+    ErrorManager err{};
+    reportErrorsTo(cinfo, err);
     jpeg_create_decompress(&cinfo);
     QImage out;
     bool read = false;

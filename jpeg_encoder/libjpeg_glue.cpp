@@ -39,6 +39,13 @@ void reportErrorsTo(jpeg_compress_struct &cinfo, ErrorManager &err)
     err.base.emit_message = silent;
 }
 
+void reportErrorsTo(jpeg_decompress_struct &cinfo, ErrorManager &err)
+{
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = onError;
+    err.base.emit_message = silent;
+}
+
 void checkAbandoned(j_common_ptr cinfo)
 {
     const auto *progress = reinterpret_cast<Progress *>(cinfo->progress);

@@ -31,6 +31,7 @@ struct ErrorManager {
 };
 // Sets up cinfo's errors to be reported through err, silently.
 void reportErrorsTo(jpeg_compress_struct &cinfo, ErrorManager &err);
+void reportErrorsTo(jpeg_decompress_struct &cinfo, ErrorManager &err);
 
 // Asked between rows of blocks: a size nobody waits for any more ends at once.
 struct Progress {

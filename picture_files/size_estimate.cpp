@@ -40,6 +40,25 @@ JpegSizeEstimate::~JpegSizeEstimate()
     pool_.waitForDone();
 }
 
+// Runs work on the worker; what it answers runs on the main thread, unless
+// this object has gone meanwhile.
+template <class Work> void JpegSizeEstimate::onWorker(Work work)
+{
+    running_ = true;
+    stale_ = false;
+    shared_->abandoned = false;
+    pool_.start([work = std::move(work), shared = shared_] {
+        auto answer = work(shared->abandoned);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [shared, answer = std::move(answer)] {
+                if (shared->owner)
+                    answer(*shared->owner);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void JpegSizeEstimate::restart()
 {
     if (doc_.picture().isNull()) {
@@ -60,22 +79,12 @@ void JpegSizeEstimate::restart()
         shared_->abandoned = true;
         return;
     }
-    running_ = true;
-    stale_ = false;
-    shared_->abandoned = false;
     const QImage picture = doc_.picture(); // shared, not copied
     const int32_t quality = doc_.JpegQuality();
     platform::JpegWriter *writer = &writer_;
-    std::shared_ptr<Shared> shared = shared_;
-    pool_.start([picture, quality, writer, shared] {
-        const QByteArray file = writer->encoded(picture, quality, &shared->abandoned);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [shared, file, quality] {
-                if (shared->owner)
-                    shared->owner->encoded(file, quality);
-            },
-            Qt::QueuedConnection);
+    onWorker([picture, quality, writer](const std::atomic_bool &abandoned) {
+        const QByteArray file = writer->encoded(picture, quality, &abandoned);
+        return [file, quality](JpegSizeEstimate &estimate) { estimate.encoded(file, quality); };
     });
 }
 
@@ -93,29 +102,20 @@ void JpegSizeEstimate::encoded(const QByteArray &file, int32_t quality)
 
 void JpegSizeEstimate::decode()
 {
-    running_ = true;
-    stale_ = false;
-    shared_->abandoned = false;
     const QByteArray file = doc_.jpegFile();
     const int32_t quality = doc_.jpegFileQuality();
     // Shown as the original is: through the picture's own colour profile.
     const QColorSpace profile = doc_.picture().colorSpace();
     platform::JpegDecoder *decoder = &decoder_;
-    std::shared_ptr<Shared> shared = shared_;
-    pool_.start([file, quality, profile, decoder, shared] {
-        QImage picture = decoder->decode(file, &shared->abandoned);
+    onWorker([file, quality, profile, decoder](const std::atomic_bool &abandoned) {
+        QImage picture = decoder->decode(file, &abandoned);
         if (!picture.isNull() && profile.isValid() && profile != QColorSpace::SRgb) {
             picture = picture.convertToFormat(QImage::Format_RGB32);
             picture.setColorSpace(profile);
             picture = platform::colour::toSrgb(picture);
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [shared, picture, quality] {
-                if (shared->owner)
-                    shared->owner->decoded(picture, quality);
-            },
-            Qt::QueuedConnection);
+        return
+            [picture, quality](JpegSizeEstimate &estimate) { estimate.decoded(picture, quality); };
     });
 }
 

@@ -35,6 +35,7 @@ private:
     void encoded(const QByteArray &file, int32_t quality);
     void decode();
     void decoded(const QImage &picture, int32_t quality);
+    template <class Work> void onWorker(Work work);
 
     struct Shared;
     PictureDocument &doc_;

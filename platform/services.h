@@ -164,9 +164,8 @@ class JpegDecoder
 public:
     virtual ~JpegDecoder() = default;
     // The picture a JPEG file of these bytes shows, three bytes a pixel
-    // (QImage::Format_RGB888); null when they
-    // hold no JPEG it reads or when abandoned became true before the end.
-    // Safe to call from any thread.
+    // (QImage::Format_RGB888); null when they hold no JPEG it reads or when
+    // abandoned became true before the end. Safe to call from any thread.
     virtual QImage decode(const QByteArray &file, const std::atomic_bool *abandoned = nullptr) = 0;
 };
 

@@ -92,8 +92,8 @@ inline constexpr ShortcutDef Form1Shortcuts[] = {
 
 // HScroll1: minimum, maximum, value, small step, large step
 inline constexpr int Form1HScroll1[5] = {1, 3000, 1500, 1, 1};
-// Focus order; labels and the invisible Picture1 take no focus.
-inline constexpr const char *Form1TabOrder[] = {"Picture2", "Command1", "Command2", "Command3",
+// Focus order; labels, the strip Picture2 and the invisible Picture1 take no focus.
+inline constexpr const char *Form1TabOrder[] = {"Command1", "Command2", "Command3",
                                                 "Command4", "Command5", "HScroll1"};
 
 // clang-format off
