@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -43,9 +44,7 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
     setFixedSize(rt::twipsToPixels(defs::frmAbout.clientWidth),
                  rt::twipsToPixels(defs::frmAbout.clientHeight));
-    // The design places the client area (Qt's geometry of a window excludes its frame).
-    setGeometry(rt::twipsToPixels(defs::frmAbout.clientLeft),
-                rt::twipsToPixels(defs::frmAbout.clientTop), width(), height());
+    placeOn(QGuiApplication::primaryScreen());
 
     picIcon = new QLabel(this);
     picIcon->setPixmap(QIcon(QStringLiteral(":/pictures/program.ico")).pixmap(32, 32));
@@ -106,9 +105,21 @@ frmAbout::frmAbout(const platform::Services &sys, OtherWindows others)
     sys_.windowShape->skipTaskbar(this);
 }
 
+void frmAbout::placeOn(const QScreen *screen)
+{
+    // The client area's place, from the screen's corner (Qt's geometry of a
+    // window excludes its frame).
+    const QPoint corner = screen ? screen->geometry().topLeft() : QPoint();
+    setGeometry(corner.x() + rt::twipsToPixels(defs::frmAbout.clientLeft),
+                corner.y() + rt::twipsToPixels(defs::frmAbout.clientTop), width(), height());
+}
+
 void frmAbout::Show()
 {
     cmdOK->setFocus();
+    // On the screen the main window is on.
+    if (!isVisible())
+        placeOn(ownersScreen(this));
     showWindow(this);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+class QScreen;
 class QLabel;
 class QPushButton;
 
@@ -36,9 +37,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    void reject() override; // Esc
 
 private:
+    void placeOn(const QScreen *screen);
+    void reject() override; // Esc
+
     platform::Services sys_;
     OtherWindows others_;
 };

@@ -6,16 +6,47 @@
 #include "platform/runtime.h"
 #include "platform/services.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace capture
 {
 
 namespace
 {
+const QString Title = QStringLiteral("キャプチャ処理");
 const QString PageNotShownText =
     QStringLiteral("ブラウザが時間内にページを表示しませんでした。現在の画像はそのままです。");
+const QString NotStartedText =
+    QStringLiteral("ブラウザを起動できませんでした。現在の画像はそのままです。");
+const QString FailedText =
+    QStringLiteral("ブラウザがエラーで終了しました（終了コード %1）。現在の画像はそのままです。");
+const QString GoneText =
+    QStringLiteral("ブラウザがページを表示しないまま終了しました。現在の画像はそのままです。");
 
-struct PageNotShown {
+// Why a capture ends without the page: not the user's doing, and said so.
+struct NoPage {
+    QString text;
 };
+// The user left the wait: nothing to say.
+struct Cancelled {
+};
+
+// What the browser's end means for the capture: a failed start or an error
+// at once; where windows can be told apart, an end with 0 may be a page
+// handed to a copy already running, whose window is still to come.
+void checkBrowser(platform::Browser &browser, bool anyEnd)
+{
+    const std::optional<int> status = browser.exitStatus();
+    if (!status)
+        return;
+    if (*status == platform::Browser::CouldNotStart || *status == 126)
+        throw NoPage{NotStartedText};
+    if (*status != 0)
+        throw NoPage{FailedText.arg(*status)};
+    if (anyEnd)
+        throw NoPage{GoneText};
+}
 
 // The bound on the browser's window coming up and drawing, checked as often
 // as the poll: the first start of a browser on a slow machine takes 10 s and more.
@@ -23,21 +54,32 @@ class PageWait
 {
 public:
     static constexpr int PollMs = 100;
-    static constexpr int Polls = 600; // 60 s
 
-    explicit PageWait(platform::EventLoop &loop) : loop_(loop) {}
-    // One more poll's time, the windows painting; past the bound, gives up.
+    PageWait(platform::EventLoop &loop, platform::Browser &browser, std::function<bool()> cancelled,
+             int boundMs)
+        : loop_(loop), browser_(browser), cancelled_(std::move(cancelled)),
+          polls_(std::max(1, boundMs / PollMs))
+    {
+    }
+    // One more poll's time, the windows painting; past the bound, or once
+    // the browser has failed or the user has cancelled, gives up.
     void step()
     {
-        if (++polls_ > Polls)
-            throw PageNotShown();
+        checkBrowser(browser_, false);
+        if (++done_ > polls_)
+            throw NoPage{PageNotShownText};
         loop_.paintFor(PollMs);
         rt::checkpoint();
+        if (cancelled_())
+            throw Cancelled();
     }
 
 private:
     platform::EventLoop &loop_;
-    int polls_ = 0;
+    platform::Browser &browser_;
+    std::function<bool()> cancelled_;
+    int polls_;
+    int done_ = 0;
 };
 
 // A window that has drawn nothing yet: all black, or all its background colour.
@@ -113,18 +155,36 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         ie = sys.browsers.CreateObject();
         ie->setVisible(true);
         ie->Navigate(target);
+        std::unique_ptr<platform::WaitNote> note =
+            sys.loop.noteWait(QStringLiteral("ブラウザがページを表示するのを待っています…"));
         // The counted wait is for the page to draw, so it starts once the
         // browser's new window is there and has drawn something: a cold
         // browser takes many seconds to put its first window up.
-        PageWait pageWait(sys.loop);
+        PageWait pageWait(
+            sys.loop, *ie, [&note] { return note && note->cancelled(); },
+            sys.browsers.windowBoundMs());
+        const bool seesWindows = sys.grabber.seesWindows();
         platform::ScreenGrabber::Window shown = 0;
-        if (sys.grabber.seesWindows()) {
+        if (seesWindows) {
             while ((shown = ie->window()) == 0 || blank(sys.grabber.grabWindowContent(shown)))
                 pageWait.step();
         }
+        // Where no window can be seen, only the browser's process tells
+        // whether a page can be there: any end of it means none.
+        const auto gone = [&] {
+            const std::optional<int> status = ie->exitStatus();
+            return status && (*status != 0 || !seesWindows);
+        };
         // 15. Formed once, in 32-bit arithmetic; nothing else runs meanwhile.
         const int32_t bound = rt::mul32(doc.CaptureWait, 4000);
-        sys.loop.countedWait(int64_t(bound) + 1);
+        sys.loop.countedWait(int64_t(bound) + 1, gone);
+        rt::checkpoint();
+        if (note->cancelled())
+            throw Cancelled();
+        if (!seesWindows)
+            checkBrowser(*ie, true);
+        // The note goes before the picture is taken, which it must not be in.
+        note.reset();
         // 16. Alt + Print Screen: the browser's window, with its frame, on the
         // clipboard. A window that cannot be read leaves nothing to take in:
         // whatever the clipboard held before is not the page; one still blank
@@ -134,6 +194,8 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
             pageWait.step();
             window = sys.grabber.grabWindow(shown);
         }
+        if (!seesWindows)
+            checkBrowser(*ie, true);
         if (window.isNull())
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ウィンドウを読み取れませんでした"));
@@ -155,14 +217,13 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         // 22.
         sys.activator.AppActivate(platform::applicationTitle());
         // 23.
-        platform::MsgBox(sys.messages, QStringLiteral("キャプチャ完了"), platform::vbOKOnly,
-                         QStringLiteral("キャプチャ処理"));
+        platform::MsgBox(sys.messages, QStringLiteral("キャプチャ完了"), platform::vbOKOnly, Title);
         // 24.
         doc.fitPicture();
-    } catch (const PageNotShown &) {
-        // Not the user's doing, and nothing was taken: both modes say so.
-        platform::MsgBox(sys.messages, PageNotShownText, platform::vbExclamation,
-                         QStringLiteral("キャプチャ処理"));
+    } catch (const Cancelled &) {
+    } catch (const NoPage &failure) {
+        // Nothing was taken: both modes say so.
+        platform::MsgBox(sys.messages, failure.text, platform::vbExclamation, Title);
     } catch (const rt::RuntimeError &e) {
         if (!offline)
             platform::MsgBox(sys.messages, e.text());

@@ -19,6 +19,13 @@ const QString Refused =
                    "screenshot screenshot ''");
 const QString OfferDialog =
     QStringLiteral("デスクトップのスクリーンショット画面で、画面を取り込みますか？");
+const QString NotAnswered = QStringLiteral(
+    "デスクトップの確認に時間内の答えがなかったため、画面を読み取れませんでした。"
+    "クリップボードはそのままです。\n\n"
+    "もう一度「全体をクリップにコピー」を押すと、デスクトップがもう一度確認します。");
+const QString DialogNotDone =
+    QStringLiteral("デスクトップのスクリーンショット画面から、時間内に画像が届きませんでした。"
+                   "クリップボードはそのままです。");
 } // namespace
 
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
@@ -26,19 +33,25 @@ void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboar
 {
     // 1. Print Screen: the screen goes on the clipboard. Where it cannot be
     // read the clipboard stays as it was, and the user hears of it rather
-    // than find an old or empty picture there later.
+    // than find an old or empty picture there later; the user who left the
+    // wait has nothing to be told.
     const platform::ScreenGrabber::Screen screen = grabber.grabScreen();
     if (!screen.picture.isNull()) {
         clipboard.SetData(screen.picture);
+    } else if (screen.timedOut) {
+        platform::MsgBox(messages, NotAnswered, platform::vbExclamation);
     } else if (screen.refused) {
         // The desktop's own dialog is the user's consent each time: it still works.
         platform::MsgBox(messages, Refused, platform::vbExclamation);
         if (platform::MsgBox(messages, OfferDialog, platform::vbYesNo | platform::vbQuestion) ==
             platform::vbYes) {
-            if (const QImage chosen = grabber.grabScreenInteractively(); !chosen.isNull())
-                clipboard.SetData(chosen);
+            const platform::ScreenGrabber::Screen chosen = grabber.grabScreenInteractively();
+            if (!chosen.picture.isNull())
+                clipboard.SetData(chosen.picture);
+            else if (chosen.timedOut)
+                platform::MsgBox(messages, DialogNotDone, platform::vbExclamation);
         }
-    } else {
+    } else if (!screen.cancelled) {
         platform::MsgBox(messages, QStringLiteral("画面を読み取れませんでした"));
     }
     // 2.

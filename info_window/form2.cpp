@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 
@@ -31,7 +32,12 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
       showMainWindow_(std::move(showMainWindow))
 {
     setWindowTitle(QString::fromUtf8(defs::Form2.caption));
-    setAutoFillBackground(true);
+    // Where a compositor blends windows the ellipse is drawn, its edge
+    // smooth at any scale, on a see-through window; elsewhere the window is
+    // cut to it.
+    drawsOwnEdge_ = shape_.blendsWindows();
+    setAttribute(Qt::WA_TranslucentBackground, drawsOwnEdge_);
+    setAutoFillBackground(!drawsOwnEdge_);
     QPalette p = palette();
     p.setColor(QPalette::Window, defs::color(defs::Form2.background));
     p.setColor(QPalette::WindowText, Qt::black);
@@ -40,11 +46,7 @@ Form2::Form2(PictureDocument &doc, platform::WindowShape &shape,
     const QSize size(rt::twipsToPixels(defs::Form2.clientWidth),
                      rt::twipsToPixels(defs::Form2.clientHeight));
     setFixedSize(size);
-    // Shown without an owner: centred on the screen.
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect s = screen->geometry();
-        move(s.x() + (s.width() - size.width()) / 2, s.y() + (s.height() - size.height()) / 2);
-    }
+    centreOn(QGuiApplication::primaryScreen());
 
     Label1 = defs::label(this, QString());
     defs::place(Label1, def("Label1"));
@@ -130,9 +132,42 @@ QString Form2::sizeText(qint64 bytes)
     return QStringLiteral("約 %1 MB").arg(mb, 0, 'f', mb < 9.95 ? 1 : 0);
 }
 
+void Form2::centreOn(const QScreen *screen)
+{
+    // Shown without an owner: centred on the screen.
+    if (!screen)
+        return;
+    const QRect s = screen->geometry();
+    move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
+}
+
 void Form2::Show()
 {
     showWindow(this);
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    // Brought back on the main window's screen where it is not there already.
+    if (!event->spontaneous()) {
+        const QScreen *screen = ownersScreen(this);
+        if (screen && !screen->geometry().contains(geometry().center()))
+            centreOn(screen);
+    }
+    QWidget::showEvent(event);
+}
+
+void Form2::paintEvent(QPaintEvent *event)
+{
+    if (!drawsOwnEdge_) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Window));
+    painter.drawEllipse(QRectF(rect()));
 }
 
 bool Form2::focusNextPrevChild(bool next)

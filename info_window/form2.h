@@ -13,6 +13,7 @@ namespace platform
 class WindowShape;
 }
 class QLabel;
+class QScreen;
 class QScrollBar;
 
 class Form2 : public QWidget
@@ -43,11 +44,15 @@ public:
 protected:
     bool focusNextPrevChild(bool next) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    void centreOn(const QScreen *screen);
     void fitSizeLabel();
     void showSize(qint64 bytes);
     PictureDocument &doc_;
     platform::WindowShape &shape_;
     std::function<void()> showMainWindow_;
+    bool drawsOwnEdge_ = false;
 };

@@ -3,6 +3,7 @@
 #include "platform/linux_services.h"
 #include "platform/portal_screenshot.h"
 #include "platform/runtime.h"
+#include "platform/wait_note.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
@@ -299,18 +301,48 @@ void QtEventLoop::DoEvents()
 void QtEventLoop::paintFor(int milliseconds)
 {
     const PaintingWait held;
+    if (QtWaitNote::up()) {
+        QtWaitNote::sleep(milliseconds);
+        return;
+    }
     QEventLoop wait;
     QTimer::singleShot(milliseconds, &wait, &QEventLoop::quit);
     wait.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void QtEventLoop::countedWait(int64_t passes)
+void QtEventLoop::countedWait(int64_t passes, const std::function<bool()> &stopEarly)
 {
-    if (passes > 0)
-        std::this_thread::sleep_for(std::chrono::nanoseconds(passes * PassNanoseconds));
+    if (passes <= 0)
+        return;
+    const std::chrono::nanoseconds time(passes * PassNanoseconds);
+    if (!QtWaitNote::up() && !stopEarly) {
+        // Sleeps the passes' time: the wait does not burn a core.
+        std::this_thread::sleep_for(time);
+        return;
+    }
+    const PaintingWait held;
+    QtWaitNote::sleep(int(std::chrono::ceil<std::chrono::milliseconds>(time).count()), stopEarly);
 }
 
-QList<ProcessBrowserFactory::Command> ProcessBrowserFactory::commands()
+std::unique_ptr<WaitNote> QtEventLoop::noteWait(const QString &what)
+{
+    return std::make_unique<QtWaitNote>(what);
+}
+
+QStringList ProcessBrowserFactory::chromiumFamily()
+{
+    // Debian's /usr/bin/chromium is a script that reorders switches and drops
+    // "--"; its binary takes them as given.
+    return {"/usr/lib/chromium/chromium", "chromium",      "google-chrome", "google-chrome-stable",
+            "chromium-browser",           "brave-browser", "microsoft-edge"};
+}
+
+ProcessBrowserFactory::ProcessBrowserFactory(int windowBoundMs, QStringList chromiums)
+    : windowBoundMs_(windowBoundMs), chromiums_(std::move(chromiums))
+{
+}
+
+QList<ProcessBrowserFactory::Command> ProcessBrowserFactory::commands() const
 {
     QList<Command> found;
     const QString fromEnv = qEnvironmentVariable("BROWSER");
@@ -326,17 +358,16 @@ QList<ProcessBrowserFactory::Command> ProcessBrowserFactory::commands()
         }
         return found;
     }
-    // Debian's /usr/bin/chromium is a script that reorders switches and drops
-    // "--"; its binary takes them as given.
-    const QStringList chromiumFamily{
-        "/usr/lib/chromium/chromium", "chromium",      "google-chrome", "google-chrome-stable",
-        "chromium-browser",           "brave-browser", "microsoft-edge"};
-    // In a Wayland session its window goes through XWayland, where it can be
-    // activated by its title and read.
-    QStringList chromiumArguments{"--new-window"};
-    if (isWaylandSession())
+    // A fresh profile would otherwise wait on the desktop's wallet or keyring
+    // to be set up, in a dialog of its own, before its window comes.
+    QStringList chromiumArguments{"--new-window", "--password-store=basic"};
+    // The platform this program runs on: in a Wayland session with XWayland
+    // the window is an X11 one, which can be activated by its title and read.
+    if (!x11::connection())
+        chromiumArguments.prepend(QStringLiteral("--ozone-platform=wayland"));
+    else if (isWaylandSession())
         chromiumArguments.prepend(QStringLiteral("--ozone-platform=x11"));
-    for (const QString &name : chromiumFamily) {
+    for (const QString &name : chromiums_) {
         const QString program = name.startsWith(u'/')
                                     ? (QFileInfo(name).isExecutable() ? name : QString())
                                     : QStandardPaths::findExecutable(name);
@@ -373,6 +404,11 @@ QStringList ProcessBrowserFactory::argumentsFor(const Command &command, const QS
 
 namespace
 {
+// The browser runs under a shell that writes its exit status to a file once
+// it ends: a detached process is not ours to wait for.
+const char *const StatusShell =
+    "status=$1; shift; \"$@\"; s=$?; { echo $s > \"$status\"; } 2>/dev/null";
+
 class ProcessBrowser : public Browser
 {
 public:
@@ -384,11 +420,36 @@ public:
     void Navigate(const QString &target) override
     {
         before_ = viewableTopLevels();
+        const QString status = statusFolder_.isValid()
+                                   ? statusFolder_.filePath(QStringLiteral("status"))
+                                   : QStringLiteral("/dev/null");
+        const QStringList arguments =
+            QStringList{QStringLiteral("-c"), QString::fromLatin1(StatusShell),
+                        QStringLiteral("mipoquibbo-browser"), status, command_.program} +
+            ProcessBrowserFactory::argumentsFor(command_, target);
         // Detached: the browser outlives this program, which never waits for it.
-        if (!QProcess::startDetached(
-                command_.program, ProcessBrowserFactory::argumentsFor(command_, target), {}, &pid_))
-            throw rt::RuntimeError(rt::ErrCantCreateObject);
+        if (!QProcess::startDetached(QStringLiteral("/bin/sh"), arguments, {}, &pid_)) {
+            started_ = false;
+            qCWarning(captureLog) << "the browser could not be started:" << command_.program;
+            return;
+        }
         qCInfo(captureLog) << "browser started:" << command_.program << pid_;
+    }
+    std::optional<int> exitStatus() override
+    {
+        if (!started_)
+            return CouldNotStart;
+        if (!statusFolder_.isValid())
+            return std::nullopt;
+        QFile file(statusFolder_.filePath(QStringLiteral("status")));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        bool ok = false;
+        const int status = file.readAll().trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt; // being written
+        qCInfo(captureLog) << "the browser ended with" << status;
+        return status;
     }
     ScreenGrabber::Window window() override
     {
@@ -434,9 +495,11 @@ private:
     }
 
     ProcessBrowserFactory::Command command_;
+    QTemporaryDir statusFolder_;
     QSet<xcb_window_t> before_, foreign_;
     xcb_window_t window_ = XCB_NONE;
     qint64 pid_ = 0;
+    bool started_ = true;
 };
 } // namespace
 

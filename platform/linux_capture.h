@@ -27,9 +27,10 @@ class QtEventLoop : public EventLoop
 {
 public:
     void DoEvents() override;
-    // Sleeps the passes' time: the wait does not burn a core.
-    void countedWait(int64_t passes) override;
+    // Under a note the windows repaint; elsewhere it sleeps the passes' time.
+    void countedWait(int64_t passes, const std::function<bool()> &stopEarly = {}) override;
     void paintFor(int milliseconds) override;
+    std::unique_ptr<WaitNote> noteWait(const QString &what) override;
 };
 
 // Starts a real browser, detached, in a new window: $BROWSER when set, else
@@ -38,15 +39,25 @@ public:
 class ProcessBrowserFactory : public BrowserFactory
 {
 public:
+    // The Chromium-family programs looked for, in order: full paths or names
+    // on the search path.
+    static QStringList chromiumFamily();
+    explicit ProcessBrowserFactory(int windowBoundMs = 60000,
+                                   QStringList chromiums = chromiumFamily());
     std::unique_ptr<Browser> CreateObject() override;
+    int windowBoundMs() const override { return windowBoundMs_; }
 
     struct Command {
         QString program;
         QStringList arguments; // with "%s" where the target goes
     };
     // The commands to try, in order; empty when there is no browser.
-    static QList<Command> commands();
+    QList<Command> commands() const;
     static QStringList argumentsFor(const Command &command, const QString &target);
+
+private:
+    int windowBoundMs_;
+    QStringList chromiums_;
 };
 
 class QtInputPrompt : public InputPrompt

@@ -20,20 +20,26 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegion>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTranslator>
 #include <QTreeView>
+#include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 #include "platform/x11.h"
+
+#include <xcb/shape.h>
 
 #include <cerrno>
 #include <cstring>
@@ -219,9 +225,36 @@ bool LockFileInstance::previousInstance()
     return held;
 }
 
+bool X11WindowShape::blendsWindows()
+{
+    xcb_connection_t *c = x11::connection();
+    if (!c)
+        return true; // every Wayland compositor blends
+    const x11::Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, x11::atom(c, "_NET_WM_CM_S0")), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
 void X11WindowShape::setEllipticRegion(QWidget *window, int left, int top, int right, int bottom)
 {
-    window->setMask(QRegion(QRect(left, top, right - left, bottom - top), QRegion::Ellipse));
+    const QRect box(left, top, right - left, bottom - top);
+    xcb_connection_t *c = x11::connection();
+    if (!c || !window->testAttribute(Qt::WA_TranslucentBackground)) {
+        window->setMask(QRegion(box, QRegion::Ellipse));
+        return;
+    }
+    // The X window is in device pixels.
+    const qreal ratio = window->devicePixelRatioF();
+    const QRegion clicks(QRect(qRound(box.x() * ratio), qRound(box.y() * ratio),
+                               qRound(box.width() * ratio), qRound(box.height() * ratio)),
+                         QRegion::Ellipse);
+    QList<xcb_rectangle_t> rects;
+    for (const QRect &r : clicks)
+        rects.append({int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())});
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED,
+                         xcb_window_t(window->winId()), 0, 0, uint32_t(rects.size()),
+                         rects.constData());
+    xcb_flush(c);
 }
 
 X11WindowShape::X11WindowShape()
@@ -234,6 +267,11 @@ X11WindowShape::X11WindowShape()
 
 void X11WindowShape::beginCaptionDrag(QWidget *window)
 {
+    if (!x11::connection()) {
+        if (window->windowHandle())
+            window->windowHandle()->startSystemMove();
+        return;
+    }
     dragged_ = window;
     pressPointer_ = lastPress_;
     pressWindow_ = window->frameGeometry().topLeft();
@@ -360,11 +398,28 @@ std::optional<QString> QtFileChooser::choose(const Request &request)
     if (!request.startPath.isEmpty()) {
         const QFileInfo start(request.startPath);
         dialog.setDirectory(start.absolutePath());
-        dialog.selectFile(start.fileName());
+        // Qt would list the name even where the entry's patterns leave it
+        // out, and Open would then take a JPEG for a page: a name of another
+        // kind leaves only its folder.
+        if (request.save || QDir::match(request.patterns.value(request.selected), start.fileName()))
+            dialog.selectFile(start.fileName());
     }
     fitColumns(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
+    // A typed address is not a name in the folder shown: a file: URL is its
+    // own path, and any other goes on as it was typed.
+    if (const auto *typed = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+        const QString text = typed->text().trimmed();
+        static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+        if (scheme.match(text).hasMatch()) {
+            const QUrl url(text);
+            if (url.isLocalFile())
+                return url.toLocalFile();
+            if (url.isValid())
+                return text;
+        }
+    }
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 

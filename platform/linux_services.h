@@ -53,7 +53,12 @@ class X11WindowShape : public QObject, public WindowShape
 {
 public:
     X11WindowShape();
+    // Where a compositor runs: X11 with one named by _NET_WM_CM_S0, or Wayland.
+    bool blendsWindows() override;
+    // Where windows are blended, only the clicks are shaped (the X input
+    // shape, or Wayland's input region): the edge the window draws stays smooth.
     void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) override;
+    // On Wayland the compositor moves the window.
     void beginCaptionDrag(QWidget *window) override;
     void skipTaskbar(QWidget *window) override;
 

@@ -1,6 +1,7 @@
 #include "platform/portal_screenshot.h"
 
 #include "platform/linux_services.h"
+#include "platform/wait_note.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -171,7 +172,8 @@ bool screenshotsRefusedByDesktop()
     return permissions.value(QString()).contains(QStringLiteral("no"));
 }
 
-PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
+PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive,
+                            std::chrono::milliseconds focusBound)
 {
     PortalShot shot;
     QElapsedTimer clock;
@@ -184,6 +186,12 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
         return shot;
     }
     ensurePicturesFolder();
+    // The desktop may ask first, or show its screenshot dialog: the note stays
+    // out of the picture it then takes.
+    const QtWaitNote note(
+        interactive ? QStringLiteral("デスクトップのスクリーンショット画面を待っています…")
+                    : QStringLiteral("デスクトップが画面を渡すのを待っています…"),
+        QtWaitNote::Screenshots::KeepOut);
     // The request's object path is known before the call, so the answer cannot
     // come before we listen for it.
     static std::atomic<int> serial{0};
@@ -211,22 +219,27 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive)
     const QString answered = reply.arguments().value(0).value<QDBusObjectPath>().path();
     if (!answered.isEmpty() && answered != request->path())
         request->follow(answered);
-    if (!request->arrived) {
-        QEventLoop wait;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &wait, &QEventLoop::quit);
-        QObject::connect(request, &Request::done, &wait, &QEventLoop::quit);
-        timer.start(int(std::max<qint64>(1, timeout.count() - clock.elapsed())));
-        // A permission dialog may be up: the windows paint, input waits.
-        const PaintingWait held;
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    QEventLoop wait;
+    QObject::connect(request, &Request::done, &wait, &QEventLoop::quit);
+    const PaintingWait held;
+    const QtWaitNote::End end =
+        QtWaitNote::waitUntil(wait, int(std::max<qint64>(1, timeout.count() - clock.elapsed())),
+                              [request] { return request->arrived; });
     shot.elapsedMs = clock.elapsed();
-    if (!request->arrived) {
+    if (end != QtWaitNote::End::Done) {
         request->abandon();
-        shot.failure = QStringLiteral("no answer from the portal in %1 ms").arg(shot.elapsedMs);
+        shot.cancelled = end == QtWaitNote::End::Cancelled;
+        shot.timedOut = !shot.cancelled;
+        shot.failure =
+            shot.cancelled
+                ? QStringLiteral("cancelled after %1 ms").arg(shot.elapsedMs)
+                : QStringLiteral("no answer from the portal in %1 ms").arg(shot.elapsedMs);
         qCWarning(captureLog) << "portal screenshot:" << shot.failure;
+        if (shot.timedOut) {
+            QtWaitNote::untilOursActive(int(focusBound.count()));
+            qCInfo(captureLog) << "the program's windows have the focus again after"
+                               << clock.elapsed() << "ms";
+        }
         return shot;
     }
     if (request->code != 0) {

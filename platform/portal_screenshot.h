@@ -17,17 +17,23 @@ namespace platform
 bool isWaylandSession();
 
 struct PortalShot {
-    QImage picture;       // null when there is none
-    bool refused = false; // cancelled, or a refusal the desktop keeps for this program
-    QString failure;      // why, when there is no picture
+    QImage picture;         // null when there is none
+    bool refused = false;   // cancelled, or a refusal the desktop keeps for this program
+    bool timedOut = false;  // no answer within the bound
+    bool cancelled = false; // the user left the wait
+    QString failure;        // why, when there is no picture
     qint64 elapsedMs = 0;
 };
 
 // The whole screen; with interactive, through the desktop's own screenshot
 // dialog. The file the portal writes for the request is read and removed,
 // also when its answer comes after the time-out: nothing stays behind that the
-// user did not ask for. The windows keep painting meanwhile; input waits.
-PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive = false);
+// user did not ask for. The windows keep painting meanwhile under a note that
+// can cancel; other input is dropped. After a time-out it returns only once
+// the program's windows have the focus again (the desktop's question, which
+// may outlive the portal's interest in it, is gone) or focusBound has passed.
+PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive = false,
+                            std::chrono::milliseconds focusBound = std::chrono::minutes(10));
 
 // A picture file another program named: a regular file only (a FIFO or a
 // device would block or never end), not through a link; null otherwise.

@@ -107,15 +107,22 @@ QImage X11SessionGrabber::grabWindowContent(Window window)
 
 // --- Wayland desktop, X11 programs through XWayland ---
 
+namespace
+{
+ScreenGrabber::Screen screenOf(const PortalShot &shot)
+{
+    return {shot.picture, shot.refused, shot.timedOut, shot.cancelled};
+}
+} // namespace
+
 ScreenGrabber::Screen XWaylandGrabber::grabScreen()
 {
-    const PortalShot shot = portalScreenshot(PortalTimeout);
-    return {shot.picture, shot.refused};
+    return screenOf(portalScreenshot(bounds_.screen, false, bounds_.focusBack));
 }
 
-QImage XWaylandGrabber::grabScreenInteractively()
+ScreenGrabber::Screen XWaylandGrabber::grabScreenInteractively()
 {
-    return portalScreenshot(InteractiveTimeout, true).picture;
+    return screenOf(portalScreenshot(bounds_.interactive, true, bounds_.focusBack));
 }
 
 ScreenGrabber::Window XWaylandGrabber::activeWindow()
@@ -145,7 +152,7 @@ QImage XWaylandGrabber::grabWindow(Window window)
         return frame.copy(visible);
     }
     // The compositor draws the frame (KWin): cut the window from the screen.
-    const PortalShot screen = portalScreenshot(PortalTimeout);
+    const PortalShot screen = portalScreenshot(bounds_.screen, false, bounds_.focusBack);
     const xcb_screen_t *rootScreen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     if (!screen.picture.isNull() && rootScreen->width_in_pixels > 0) {
         const qreal scale = qreal(screen.picture.width()) / rootScreen->width_in_pixels;
@@ -171,16 +178,15 @@ QImage XWaylandGrabber::grabWindowContent(Window window)
 
 ScreenGrabber::Screen PortalGrabber::grabScreen()
 {
-    const PortalShot shot = portalScreenshot(XWaylandGrabber::PortalTimeout);
-    return {shot.picture, shot.refused};
+    return screenOf(portalScreenshot(bounds_.screen, false, bounds_.focusBack));
 }
 
-QImage PortalGrabber::grabScreenInteractively()
+ScreenGrabber::Screen PortalGrabber::grabScreenInteractively()
 {
-    return portalScreenshot(XWaylandGrabber::InteractiveTimeout, true).picture;
+    return screenOf(portalScreenshot(bounds_.interactive, true, bounds_.focusBack));
 }
 
-std::unique_ptr<ScreenGrabber> makeScreenGrabber()
+std::unique_ptr<ScreenGrabber> makeScreenGrabber(PortalBounds bounds)
 {
     QString kind = qEnvironmentVariable("MIPO_SCREEN_GRABBER");
     if (kind.isEmpty())
@@ -189,9 +195,9 @@ std::unique_ptr<ScreenGrabber> makeScreenGrabber()
                                     : QStringLiteral("x11");
     qCInfo(captureLog) << "screen grabber:" << kind;
     if (kind == QStringLiteral("portal"))
-        return std::make_unique<PortalGrabber>();
+        return std::make_unique<PortalGrabber>(bounds);
     if (kind == QStringLiteral("xwayland"))
-        return std::make_unique<XWaylandGrabber>();
+        return std::make_unique<XWaylandGrabber>(bounds);
     return std::make_unique<X11SessionGrabber>();
 }
 

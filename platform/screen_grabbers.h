@@ -17,7 +17,7 @@ class X11SessionGrabber : public ScreenGrabber
 {
 public:
     Screen grabScreen() override;
-    QImage grabScreenInteractively() override { return {}; }
+    Screen grabScreenInteractively() override { return {}; }
     bool seesWindows() override { return true; }
     Window activeWindow() override;
     QImage grabWindow(Window window) override;
@@ -27,37 +27,51 @@ public:
 // The screen from the desktop portal; an XWayland window from its own pixels,
 // or, where the compositor draws its frame (KWin), cut from the portal's
 // screen picture.
+// The bounds on the desktop's answers.
+struct PortalBounds {
+    // Long enough for a permission dialog the desktop shows first (GNOME's
+    // portal stops listening to it after 25 s).
+    std::chrono::milliseconds screen{30000};
+    // The desktop's own screenshot dialog waits on the user.
+    std::chrono::milliseconds interactive{300000};
+    // After a time-out, how long the desktop's question may stay up before
+    // the program says what happened all the same.
+    std::chrono::milliseconds focusBack{600000};
+};
+
 class XWaylandGrabber : public ScreenGrabber
 {
 public:
+    explicit XWaylandGrabber(PortalBounds bounds = {}) : bounds_(bounds) {}
     Screen grabScreen() override;
-    QImage grabScreenInteractively() override;
+    Screen grabScreenInteractively() override;
     bool seesWindows() override { return true; }
     Window activeWindow() override;
     QImage grabWindow(Window window) override;
     QImage grabWindowContent(Window window) override;
 
-    // Long enough for a permission dialog the desktop shows first, which
-    // gives up itself after 25 s.
-    static constexpr std::chrono::milliseconds PortalTimeout{30000};
-    // The desktop's own screenshot dialog waits on the user.
-    static constexpr std::chrono::milliseconds InteractiveTimeout{300000};
+private:
+    PortalBounds bounds_;
 };
 
 // No X11 at all: the portal's screen stands for every window.
 class PortalGrabber : public ScreenGrabber
 {
 public:
+    explicit PortalGrabber(PortalBounds bounds = {}) : bounds_(bounds) {}
     Screen grabScreen() override;
-    QImage grabScreenInteractively() override;
+    Screen grabScreenInteractively() override;
     bool seesWindows() override { return false; }
     Window activeWindow() override { return 0; }
     QImage grabWindow(Window) override { return grabScreen().picture; }
     QImage grabWindowContent(Window) override { return grabScreen().picture; }
+
+private:
+    PortalBounds bounds_;
 };
 
 // The grabber for this session, chosen once: MIPO_SCREEN_GRABBER (x11,
 // xwayland or portal) when set, else by the session and the connection Qt made.
-std::unique_ptr<ScreenGrabber> makeScreenGrabber();
+std::unique_ptr<ScreenGrabber> makeScreenGrabber(PortalBounds bounds = {});
 
 } // namespace platform

@@ -57,8 +57,13 @@ class WindowShape
 {
 public:
     virtual ~WindowShape() = default;
+    // Whether a compositor blends windows with what is behind them: a window
+    // with a see-through background then draws its own smooth edge. Asked
+    // before the window is first made.
+    virtual bool blendsWindows() = 0;
     // The ellipse inscribed in (left, top)-(right, bottom), window pixels;
-    // outside it the window neither draws nor takes clicks.
+    // outside it the window takes no clicks, and where windows are not
+    // blended it draws nothing either.
     virtual void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) = 0;
     // Moves the window with the pointer until the left button is released,
     // as a press on a title bar would.
@@ -204,14 +209,19 @@ public:
         QImage picture;
         // The desktop said no: the user, or a choice it keeps for this program.
         bool refused = false;
+        // The desktop did not answer within the bound; its question, if it
+        // asked one, is no longer up when this comes back.
+        bool timedOut = false;
+        // The user left the wait.
+        bool cancelled = false;
     };
     virtual ~ScreenGrabber() = default;
     // The whole screen, every monitor, without asking the user anything the
     // desktop does not insist on.
     virtual Screen grabScreen() = 0;
     // The whole screen or a part of it, through the desktop's own screenshot
-    // dialog; null where there is none or the user cancelled it.
-    virtual QImage grabScreenInteractively() = 0;
+    // dialog; no picture where there is none or the user cancelled it.
+    virtual Screen grabScreenInteractively() = 0;
     // Whether windows can be told apart here at all.
     virtual bool seesWindows() = 0;
     virtual Window activeWindow() = 0;
@@ -231,6 +241,18 @@ public:
     virtual void SetData(const QImage &picture) = 0;
 };
 
+// Shown while the program waits on the desktop or on another program: a note
+// over the main window says what it waits for and offers to stop waiting.
+// Meanwhile the windows repaint, and any other input is dropped, not kept
+// for later. Notes nest: the innermost one's words show.
+class WaitNote
+{
+public:
+    virtual ~WaitNote() = default;
+    // Whether the user pressed the note's cancel (or an outer note's).
+    virtual bool cancelled() const = 0;
+};
+
 // The event loop as handlers see it.
 class EventLoop
 {
@@ -238,11 +260,15 @@ public:
     virtual ~EventLoop() = default;
     // Lets pending events run once.
     virtual void DoEvents() = 0;
-    // A counted wait of empty passes, half a microsecond each, during which
-    // no event runs.
-    virtual void countedWait(int64_t passes) = 0;
-    // Waits the time with the windows repainting; input waits until later.
+    // A counted wait of empty passes, half a microsecond each. Under a note
+    // the windows repaint, and a cancel ends it early, as does stopEarly
+    // saying true (asked every tenth of a second).
+    virtual void countedWait(int64_t passes, const std::function<bool()> &stopEarly = {}) = 0;
+    // Waits the time with the windows repainting; under a note a cancel ends
+    // it early, elsewhere input waits until later.
     virtual void paintFor(int milliseconds) = 0;
+    // Up until the note returned goes.
+    virtual std::unique_ptr<WaitNote> noteWait(const QString &what) = 0;
 
     static constexpr int64_t PassNanoseconds = 500;
 };
@@ -258,6 +284,12 @@ public:
     // The new top-level window the navigation opened, brought to the front
     // when first seen; 0 while there is none.
     virtual ScreenGrabber::Window window() = 0;
+    // The browser's exit status once its process has ended (a browser that
+    // hands the page to a copy already running ends with 0); nothing while
+    // it runs or where that cannot be known.
+    virtual std::optional<int> exitStatus() = 0;
+
+    static constexpr int CouldNotStart = 127;
 };
 
 class BrowserFactory
@@ -266,6 +298,9 @@ public:
     virtual ~BrowserFactory() = default;
     // Raises a run-time error when no browser can be found.
     virtual std::unique_ptr<Browser> CreateObject() = 0;
+    // How long a browser may take to put its window up and draw the page,
+    // beyond the wait the user set: a cold start takes 10 s and more.
+    virtual int windowBoundMs() const { return 60000; }
 };
 
 // The modal one-line prompt: the text on OK, the empty text on Cancel.

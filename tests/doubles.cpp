@@ -80,13 +80,38 @@ bool FakeProgramLauncher::start(const QString &path)
 ScreenGrabber::Screen FakeScreenGrabber::grabScreen()
 {
     log(QStringLiteral("grabScreen"));
-    return {screen, screen.isNull() && refused};
+    if (!screen.isNull())
+        return {screen};
+    return {screen, refused, timedOut, cancelled};
 }
 
-QImage FakeScreenGrabber::grabScreenInteractively()
+ScreenGrabber::Screen FakeScreenGrabber::grabScreenInteractively()
 {
     log(QStringLiteral("grabScreenInteractively"));
-    return chosenInDialog;
+    return {chosenInDialog, false, chosenInDialog.isNull() && dialogTimedOut};
+}
+
+namespace
+{
+class FakeWaitNote : public WaitNote
+{
+public:
+    explicit FakeWaitNote(FakeEventLoop &loop) : loop_(loop) { ++loop_.notesUp; }
+    ~FakeWaitNote() override { --loop_.notesUp; }
+    FakeWaitNote(const FakeWaitNote &) = delete;
+    FakeWaitNote &operator=(const FakeWaitNote &) = delete;
+    bool cancelled() const override { return loop_.cancelled; }
+
+private:
+    FakeEventLoop &loop_;
+};
+} // namespace
+
+std::unique_ptr<WaitNote> FakeEventLoop::noteWait(const QString &what)
+{
+    notes << what;
+    log(QStringLiteral("note ") + what);
+    return std::make_unique<FakeWaitNote>(*this);
 }
 
 namespace
@@ -140,7 +165,7 @@ std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
     if (!available)
         throw rt::RuntimeError(rt::ErrCantCreateObject);
     ++created;
-    return std::make_unique<FakeBrowser>(log, window, appearsAfter);
+    return std::make_unique<FakeBrowser>(log, window, appearsAfter, exitStatus);
 }
 
 QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,

@@ -52,10 +52,12 @@ public:
 class FakeWindowShape : public WindowShape
 {
 public:
+    bool blendsWindows() override { return blends; }
     void setEllipticRegion(QWidget *window, int left, int top, int right, int bottom) override;
     void beginCaptionDrag(QWidget *window) override;
     void skipTaskbar(QWidget *window) override;
 
+    bool blends = false;
     QList<QRect> regions; // as (left, top)-(right, bottom)
     int drags = 0;
     int taskbarSkips = 0;
@@ -188,7 +190,7 @@ class FakeScreenGrabber : public ScreenGrabber
 {
 public:
     Screen grabScreen() override;
-    QImage grabScreenInteractively() override;
+    Screen grabScreenInteractively() override;
     bool seesWindows() override { return windows; }
     Window activeWindow() override { return active; }
     // Each call takes the next picture of its list; the last one stays.
@@ -197,6 +199,8 @@ public:
 
     QImage screen, chosenInDialog;
     bool refused = false;
+    bool timedOut = false, cancelled = false; // the screen's wait
+    bool dialogTimedOut = false;
     bool windows = true;
     Window active = 0;
     QList<QImage> windowPictures{drawnWindow(640, 480)}, windowContents;
@@ -212,22 +216,33 @@ public:
     Log log;
 };
 
+// Notes shown are recorded; the user cancels once the windows have painted
+// cancelAfterPaints times (never, for 0).
 class FakeEventLoop : public EventLoop
 {
 public:
     void DoEvents() override { log(QStringLiteral("DoEvents")); }
-    void countedWait(int64_t passes) override
+    void countedWait(int64_t passes, const std::function<bool()> &stopEarly) override
     {
         waits << passes;
         log(QStringLiteral("wait %1").arg(passes));
+        if (stopEarly && stopEarly())
+            log(QStringLiteral("stopped early"));
     }
     void paintFor(int milliseconds) override
     {
         painted += milliseconds;
         log(QStringLiteral("paint %1").arg(milliseconds));
+        if (cancelAfterPaints > 0 && painted >= cancelAfterPaints * milliseconds)
+            cancelled = true;
     }
+    std::unique_ptr<WaitNote> noteWait(const QString &what) override;
     QList<int64_t> waits;
     int painted = 0;
+    QStringList notes;
+    int notesUp = 0;
+    int cancelAfterPaints = 0;
+    bool cancelled = false;
     Log log;
 };
 
@@ -236,10 +251,11 @@ public:
 class FakeBrowser : public Browser
 {
 public:
-    FakeBrowser(Log log, ScreenGrabber::Window window, int appearsAfter)
-        : log_(log), window_(window), appearsAfter_(appearsAfter)
+    FakeBrowser(Log log, ScreenGrabber::Window window, int appearsAfter, std::optional<int> status)
+        : log_(log), window_(window), appearsAfter_(appearsAfter), status_(status)
     {
     }
+    std::optional<int> exitStatus() override { return status_; }
     void setVisible(bool visible) override;
     void Navigate(const QString &target) override;
     ScreenGrabber::Window window() override
@@ -252,6 +268,7 @@ private:
     ScreenGrabber::Window window_;
     int appearsAfter_;
     int looks_ = 0;
+    std::optional<int> status_;
 };
 
 class FakeBrowserFactory : public BrowserFactory
@@ -260,7 +277,10 @@ public:
     std::unique_ptr<Browser> CreateObject() override;
     bool available = true;
     ScreenGrabber::Window window = 7;
-    int appearsAfter = 1; // 0: a browser that never shows a window
+    int appearsAfter = 1;          // 0: a browser that never shows a window
+    std::optional<int> exitStatus; // a browser that has ended already
+    int windowBound = 60000;
+    int windowBoundMs() const override { return windowBound; }
     int created = 0;
     Log log;
 };

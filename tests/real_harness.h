@@ -6,12 +6,16 @@
 #include "harness.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 struct RealHarness : Harness {
     app::LinuxServices real;
-    RealHarness()
+    // adjust may put real services of its own (with short bounds) in place.
+    explicit RealHarness(const std::function<void(platform::Services &)> &adjust = {})
     {
         platform::Services s = real.services();
         // Message boxes answer at once; everything else is real.
@@ -19,6 +23,8 @@ struct RealHarness : Harness {
         s.singleInstance = &fakes.singleInstance;
         s.fileChooser = &fakes.fileChooser;
         s.inputPrompt = &fakes.inputPrompt;
+        if (adjust)
+            adjust(s);
         services = s;
         program = std::make_unique<Program>(services);
     }
@@ -84,4 +90,33 @@ inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const
     setEnvironment(h, "TMPDIR", {});
     QFile pidFile(pids);
     return pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toLongLong() : 0;
+}
+
+// A real click (through XTest) on the widget: at its middle, or at the share
+// of its width given.
+inline bool clickOn(const QWidget *widget, double across = 0.5)
+{
+    const QPoint at =
+        widget->mapToGlobal(QPoint(int(widget->width() * across), widget->height() / 2));
+    return QProcess::execute(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QString::number(at.x()),
+                              QString::number(at.y()), QStringLiteral("click"),
+                              QStringLiteral("1")}) == 0;
+}
+
+// A $BROWSER that starts and never puts a window up; its process id goes to
+// pidFile (a path without blanks).
+inline QByteArray windowlessBrowser(const QString &pidFile)
+{
+    return QByteArray("sh -c \"echo $$ > ") + QFile::encodeName(pidFile) +
+           "; exec sleep 60\" windowless";
+}
+
+// Ends the process whose id the file holds.
+inline void endProcessIn(const QString &pidFile)
+{
+    QFile file(pidFile);
+    if (file.open(QIODevice::ReadOnly))
+        if (const qint64 pid = file.readAll().trimmed().toLongLong(); pid > 0)
+            ::kill(pid_t(pid), SIGTERM);
 }

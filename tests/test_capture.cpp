@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(F::argumentsFor({"/bin/b", {"--", "%s"}}, "-x"), (QStringList{"--", "-x"}));
 
         qputenv("BROWSER", "no-such-browser-here:sh -c true");
-        const auto found = F::commands();
+        const auto found = F().commands();
         QCOMPARE(found.size(), 1);
         QVERIFY(found[0].program.endsWith("/sh"));
         QCOMPARE(found[0].arguments, (QStringList{"-c", "true"}));

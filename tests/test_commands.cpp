@@ -805,6 +805,41 @@ private slots:
                              b.fakes.messageBox);
         QCOMPARE(b.fakes.messageBox.calls.size(), 6);
         QCOMPARE(b.fakes.clipboard.picture.size(), QSize(31, 17));
+        // Left open past its bound: said, the clipboard as it was.
+        b.fakes.screenGrabber.dialogTimedOut = true;
+        b.fakes.messageBox.answers << platform::vbOK << platform::vbYes;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.messageBox.calls.size(), 9);
+        QCOMPARE(b.fakes.messageBox.calls.last().prompt,
+                 QStringLiteral(
+                     "デスクトップのスクリーンショット画面から、時間内に画像が届きませんでした。"
+                     "クリップボードはそのままです。"));
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(31, 17));
+    }
+
+    // The desktop's question unanswered in time: what happened and what to
+    // do next; a wait the user left: nothing. The clipboard stays either way.
+    void desktopCopyNotAnsweredOrLeft()
+    {
+        Bench b;
+        b.fakes.clipboard.picture = picture(31, 17);
+        b.fakes.screenGrabber.timedOut = true;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.messageBox.calls[0].prompt,
+                 QStringLiteral("デスクトップの確認に時間内の答えがなかったため、"
+                                "画面を読み取れませんでした。クリップボードはそのままです。\n\n"
+                                "もう一度「全体をクリップにコピー」を押すと、"
+                                "デスクトップがもう一度確認します。"));
+        QCOMPARE(b.fakes.messageBox.calls[0].style, int(platform::vbExclamation));
+        b.fakes.screenGrabber.timedOut = false;
+        b.fakes.screenGrabber.cancelled = true;
+        capture::copyDesktop(b.fakes.screenGrabber, b.fakes.clipboard, b.fakes.eventLoop,
+                             b.fakes.messageBox);
+        QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(b.fakes.clipboard.picture.size(), QSize(31, 17));
     }
 
     void importAdoptsTheClipboardPicture()
@@ -857,6 +892,7 @@ private slots:
         QCOMPARE(r.patterns, QList<QStringList>{(QStringList{"*.html", "*.htm"})});
         QCOMPARE(r.selected, 0);
         QCOMPARE(b.fakes.log, (QStringList{"CreateObject", "Visible 1", "Navigate /pages/a.html",
+                                           "note ブラウザがページを表示するのを待っています…",
                                            "grabWindowContent 7", "wait 6000001", "grabWindow 7",
                                            "SetData 800x97", "Visible 1", "DoEvents", "Visible 1",
                                            "GetData", "Visible 1", "AppActivate みぽＱＵＩＢＢＯ",
@@ -880,11 +916,12 @@ private slots:
         QCOMPARE(call.title, QStringLiteral("オンラインキャプチャ"));
         QCOMPARE(call.defaultText, QStringLiteral("http//:www"));
         // "Visible" once; the untouched text goes as it is.
-        QCOMPARE(b.fakes.log, (QStringList{"InputBox", "CreateObject", "Visible 1",
-                                           "Navigate http//:www", "grabWindowContent 7",
-                                           "wait 6000001", "grabWindow 7", "SetData 300x200",
-                                           "DoEvents", "GetData", "AppActivate みぽＱＵＩＢＢＯ",
-                                           "MsgBox キャプチャ完了", "Form_Resize"}));
+        QCOMPARE(
+            b.fakes.log,
+            (QStringList{"InputBox", "CreateObject", "Visible 1", "Navigate http//:www",
+                         "note ブラウザがページを表示するのを待っています…", "grabWindowContent 7",
+                         "wait 6000001", "grabWindow 7", "SetData 300x200", "DoEvents", "GetData",
+                         "AppActivate みぽＱＵＩＢＢＯ", "MsgBox キャプチャ完了", "Form_Resize"}));
         QVERIFY(b.fakes.fileChooser.requests.isEmpty());
     }
 
@@ -937,7 +974,7 @@ private slots:
         b.fakes.screenGrabber.windowContents = {black, white, page};
         b.fakes.screenGrabber.windowPictures = {white, page};
         b.capture();
-        QCOMPARE(b.fakes.log.mid(3, 11),
+        QCOMPARE(b.fakes.log.mid(4, 11),
                  (QStringList{"paint 100", "paint 100", "grabWindowContent 7", "paint 100",
                               "grabWindowContent 7", "paint 100", "grabWindowContent 7",
                               "wait 6000001", "grabWindow 7", "paint 100", "grabWindow 7"}));
@@ -996,9 +1033,86 @@ private slots:
         b.fakes.browserFactory.appearsAfter = 0;
         b.fakes.screenGrabber.windowPictures = {platform::drawnWindow(1280, 1024)};
         b.capture();
-        QCOMPARE(b.fakes.log.mid(3, 3),
+        QCOMPARE(b.fakes.log.mid(4, 3),
                  (QStringList{"wait 6000001", "grabWindow 0", "SetData 1280x1024"}));
         QCOMPARE(b.fakes.eventLoop.painted, 0);
+    }
+
+    // A browser that cannot start or ends with an error is said at once, in
+    // either mode; one that ends with 0 may have handed the page to a copy
+    // already running, whose window is still waited for. Where no window can
+    // be seen, any end of the browser means no page.
+    void browserThatEnds_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<QString>("said");
+        const QString kept = QStringLiteral("現在の画像はそのままです。");
+        QTest::newRow("not started")
+            << 127 << true << QStringLiteral("ブラウザを起動できませんでした。") + kept;
+        QTest::newRow("an error") << 3 << true
+                                  << QStringLiteral(
+                                         "ブラウザがエラーで終了しました（終了コード 3）。") +
+                                         kept;
+        QTest::newRow("an error, no windows")
+            << 1 << false
+            << QStringLiteral("ブラウザがエラーで終了しました（終了コード 1）。") + kept;
+        QTest::newRow("handed over") << 0 << true << QStringLiteral("キャプチャ完了");
+        QTest::newRow("handed over, no windows")
+            << 0 << false
+            << QStringLiteral("ブラウザがページを表示しないまま終了しました。") + kept;
+    }
+
+    void browserThatEnds()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, windows);
+        QFETCH(QString, said);
+        for (const bool online : {false, true}) {
+            Bench b;
+            if (online)
+                capture::chooseOnline(b.doc);
+            else
+                b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+            b.fakes.browserFactory.exitStatus = status;
+            b.fakes.browserFactory.appearsAfter = 3;
+            b.fakes.screenGrabber.windows = windows;
+            const qint64 key = b.doc.picture().cacheKey();
+            b.capture();
+            QCOMPARE(b.fakes.messageBox.calls.size(), 1);
+            QCOMPARE(b.fakes.messageBox.calls[0].prompt, said);
+            QCOMPARE(b.fakes.messageBox.calls[0].title, QStringLiteral("キャプチャ処理"));
+            QCOMPARE(b.fakes.eventLoop.notesUp, 0);
+            if (said == QStringLiteral("キャプチャ完了"))
+                continue;
+            QCOMPARE(b.doc.picture().cacheKey(), key);
+            QVERIFY(!b.fakes.log.join(u' ').contains(QStringLiteral("SetData")));
+            // Not the page's bound: at once.
+            QVERIFY(b.fakes.eventLoop.painted <= 100);
+        }
+    }
+
+    // The wait's note can be left: nothing is taken and nothing is said, and
+    // the browser's window stays.
+    void cancelledWait()
+    {
+        for (const int appearsAfter : {0, 1}) {
+            Bench b;
+            b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+            b.fakes.browserFactory.appearsAfter = appearsAfter;
+            b.fakes.eventLoop.cancelAfterPaints = 2;
+            if (appearsAfter > 0) // cancelled in the counted wait
+                b.fakes.eventLoop.cancelled = true;
+            const qint64 key = b.doc.picture().cacheKey();
+            b.capture();
+            QCOMPARE(b.fakes.eventLoop.notes,
+                     QStringList{QStringLiteral("ブラウザがページを表示するのを待っています…")});
+            QCOMPARE(b.fakes.eventLoop.notesUp, 0);
+            QVERIFY(b.fakes.messageBox.calls.isEmpty());
+            QCOMPARE(b.doc.picture().cacheKey(), key);
+            QVERIFY(!b.fakes.log.join(u' ').contains(QStringLiteral("SetData")));
+            QVERIFY(b.fakes.eventLoop.painted <= 200);
+        }
     }
 
     // Online a failure is reported and the program goes on; offline it is

@@ -4,6 +4,7 @@
 #include "widgets/flatten.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QWindow>
 
 PictureBox::PictureBox(QWidget *parent, bool autoSize) : QFrame(parent), autoSize_(autoSize)
 {
@@ -130,6 +132,14 @@ void showWindow(QWidget *window)
     window->activateWindow();
     // A handler run by the showing (a resize) may have ended the program.
     rt::checkpoint();
+}
+
+QScreen *ownersScreen(const QWidget *window)
+{
+    const QWindow *handle = window->windowHandle();
+    if (handle && handle->transientParent() && handle->transientParent()->screen())
+        return handle->transientParent()->screen();
+    return QGuiApplication::primaryScreen();
 }
 
 void keepLookWhenDisabled(QWidget *window)

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 class QLabel;
+class QScreen;
 class QScrollBar;
 
 // A picture box: sunken two-pixel border, an optional picture drawn at its
@@ -86,6 +87,10 @@ void keepLookWhenDisabled(QWidget *window);
 // Shows a window, or brings it to the front and activates it when it is
 // shown already.
 void showWindow(QWidget *window);
+
+// The screen of the window this one belongs to (the main window), where its
+// own place is reckoned: the primary screen when it belongs to none.
+QScreen *ownersScreen(const QWidget *window);
 
 namespace defs
 {
