@@ -222,9 +222,21 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive,
     QEventLoop wait;
     QObject::connect(request, &Request::done, &wait, &QEventLoop::quit);
     const PaintingWait held;
-    const QtWaitNote::End end =
+    QtWaitNote::End end =
         QtWaitNote::waitUntil(wait, int(std::max<qint64>(1, timeout.count() - clock.elapsed())),
                               [request] { return request->arrived; });
+    if (end == QtWaitNote::End::TimedOut) {
+        // The desktop's question may still be up, and may outlive the
+        // portal's interest in it: what happened is said once the user is
+        // back at the program. An answer that comes meanwhile still counts.
+        qCWarning(captureLog) << "no answer from the portal in" << clock.elapsed() << "ms";
+        QtWaitNote::untilUserIsBack(wait, int(focusBound.count()),
+                                    [request] { return request->arrived; });
+        qCInfo(captureLog) << "after" << clock.elapsed()
+                           << "ms:" << (request->arrived ? "the answer came" : "the user is back");
+        if (request->arrived)
+            end = QtWaitNote::End::Done;
+    }
     shot.elapsedMs = clock.elapsed();
     if (end != QtWaitNote::End::Done) {
         request->abandon();
@@ -235,11 +247,6 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive,
                 ? QStringLiteral("cancelled after %1 ms").arg(shot.elapsedMs)
                 : QStringLiteral("no answer from the portal in %1 ms").arg(shot.elapsedMs);
         qCWarning(captureLog) << "portal screenshot:" << shot.failure;
-        if (shot.timedOut) {
-            QtWaitNote::untilOursActive(int(focusBound.count()));
-            qCInfo(captureLog) << "the program's windows have the focus again after"
-                               << clock.elapsed() << "ms";
-        }
         return shot;
     }
     if (request->code != 0) {

@@ -29,9 +29,10 @@ struct PortalShot {
 // dialog. The file the portal writes for the request is read and removed,
 // also when its answer comes after the time-out: nothing stays behind that the
 // user did not ask for. The windows keep painting meanwhile under a note that
-// can cancel; other input is dropped. After a time-out it returns only once
-// the program's windows have the focus again (the desktop's question, which
-// may outlive the portal's interest in it, is gone) or focusBound has passed.
+// can cancel; other input is dropped. After the time-out it goes on waiting
+// until the user is back at the program (the desktop's question, which may
+// outlive the portal's interest in it, is gone) or focusBound has passed; an
+// answer that comes meanwhile is taken.
 PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive = false,
                             std::chrono::milliseconds focusBound = std::chrono::minutes(10));
 

@@ -135,6 +135,14 @@ public:
     }
     void entered(QEventLoop *loop) { loops_ << loop; }
     void left(QEventLoop *loop) { loops_.removeAll(loop); }
+    int inputSeen() const { return inputSeen_; }
+    void awaitingUser(QEventLoop *loop, bool on)
+    {
+        if (on)
+            userLoops_ << loop;
+        else
+            userLoops_.removeAll(loop);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -142,6 +150,16 @@ protected:
         if (texts_.isEmpty())
             return false;
         const QEvent::Type type = event->type();
+        // Input that reaches the program's windows at all: the desktop's own
+        // modal dialog, while it is up, lets none through.
+        if (event->spontaneous() && watched->isWindowType() &&
+            (type == QEvent::MouseMove || type == QEvent::MouseButtonPress ||
+             type == QEvent::KeyPress || type == QEvent::Wheel || type == QEvent::Enter)) {
+            ++inputSeen_;
+            for (const QPointer<QEventLoop> &loop : userLoops_)
+                if (loop)
+                    loop->quit();
+        }
         if (type == QEvent::Close && event->spontaneous() && !ours(watched))
             return true; // a window closed while its command waits: after the wait
         if (!isInput(type) || ours(watched))
@@ -225,7 +243,8 @@ private:
     QPointer<NoteWindow> window_;
     QTimer showTimer_;
     QElapsedTimer clock_;
-    QList<QPointer<QEventLoop>> loops_;
+    QList<QPointer<QEventLoop>> loops_, userLoops_;
+    int inputSeen_ = 0;
 };
 } // namespace
 
@@ -298,17 +317,22 @@ bool QtWaitNote::sleep(int milliseconds, const std::function<bool()> &stopEarly)
            End::Cancelled;
 }
 
-void QtWaitNote::untilOursActive(int boundMs)
+void QtWaitNote::untilUserIsBack(QEventLoop &loop, int boundMs, const std::function<bool()> &done)
 {
-    QEventLoop loop;
-    const QMetaObject::Connection c =
-        QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &loop,
-                         [&loop](Qt::ApplicationState state) {
-                             if (state == Qt::ApplicationActive)
-                                 loop.quit();
-                         });
-    waitUntil(loop, boundMs,
-              [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
+    Notes &notes = Notes::get();
+    const int before = notes.inputSeen();
+    const bool wasActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    bool activated = false;
+    const QMetaObject::Connection c = QObject::connect(
+        qApp, &QGuiApplication::applicationStateChanged, &loop, [&](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive && !wasActive) {
+                activated = true;
+                loop.quit();
+            }
+        });
+    notes.awaitingUser(&loop, true);
+    waitUntil(loop, boundMs, [&] { return activated || notes.inputSeen() > before || done(); });
+    notes.awaitingUser(&loop, false);
     QObject::disconnect(c);
 }
 

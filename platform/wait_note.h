@@ -37,9 +37,11 @@ public:
                          int pollMs = 0);
     // Waits the time, or until stopEarly says true; false when the user cancelled.
     static bool sleep(int milliseconds, const std::function<bool()> &stopEarly = {});
-    // Waits until one of the program's windows has the focus again (the
-    // desktop's dialog is gone, or the user came back), within the bound.
-    static void untilOursActive(int boundMs);
+    // Waits until the user is back at the program, within the bound: its
+    // windows get the focus back or input again (what the desktop's own
+    // modal dialog, while it is up, keeps from them). That input is dropped.
+    // done, or loop quit, ends it early too.
+    static void untilUserIsBack(QEventLoop &loop, int boundMs, const std::function<bool()> &done);
 
     // Whether a note is up (shown or not yet).
     static bool up();

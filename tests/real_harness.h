@@ -104,6 +104,16 @@ inline bool clickOn(const QWidget *widget, double across = 0.5)
                               QStringLiteral("1")}) == 0;
 }
 
+// Real pointer motion (through XTest) onto the widget: a user who comes back to it.
+inline bool moveOver(const QWidget *widget)
+{
+    const QPoint at = widget->mapToGlobal(widget->rect().center());
+    return QProcess::execute(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QString::number(at.x() + 1),
+                              QString::number(at.y() + 1), QStringLiteral("mousemove"),
+                              QString::number(at.x()), QString::number(at.y())}) == 0;
+}
+
 // A $BROWSER that starts and never puts a window up; its process id goes to
 // pidFile (a path without blanks).
 inline QByteArray windowlessBrowser(const QString &pidFile)
@@ -119,4 +129,25 @@ inline void endProcessIn(const QString &pidFile)
     if (file.open(QIODevice::ReadOnly))
         if (const qint64 pid = file.readAll().trimmed().toLongLong(); pid > 0)
             ::kill(pid_t(pid), SIGTERM);
+}
+
+// A "chromium" in the folder that starts Debian's with a throw-away profile
+// and nothing that goes to the network; the program adds its own switches
+// (the platform, the password store) as it does for the real one.
+inline QString chromiumWrapper(const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("chromium"));
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        return {};
+    script.write("#!/bin/sh\n"
+                 "profile=$(mktemp -d \"${TMPDIR:-/tmp}/mipo-chromium-XXXXXX\")\n"
+                 "[ -n \"${MIPO_BROWSER_PIDS:-}\" ] && echo $$ >> \"$MIPO_BROWSER_PIDS\"\n"
+                 "exec /usr/lib/chromium/chromium --no-sandbox --user-data-dir=\"$profile\" "
+                 "--no-first-run --no-default-browser-check --disable-background-networking "
+                 "--disable-component-update --disable-sync --disable-gpu \"$@\"\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                          QFileDevice::ExeOther);
+    return path;
 }

@@ -1,9 +1,11 @@
 // A window of one colour for the tests, on whatever platform it is started
 // with (a native Wayland window in the Wayland tests). Says "press" on
 // standard output for each button press it gets. With "striped" after the
-// colour, a white stripe crosses it: a window that has drawn something.
+// colour, a white stripe crosses it: a window that has drawn something; with
+// "covering", it covers the screen.
 #include <QApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QWidget>
 
 #include <cstdio>
@@ -40,7 +42,11 @@ int main(int argc, char *argv[])
     p.setColor(QPalette::Window, QColor(argc > 1 ? argv[1] : "#20c040"));
     window.setPalette(p);
     window.striped = argc > 2 && std::string(argv[2]) == "striped";
-    window.resize(800, 600);
+    // "covering": the whole screen, beneath what comes later.
+    if (argc > 2 && std::string(argv[2]) == "covering")
+        window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    else
+        window.resize(800, 600);
     window.show();
     return QApplication::exec();
 }

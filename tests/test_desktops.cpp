@@ -3,7 +3,9 @@
 // --desktop gnome|kde. MIPO_DESKTOP says which; the cases are the ones each
 // desktop does its own way.
 #include "app/linux_bundle.h"
+#include "platform/linux_capture.h"
 #include "platform/portal_screenshot.h"
+#include "platform/screen_grabbers.h"
 #include "platform/x11.h"
 #include "real_harness.h"
 
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 
@@ -52,6 +55,36 @@ QStringList leftScreenshots()
     return found;
 }
 
+// Forgets what the desktop keeps about screenshots: it asks again.
+void forgetScreenshotPermission()
+{
+    QDBusMessage forget = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("DeletePermission"));
+    forget << QStringLiteral("screenshot") << QStringLiteral("screenshot") << QString();
+    QDBusConnection::sessionBus().call(forget, QDBus::Block, 5000); // an error: nothing kept
+}
+
+// Keys typed into the session as a keyboard would, after the delay.
+void typeKeysLater(int ms, const QStringList &keys)
+{
+    QTimer::singleShot(ms, [keys] {
+        QProcess::startDetached(QStringLiteral("python3"),
+                                QStringList{sessionFile("mutter_keys.py")} + keys);
+    });
+}
+
+// Makes the main window the active one, as a click on it would.
+void activate(Form1 &f)
+{
+    for (int i = 0; i < 25 && !f.isActiveWindow(); ++i) {
+        f.activateWindow();
+        QTest::qWait(200);
+    }
+}
+
 // Rows or columns at the picture's edges that are black all along.
 int blackEdgeLines(const QImage &picture)
 {
@@ -84,6 +117,72 @@ private slots:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         app::LinuxServices real;
         QVERIFY(dynamic_cast<platform::XWaylandGrabber *>(real.screenGrabber.get()));
+    }
+
+    // The desktop's question left past the program's bound and past GNOME's
+    // own 25 s, after which its answer goes nowhere: nothing is said while
+    // the question is still up (it would sit behind it, unseen); once it is
+    // gone and the user is back, the user hears that the answer came too
+    // late and that the next copy asks again.
+    void gnomeTimeOutSaidOnceTheQuestionIsGone()
+    {
+        if (Desktop != QStringLiteral("gnome"))
+            QSKIP("GNOME only");
+        forgetScreenshotPermission();
+        using namespace std::chrono_literals;
+        platform::XWaylandGrabber shortWait({.screen = 3000ms, .focusBack = 60000ms});
+        RealHarness h([&](platform::Services &s) { s.screenGrabber = &shortWait; });
+        h.start();
+        activate(h.f1());
+        QElapsedTimer clock;
+        qint64 answeredAt = -1, saidAt = -1;
+        bool saidWhileAsked = false;
+        QTimer::singleShot(27000, [&] {
+            saidWhileAsked = !h.fakes.messageBox.calls.isEmpty();
+            answeredAt = clock.elapsed();
+        });
+        typeKeysLater(27000, {QStringLiteral("Tab"), QStringLiteral("Return")});
+        // The pointer, moved after the answer, reaches the program again.
+        QTimer::singleShot(29000, [&] { moveOver(h.f1().Picture2); });
+        h.fakes.messageBox.onShow = [&](const auto &) { saidAt = clock.elapsed(); };
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("GNOME, question answered after %lld ms, the time-out said after %lld ms", answeredAt,
+              saidAt);
+        QVERIFY(!saidWhileAsked);
+        QVERIFY(answeredAt > 0 && saidAt >= answeredAt);
+        QCOMPARE(h.fakes.messageBox.calls.size(), 1);
+        QCOMPARE(h.fakes.messageBox.calls[0].prompt,
+                 QStringLiteral("デスクトップの確認に時間内の答えがなかったため、"
+                                "画面を読み取れませんでした。クリップボードはそのままです。\n\n"
+                                "もう一度「全体をクリップにコピー」を押すと、"
+                                "デスクトップがもう一度確認します。"));
+        QCOMPARE(leftScreenshots(), QStringList());
+        forgetScreenshotPermission();
+    }
+
+    // Allowed after the program's own bound but while the desktop still
+    // listens: the screen is taken all the same, and nothing is said.
+    void gnomeLateAllowStillTakesTheScreen()
+    {
+        if (Desktop != QStringLiteral("gnome"))
+            QSKIP("GNOME only");
+        forgetScreenshotPermission();
+        using namespace std::chrono_literals;
+        platform::XWaylandGrabber shortWait({.screen = 2000ms, .focusBack = 60000ms});
+        RealHarness h([&](platform::Services &s) { s.screenGrabber = &shortWait; });
+        h.start();
+        activate(h.f1());
+        QImage known(31, 17, QImage::Format_RGB32);
+        known.fill(Qt::magenta);
+        QGuiApplication::clipboard()->setImage(known);
+        typeKeysLater(5000, {QStringLiteral("Tab"), QStringLiteral("Return")});
+        h.f1().mnucopy_Click();
+        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
+                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(1280, 1024));
+        QCOMPARE(leftScreenshots(), QStringList());
+        forgetScreenshotPermission();
     }
 
     // The first copy on GNOME: the desktop asks; Allow after about 3 s gives
@@ -149,6 +248,116 @@ private slots:
         QVERIFY(platform::screenshotsRefusedByDesktop());
         storeScreenshotPermission(QStringLiteral("yes"));
         QVERIFY(!platform::screenshotsRefusedByDesktop());
+    }
+
+    // The desktop's screenshot dialog, left open past the program's bound:
+    // a click on the program meanwhile is dropped, not run once the dialog
+    // has gone, and once the user is back at the program the end of the
+    // wait is said.
+    void gnomeScreenshotDialogLeftOpen()
+    {
+        if (Desktop != QStringLiteral("gnome"))
+            QSKIP("GNOME only");
+        storeScreenshotPermission(QStringLiteral("no"));
+        using namespace std::chrono_literals;
+        platform::XWaylandGrabber shortWait({.interactive = 3000ms, .focusBack = 30000ms});
+        RealHarness h([&](platform::Services &s) { s.screenGrabber = &shortWait; });
+        h.start();
+        Form1 &f = h.f1();
+        activate(f);
+        h.fakes.messageBox.answers << platform::vbOK << platform::vbYes;
+        bool clicked = false;
+        QTimer::singleShot(1500, [&] { clicked = clickOn(f.Command1); });
+        // Back at the program with the dialog still open.
+        QTimer::singleShot(5000, [&] { moveOver(f.Picture2); });
+        f.mnucopy_Click();
+        typeKeysLater(0, {QStringLiteral("Escape")});
+        QVERIFY(clicked);
+        QCOMPARE(h.fakes.messageBox.calls.size(), 3);
+        QCOMPARE(h.fakes.messageBox.calls[2].prompt,
+                 QStringLiteral("デスクトップのスクリーンショット画面から、"
+                                "時間内に画像が届きませんでした。クリップボードはそのままです。"));
+        // A click after the wait is taken; by then the one during it would
+        // have run too, had it been kept.
+        activate(f);
+        const int wait = f.HScroll1->value();
+        QVERIFY(clickOn(f.HScroll1, 0.9));
+        QTRY_VERIFY(f.HScroll1->value() != wait);
+        QVERIFY(h.fakes.fileChooser.requests.isEmpty());
+        storeScreenshotPermission(QStringLiteral("yes"));
+    }
+
+    // Where the compositor blends windows, the elliptical window's corners
+    // show the window behind it, not black or pieces of earlier windows.
+    void ellipseCornersShowWhatIsBehind()
+    {
+        // GNOME may open its overview over a fresh session's windows.
+        if (Desktop != QStringLiteral("kde"))
+            QSKIP("KDE only");
+        const QColor behind(0x20, 0xc0, 0x40);
+        QProcess solid;
+        solid.start(sessionFile("solid_window"), {behind.name(), QStringLiteral("covering")});
+        QVERIFY(solid.waitForStarted());
+        RealHarness h;
+        h.start();
+        Form2 &form = h.f2();
+        QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
+        const auto near = [](QColor a, QColor b) {
+            return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) +
+                       qAbs(a.blue() - b.blue()) <
+                   30;
+        };
+        // The screen as the compositor shows it, once the window behind has drawn.
+        QImage screen;
+        qreal scale = 1;
+        const auto at = [&](QPoint p) { return screen.pixelColor(QPointF(p * scale).toPoint()); };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (screen = platform::portalScreenshot(std::chrono::seconds(10)).picture,
+             scale = qreal(screen.width()) / QGuiApplication::primaryScreen()->geometry().width(),
+             !screen.isNull() && near(at(QPoint(20, 1000)), behind)),
+            20000);
+        const QRect r = form.geometry();
+        // Inside, just below the ellipse's top, where no control is: the window's own face.
+        const QPoint inside(r.center().x(), r.top() + 6);
+        QVERIFY2(near(at(inside), form.palette().color(QPalette::Window)),
+                 qPrintable(at(inside).name()));
+        for (const QPoint corner : {r.topLeft() + QPoint(3, 3), r.topRight() + QPoint(-3, 3),
+                                    r.bottomLeft() + QPoint(3, -3), r.bottomRight() - QPoint(3, 3)})
+            QVERIFY2(near(at(corner), behind),
+                     qPrintable(QStringLiteral("%1 at the corner").arg(at(corner).name())));
+        solid.kill();
+        solid.waitForFinished();
+    }
+
+    // A fresh browser profile: chromium, started with the program's own
+    // switches, asks for no wallet or keyring and shows the page.
+    void freshProfileBrowserCapture()
+    {
+        if (!QFileInfo(QStringLiteral("/usr/lib/chromium/chromium")).isExecutable())
+            QFAIL("chromium is not installed");
+        if (Desktop == QStringLiteral("gnome"))
+            storeScreenshotPermission(QStringLiteral("yes"));
+        QTemporaryDir dir;
+        platform::ProcessBrowserFactory chromium(60000, {chromiumWrapper(dir)});
+        RealHarness h([&](platform::Services &s) { s.browserFactory = &chromium; });
+        h.start();
+        const QString pids = dir.filePath(QStringLiteral("pids"));
+        setEnvironment(h, "MIPO_BROWSER_PIDS", pids.toLocal8Bit());
+        h.fakes.fileChooser.answers << onePage(dir.path(), "#1e90ff");
+        QElapsedTimer clock;
+        clock.start();
+        h.f1().Command5_Click();
+        qInfo("%s, fresh profile capture: %lld ms", qPrintable(Desktop), clock.elapsed());
+        QVERIFY(!h.fakes.messageBox.calls.isEmpty());
+        QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
+        const QImage shot = h.f1().Picture1->picture();
+        QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
+                 qPrintable(QString::number(share(shot, QColor(0x1e, 0x90, 0xff)))));
+        QFile pidFile(pids);
+        if (pidFile.open(QIODevice::ReadOnly))
+            for (const QByteArray &pid : pidFile.readAll().split('\n'))
+                if (pid.toLongLong() > 0)
+                    ::kill(pid_t(pid.toLongLong()), SIGTERM);
     }
 
     // KDE's service saves in ~/Pictures and cancels without it: it is made.

@@ -4,13 +4,14 @@
 # picks its backends by XDG_CURRENT_DESKTOP):
 #   sway   (the default) wlroots' headless backend, pixman renderer, one
 #          1280x1024 output; portal backends wlr and gtk.
+#   sway-native  the same without XWayland: no X server at all.
 #   gnome  GNOME Shell (mutter) headless on a 1280x1024 virtual monitor; portal
 #          backend gnome. The shell wants a system bus: it gets a private
 #          stand-in that allows everything ($DBUS_SYSTEM_BUS_ADDRESS).
 #   kde    KWin's virtual backend, 1280x1024, without plasmashell (the desktop
 #          is black); portal backend kde.
 #
-#   tests/wayland_session.sh [--desktop sway|gnome|kde] [--copy FILE]... COMMAND [ARGS...]
+#   tests/wayland_session.sh [--desktop sway|sway-native|gnome|kde] [--copy FILE]... COMMAND [ARGS...]
 #
 # The compositors refuse to run as root: as root the session runs as the
 # unprivileged user "nobody". The command (when it is a file; a command found
@@ -55,9 +56,11 @@ x_answers() {
 start_sway() {
     export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
     export XDG_CURRENT_DESKTOP=sway
+    local xwayland=force
+    [[ $desktop != sway-native ]] || xwayland=disable
     cat >"$run/sway.conf" <<EOF
 output HEADLESS-1 resolution 1280x1024 position 0 0
-xwayland force
+xwayland $xwayland
 default_border normal
 focus_follows_mouse no
 exec sh -c 'echo "\$WAYLAND_DISPLAY \$DISPLAY \$SWAYSOCK" > $ready.part && mv $ready.part $ready'
@@ -76,7 +79,15 @@ EOF
         fail "sway did not start"
     }
     read -r WAYLAND_DISPLAY DISPLAY SWAYSOCK <"$ready"
-    export WAYLAND_DISPLAY DISPLAY SWAYSOCK
+    if [[ $desktop == sway-native ]]; then
+        SWAYSOCK=${SWAYSOCK:-$DISPLAY}
+        unset DISPLAY
+    fi
+    export WAYLAND_DISPLAY SWAYSOCK
+    [[ -z ${DISPLAY:-} ]] || export DISPLAY
+}
+start_sway-native() {
+    start_sway
 }
 
 # What mutter chose, from its log: "Using public X11 display :1, (using :2
@@ -253,12 +264,15 @@ case ${1:-} in
     unset DISPLAY WAYLAND_DISPLAY XAUTHORITY
     ready=$run/session-ready
     "start_$desktop"
-    [[ -n $DISPLAY ]] || fail "$desktop started no XWayland"
-    [[ -s $run/x-displays ]] || echo "${DISPLAY#:}" >"$run/x-displays"
-    wait_for 10 x_answers || fail "XWayland on $DISPLAY does not answer"
+    told=(XDG_RUNTIME_DIR WAYLAND_DISPLAY XDG_CURRENT_DESKTOP XDG_SESSION_TYPE)
+    if [[ $desktop != sway-native ]]; then
+        [[ -n ${DISPLAY:-} ]] || fail "$desktop started no XWayland"
+        [[ -s $run/x-displays ]] || echo "${DISPLAY#:}" >"$run/x-displays"
+        wait_for 10 x_answers || fail "XWayland on $DISPLAY does not answer"
+        told+=(DISPLAY)
+    fi
     # The portal and its backends start on demand, with what the bus was told.
-    told=(XDG_RUNTIME_DIR WAYLAND_DISPLAY DISPLAY XDG_CURRENT_DESKTOP XDG_SESSION_TYPE)
-    [[ $desktop == sway ]] || told+=(XAUTHORITY XDG_SESSION_DESKTOP DBUS_SYSTEM_BUS_ADDRESS
+    [[ $desktop == sway* ]] || told+=(XAUTHORITY XDG_SESSION_DESKTOP DBUS_SYSTEM_BUS_ADDRESS
                                      KDE_FULL_SESSION KDE_SESSION_VERSION)
     dbus-update-activation-environment "${told[@]}"
     if [[ -f $run/command.env ]]; then
@@ -290,13 +304,15 @@ while (($#)); do
     esac
 done
 (($#)) || fail "usage: $0 [--desktop sway|gnome|kde] [--copy FILE]... COMMAND [ARGS...]"
+xwayland=Xwayland
 case $desktop in
 sway) tools=(sway) backend=wlr ;;
+sway-native) tools=(sway) backend=wlr xwayland=sway ;;
 gnome) tools=(gnome-shell gdbus) backend=gnome ;;
 kde) tools=(kwin_wayland) backend=kde ;;
-*) fail "unknown desktop '$desktop' (sway, gnome or kde)" ;;
+*) fail "unknown desktop '$desktop' (sway, sway-native, gnome or kde)" ;;
 esac
-for tool in "${tools[@]}" Xwayland pipewire dbus-run-session xprop; do
+for tool in "${tools[@]}" "$xwayland" pipewire dbus-run-session xprop; do
     command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps.sh --tests)"
 done
 [[ -e /usr/libexec/xdg-desktop-portal ]] || fail "xdg-desktop-portal is not installed"
