@@ -38,6 +38,8 @@ namespace
 {
 const QString Portal = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+// How long an answer may follow its dialog's going.
+constexpr int AnswerAfterDialogMs = 2000;
 // A late answer is still waited for this long, so its file can be removed.
 constexpr int LateAnswerMs = 10 * 60 * 1000;
 
@@ -232,6 +234,11 @@ PortalShot portalScreenshot(std::chrono::milliseconds timeout, bool interactive,
         qCWarning(captureLog) << "no answer from the portal in" << clock.elapsed() << "ms";
         QtWaitNote::untilUserIsBack(wait, int(focusBound.count()),
                                     [request] { return request->arrived; });
+        // The dialog that goes and its answer come together: the focus may
+        // be back a moment before the answer.
+        if (!request->arrived)
+            QtWaitNote::waitUntil(wait, AnswerAfterDialogMs,
+                                  [request] { return request->arrived; });
         qCInfo(captureLog) << "after" << clock.elapsed()
                            << "ms:" << (request->arrived ? "the answer came" : "the user is back");
         if (request->arrived)

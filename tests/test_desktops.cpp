@@ -250,6 +250,26 @@ private slots:
         QVERIFY(!platform::screenshotsRefusedByDesktop());
     }
 
+    // KDE's service saves in ~/Pictures and cancels without it: it is made.
+    void kdeWithoutPicturesFolder()
+    {
+        if (Desktop != QStringLiteral("kde"))
+            QSKIP("KDE only");
+        const QString pictures = QDir::home().filePath(QStringLiteral("Pictures"));
+        QVERIFY(!QFileInfo::exists(pictures));
+        RealHarness h;
+        h.start();
+        QElapsedTimer clock;
+        clock.start();
+        h.f1().mnucopy_Click();
+        qInfo("KDE, desktop copy: %lld ms", clock.elapsed());
+        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
+                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(1280, 1024));
+        QVERIFY(QFileInfo(pictures).isDir());
+        QCOMPARE(leftScreenshots(), QStringList());
+    }
+
     // The desktop's screenshot dialog, left open past the program's bound:
     // a click on the program meanwhile is dropped, not run once the dialog
     // has gone, and once the user is back at the program the end of the
@@ -295,32 +315,34 @@ private slots:
         if (Desktop != QStringLiteral("kde"))
             QSKIP("KDE only");
         const QColor behind(0x20, 0xc0, 0x40);
-        QProcess solid;
-        solid.start(sessionFile("solid_window"), {behind.name(), QStringLiteral("covering")});
-        QVERIFY(solid.waitForStarted());
-        RealHarness h;
-        h.start();
-        Form2 &form = h.f2();
-        QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
         const auto near = [](QColor a, QColor b) {
             return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) +
                        qAbs(a.blue() - b.blue()) <
                    30;
         };
-        // The screen as the compositor shows it, once the window behind has drawn.
+        // The screen as the compositor shows it.
         QImage screen;
         qreal scale = 1;
+        const auto shoot = [&] {
+            screen = platform::portalScreenshot(std::chrono::seconds(10)).picture;
+            scale = qreal(screen.width()) / QGuiApplication::primaryScreen()->geometry().width();
+            return !screen.isNull();
+        };
         const auto at = [&](QPoint p) { return screen.pixelColor(QPointF(p * scale).toPoint()); };
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (screen = platform::portalScreenshot(std::chrono::seconds(10)).picture,
-             scale = qreal(screen.width()) / QGuiApplication::primaryScreen()->geometry().width(),
-             !screen.isNull() && near(at(QPoint(20, 1000)), behind)),
-            20000);
-        const QRect r = form.geometry();
+        // The window behind is up before the program's windows come over it.
+        QProcess solid;
+        solid.start(sessionFile("solid_window"), {behind.name(), QStringLiteral("covering")});
+        QVERIFY(solid.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(shoot() && near(at(QPoint(20, 1000)), behind), 20000);
+        RealHarness h;
+        h.start();
+        Form2 &form = h.f2();
+        QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
         // Inside, just below the ellipse's top, where no control is: the window's own face.
+        const QRect r = form.geometry();
         const QPoint inside(r.center().x(), r.top() + 6);
-        QVERIFY2(near(at(inside), form.palette().color(QPalette::Window)),
-                 qPrintable(at(inside).name()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            shoot() && near(at(inside), form.palette().color(QPalette::Window)), 20000);
         for (const QPoint corner : {r.topLeft() + QPoint(3, 3), r.topRight() + QPoint(-3, 3),
                                     r.bottomLeft() + QPoint(3, -3), r.bottomRight() - QPoint(3, 3)})
             QVERIFY2(near(at(corner), behind),
@@ -358,26 +380,6 @@ private slots:
             for (const QByteArray &pid : pidFile.readAll().split('\n'))
                 if (pid.toLongLong() > 0)
                     ::kill(pid_t(pid.toLongLong()), SIGTERM);
-    }
-
-    // KDE's service saves in ~/Pictures and cancels without it: it is made.
-    void kdeWithoutPicturesFolder()
-    {
-        if (Desktop != QStringLiteral("kde"))
-            QSKIP("KDE only");
-        const QString pictures = QDir::home().filePath(QStringLiteral("Pictures"));
-        QVERIFY(!QFileInfo::exists(pictures));
-        RealHarness h;
-        h.start();
-        QElapsedTimer clock;
-        clock.start();
-        h.f1().mnucopy_Click();
-        qInfo("KDE, desktop copy: %lld ms", clock.elapsed());
-        QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
-                 qPrintable(h.fakes.messageBox.calls.value(0).prompt));
-        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(1280, 1024));
-        QVERIFY(QFileInfo(pictures).isDir());
-        QCOMPARE(leftScreenshots(), QStringList());
     }
 
     // A window the desktop decorates is taken as the user sees it: its title
