@@ -96,7 +96,6 @@ public:
         if (texts_.isEmpty()) {
             cancelled_ = false;
             hiddenForDesktop_ = false;
-            clock_.start();
             showTimer_.start(QtWaitNote::ShowAfterMs);
         }
         texts_ << what;
@@ -242,7 +241,6 @@ private:
     bool hiddenForDesktop_ = false;
     QPointer<NoteWindow> window_;
     QTimer showTimer_;
-    QElapsedTimer clock_;
     QList<QPointer<QEventLoop>> loops_, userLoops_;
     int inputSeen_ = 0;
 };
