@@ -136,7 +136,7 @@ inline void endProcessIn(const QString &pidFile)
 // (the platform, the password store) as it does for the real one.
 inline QString chromiumWrapper(const QTemporaryDir &dir)
 {
-    const QString path = dir.filePath(QStringLiteral("chromium"));
+    QString path = dir.filePath(QStringLiteral("chromium"));
     QFile script(path);
     if (!script.open(QIODevice::WriteOnly))
         return {};
