@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 namespace capture
 {
@@ -32,20 +33,28 @@ struct NoPage {
 struct Cancelled {
 };
 
-// What the browser's end means for the capture: a failed start or an error
-// at once; where windows can be told apart, an end with 0 may be a page
-// handed to a copy already running, whose window is still to come.
-void checkBrowser(platform::Browser &browser, bool anyEnd)
+// Why the browser's end means no page, if it does: a failed start or an
+// error at once; where windows can be told apart, an end with 0 may be a
+// page handed to a copy already running, whose window is still to come.
+std::optional<QString> noPageFrom(platform::Browser &browser, bool anyEnd)
 {
     const std::optional<int> status = browser.exitStatus();
     if (!status)
-        return;
+        return std::nullopt;
+    // 126 and 127: the shell found no program it could run.
     if (*status == platform::Browser::CouldNotStart || *status == 126)
-        throw NoPage{NotStartedText};
+        return NotStartedText;
     if (*status != 0)
-        throw NoPage{FailedText.arg(*status)};
+        return FailedText.arg(*status);
     if (anyEnd)
-        throw NoPage{GoneText};
+        return GoneText;
+    return std::nullopt;
+}
+
+void checkBrowser(platform::Browser &browser, bool anyEnd)
+{
+    if (const std::optional<QString> why = noPageFrom(browser, anyEnd))
+        throw NoPage{*why};
 }
 
 // The bound on the browser's window coming up and drawing, checked as often
@@ -171,11 +180,8 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         }
         // Where no window can be seen, only the browser's process tells
         // whether a page can be there: any end of it means none.
-        const auto gone = [&] {
-            const std::optional<int> status = ie->exitStatus();
-            return status && (*status != 0 || !seesWindows);
-        };
-        // 15. Formed once, in 32-bit arithmetic; nothing else runs meanwhile.
+        const auto gone = [&] { return noPageFrom(*ie, !seesWindows).has_value(); };
+        // 15. Formed once, in 32-bit arithmetic.
         const int32_t bound = rt::mul32(doc.CaptureWait, 4000);
         sys.loop.countedWait(int64_t(bound) + 1, gone);
         rt::checkpoint();

@@ -266,11 +266,6 @@ bool QtWaitNote::up()
     return Notes::get().up();
 }
 
-bool QtWaitNote::cancelledNow()
-{
-    return Notes::get().cancelled();
-}
-
 QWidget *QtWaitNote::window()
 {
     return Notes::get().window();

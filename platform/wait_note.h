@@ -45,7 +45,6 @@ public:
 
     // Whether a note is up (shown or not yet).
     static bool up();
-    static bool cancelledNow();
     // The note's own window while it is shown (tests press its button).
     static QWidget *window();
     // How long a wait goes before its note shows: a quick answer flashes nothing.

@@ -73,15 +73,18 @@ inline QString onePage(const QString &folder, const char *colour)
 }
 
 // The offline capture of a local page of one colour through a browser script
-// (started as $BROWSER), at the wait the program starts with unless a slider
-// value is given. Returns the browser's process id.
+// (started as $BROWSER; without one, the program's own choice of browser),
+// at the wait the program starts with unless a slider value is given.
+// Returns the browser's process id; every browser started writes its id to
+// dir's "pids".
 inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const QTemporaryDir &dir,
                              const char *colour, int slider = 0)
 {
     const QString pids = dir.filePath(QStringLiteral("pids"));
     setEnvironment(h, "MIPO_BROWSER_PIDS", pids.toLocal8Bit());
     setEnvironment(h, "TMPDIR", dir.path().toLocal8Bit());
-    setEnvironment(h, "BROWSER", QFile::encodeName(browserScript));
+    if (!browserScript.isEmpty())
+        setEnvironment(h, "BROWSER", QFile::encodeName(browserScript));
     h.fakes.fileChooser.answers << onePage(dir.path(), colour);
     if (slider > 0)
         h.f1().HScroll1->setValue(slider);
@@ -122,13 +125,14 @@ inline QByteArray windowlessBrowser(const QString &pidFile)
            "; exec sleep 60\" windowless";
 }
 
-// Ends the process whose id the file holds.
+// Ends the processes whose ids the file holds, one a line.
 inline void endProcessIn(const QString &pidFile)
 {
     QFile file(pidFile);
     if (file.open(QIODevice::ReadOnly))
-        if (const qint64 pid = file.readAll().trimmed().toLongLong(); pid > 0)
-            ::kill(pid_t(pid), SIGTERM);
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (const qint64 pid = line.trimmed().toLongLong(); pid > 0)
+                ::kill(pid_t(pid), SIGTERM);
 }
 
 // A "chromium" in the folder that starts Debian's with a throw-away profile

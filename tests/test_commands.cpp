@@ -89,6 +89,15 @@ struct Bench {
         picture_files::saveJpeg(
             doc, dialog, {fakes.pictureLoader, fakes.jpegWriter, fakes.trash, fakes.messageBox});
     }
+    // Readies a capture of a page in the mode given: the address the prompt
+    // answers with online, a chosen file offline.
+    void pageIn(bool online)
+    {
+        if (online)
+            capture::chooseOnline(doc);
+        else
+            fakes.fileChooser.answers << QStringLiteral("/a.html");
+    }
     void capture()
     {
         capture::captureBrowserPage(doc, dialog,
@@ -999,10 +1008,7 @@ private slots:
         QFETCH(bool, drawsAtGrab);
         for (const bool online : {false, true}) {
             Bench b;
-            if (online)
-                capture::chooseOnline(b.doc);
-            else
-                b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+            b.pageIn(online);
             b.fakes.browserFactory.appearsAfter = appearsAfter;
             const QImage black = picture(640, 480, Qt::black);
             b.fakes.screenGrabber.windowPictures = {black};
@@ -1070,10 +1076,7 @@ private slots:
         QFETCH(QString, said);
         for (const bool online : {false, true}) {
             Bench b;
-            if (online)
-                capture::chooseOnline(b.doc);
-            else
-                b.fakes.fileChooser.answers << QStringLiteral("/a.html");
+            b.pageIn(online);
             b.fakes.browserFactory.exitStatus = status;
             b.fakes.browserFactory.appearsAfter = 3;
             b.fakes.screenGrabber.windows = windows;

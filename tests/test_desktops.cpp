@@ -363,23 +363,16 @@ private slots:
         platform::ProcessBrowserFactory chromium(60000, {chromiumWrapper(dir)});
         RealHarness h([&](platform::Services &s) { s.browserFactory = &chromium; });
         h.start();
-        const QString pids = dir.filePath(QStringLiteral("pids"));
-        setEnvironment(h, "MIPO_BROWSER_PIDS", pids.toLocal8Bit());
-        h.fakes.fileChooser.answers << onePage(dir.path(), "#1e90ff");
         QElapsedTimer clock;
         clock.start();
-        h.f1().Command5_Click();
+        captureOnePage(h, {}, dir, "#1e90ff");
         qInfo("%s, fresh profile capture: %lld ms", qPrintable(Desktop), clock.elapsed());
+        endProcessIn(dir.filePath(QStringLiteral("pids")));
         QVERIFY(!h.fakes.messageBox.calls.isEmpty());
         QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
         const QImage shot = h.f1().Picture1->picture();
         QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
                  qPrintable(QString::number(share(shot, QColor(0x1e, 0x90, 0xff)))));
-        QFile pidFile(pids);
-        if (pidFile.open(QIODevice::ReadOnly))
-            for (const QByteArray &pid : pidFile.readAll().split('\n'))
-                if (pid.toLongLong() > 0)
-                    ::kill(pid_t(pid.toLongLong()), SIGTERM);
     }
 
     // A window the desktop decorates is taken as the user sees it: its title
