@@ -13,6 +13,53 @@
 namespace jpeg_encoder
 {
 
+namespace
+{
+
+// A colour plane halved both ways so that the decoder's smooth upsampling
+// (each output sample 9:3:3:1 of its nearest four) comes back close to the
+// full plane, not just its 2x2 means: a plain mean blurs a coloured edge
+// twice, once here and once in the decoder. Each round adds back the mean
+// error of what the decoder would make. Like the decoder, it repeats the
+// last half sample of the picture (seen, the rest is padding) at its right
+// and bottom edges. Rows beyond the MCU row repeat its edge too; the decoder
+// sees the neighbouring row instead, a small difference.
+void halveForDecoder(const float *full, int width, int height, int seenWidth, int seenHeight,
+                     float *half, float *upsampled, int rounds)
+{
+    const int w = width / 2, h = height / 2, lastX = (seenWidth + 1) / 2 - 1,
+              lastY = (seenHeight + 1) / 2 - 1;
+    const auto at = [&](int y, int x) { return half[size_t(y) * size_t(w) + size_t(x)]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const float *a = full + size_t(2 * y) * size_t(width) + size_t(2 * x);
+            half[size_t(y) * size_t(w) + size_t(x)] = (a[0] + a[1] + a[width] + a[width + 1]) / 4;
+        }
+    for (int round = 0; round < rounds; ++round) {
+        for (int y = 0; y < height; ++y) {
+            const int i = y / 2, iNear = std::clamp(y % 2 ? i + 1 : i - 1, 0, std::max(i, lastY));
+            for (int x = 0; x < width; ++x) {
+                const int j = x / 2,
+                          jNear = std::clamp(x % 2 ? j + 1 : j - 1, 0, std::max(j, lastX));
+                upsampled[size_t(y) * size_t(width) + size_t(x)] =
+                    (9 * at(i, j) + 3 * at(iNear, j) + 3 * at(i, jNear) + at(iNear, jNear)) / 16;
+            }
+        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const size_t k = size_t(2 * y) * size_t(width) + size_t(2 * x);
+                const float error =
+                    (full[k] - upsampled[k]) + (full[k + 1] - upsampled[k + 1]) +
+                    (full[k + size_t(width)] - upsampled[k + size_t(width)]) +
+                    (full[k + size_t(width) + 1] - upsampled[k + size_t(width) + 1]);
+                float &v = half[size_t(y) * size_t(w) + size_t(x)];
+                v = std::clamp(v + error / 4, -128.0f, 127.0f);
+            }
+    }
+}
+
+} // namespace
+
 WriteResult Coefficients::make(const QImage &picture, int32_t quality,
                                const std::atomic_bool *abandoned)
 {
@@ -58,7 +105,8 @@ WriteResult Coefficients::allocate(const QImage &picture, int32_t quality)
     for (int i = 1; i < 64; ++i)
         logSum += std::log(double(std::max<UINT16>(lumaTable->quantval[i], 1)));
     const auto typicalStep = float(std::exp(logSum / 63));
-    colourWhole_ = keepsColourWhole(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep)));
+    colourWhole_ = keepsColourWhole(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep)),
+                                    BlockQuantizer(settingsFor(holder_, 2, typicalStep)));
     if (colourWhole_)
         describe(holder_, picture, quality, true);
     const int width = picture.width(), height = picture.height();
@@ -114,13 +162,66 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
             cr[at + size_t(x)] = c.cr;
         }
     }
+    // How much each luma block's errors count. Scored by butteraugli and
+    // SSIMULACRA, lost texture shows more than the faint ripples left in
+    // quiet blocks, against the usual masking argument: the busiest blocks
+    // count up to twice, the quietest half. A block beside a quiet one is
+    // judged as quiet, as its errors show along the border.
+    const int lumaColumns = components_[0].arrayWidth, lumaRows = components_[0].v;
+    std::vector<float> &scales = scratch.errorScales;
+    scales.assign(size_t(lumaColumns) * size_t(lumaRows), 1.0f);
+    constexpr float Strength = 0.3f, Softening = 2, Typical = 6;
+    {
+        std::vector<float> &activity = scratch.activity;
+        activity.assign(scales.size(), 0.0f);
+        for (int by = 0; by < lumaRows; ++by)
+            for (int bx = 0; bx < components_[0].widthInBlocks; ++bx) {
+                float spread = 0;
+                for (int i = 0; i < 8; ++i) {
+                    const float *line = luma + size_t(by * 8 + i) * size_t(paddedWidth_) + bx * 8;
+                    const float *below = i < 7 ? line + paddedWidth_ : line;
+                    for (int j = 0; j < 8; ++j) {
+                        const float g = std::abs(line[std::min(j + 1, 7)] - line[j]) +
+                                        std::abs(below[j] - line[j]);
+                        spread += std::sqrt(g);
+                    }
+                }
+                spread /= 64;
+                activity[size_t(by) * size_t(lumaColumns) + size_t(bx)] = spread * spread;
+            }
+        const int columns = components_[0].widthInBlocks;
+        for (int by = 0; by < lumaRows; ++by)
+            for (int bx = 0; bx < columns; ++bx) {
+                float least = activity[size_t(by) * size_t(lumaColumns) + size_t(bx)];
+                for (int y = std::max(by - 1, 0); y <= std::min(by + 1, lumaRows - 1); ++y)
+                    for (int x = std::max(bx - 1, 0); x <= std::min(bx + 1, columns - 1); ++x)
+                        least =
+                            std::min(least, activity[size_t(y) * size_t(lumaColumns) + size_t(x)]);
+                scales[size_t(by) * size_t(lumaColumns) + size_t(bx)] = std::clamp(
+                    std::pow((least + Softening) / (Typical + Softening), Strength), 0.5f, 2.0f);
+            }
+    }
     Block samples, coefficients;
     QuantizedBlock values;
+    int64_t nonZero = 0;
     for (int ci = 0; ci < 3; ++ci) {
         const Component &c = components_[ci];
         const float *plane = scratch.planes[ci].data();
         // How many full-resolution samples one sample of this component spans.
         const int sx = components_[0].h / c.h, sy = components_[0].v / c.v;
+        // What the blocks are gathered from: the full plane, or one halved already.
+        int gx = sx, gy = sy, planeWidth = paddedWidth_;
+        if (ci > 0 && sx == 2 && sy == 2) {
+            std::vector<float> &half = scratch.halves[ci - 1];
+            half.resize(scratch.planes[ci].size() / 4);
+            scratch.upsampled.resize(scratch.planes[ci].size());
+            halveForDecoder(plane, paddedWidth_, mcuHeight_, width,
+                            std::min(mcuHeight_, height - row * mcuHeight_), half.data(),
+                            scratch.upsampled.data(), 2);
+            plane = half.data();
+            gx = gy = 1;
+            planeWidth = paddedWidth_ / 2;
+        }
         for (int by = 0; by < c.v; ++by) {
             const int blockRow = row * c.v + by;
             JBLOCKROW blocks = rows_[ci][blockRow];
@@ -131,7 +232,7 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                     std::fill(out, out + DCTSIZE2, JCOEF(0));
                     continue;
                 }
-                gather(plane, bx, by, sx, sy, samples);
+                gather(plane, planeWidth, bx, by, gx, gy, samples);
                 if (ci == 0) {
                     // Only pure white (255, 255, 255) and pure black come this near the limits.
                     uint64_t white = 0, black = 0;
@@ -141,13 +242,23 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                     }
                     c.quantizer->letClippedOvershoot(samples, white, black);
                 }
+                // The mean of the luma blocks' scales this block covers.
+                float scale = 0;
+                for (int y = 0; y < sy; ++y)
+                    for (int x = 0; x < sx; ++x)
+                        scale += scales[size_t(by * sy + y) * size_t(lumaColumns) +
+                                        size_t(std::min(bx * sx + x, lumaColumns - 1))];
+                scale /= float(sx * sy);
                 forwardDct(samples, coefficients);
-                c.quantizer->quantize(coefficients, values);
+                c.quantizer->quantize(coefficients, values, scale);
                 dc_[ci][size_t(blockRow) * size_t(c.arrayWidth) + size_t(bx)] = coefficients[0];
                 std::copy(values.begin(), values.end(), out);
+                for (size_t n = 1; n < 64; ++n)
+                    nonZero += values[n] != 0;
             }
         }
     }
+    nonZero_ += nonZero;
 }
 
 void Coefficients::chooseDc()
@@ -198,9 +309,10 @@ void Coefficients::adviseLargePages(JBLOCKARRAY rows, int rowCount, int blocksPe
         madvise(reinterpret_cast<char *>(rows[0]) + (from - first), to - from, MADV_HUGEPAGE);
 }
 
-void Coefficients::gather(const float *plane, int bx, int by, int sx, int sy, Block &samples) const
+void Coefficients::gather(const float *plane, int planeWidth, int bx, int by, int sx, int sy,
+                          Block &samples) const
 {
-    const auto width = size_t(paddedWidth_);
+    const auto width = size_t(planeWidth);
     if (sx == 1 && sy == 1) {
         for (int i = 0; i < 8; ++i) {
             const float *from = plane + size_t(by * 8 + i) * width + size_t(bx * 8);

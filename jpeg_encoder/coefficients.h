@@ -32,12 +32,17 @@ public:
     jvirt_barray_ptr *arrays() { return arrays_; }
     // Whether the colour components are at full resolution.
     bool colourWhole() const { return colourWhole_; }
+    // How many AC values are not zero: about how large the file will be.
+    int64_t nonZero() const { return nonZero_.load(); }
 
 private:
     // One MCU row of the picture as floating-point Y, Cb and Cr at full
     // resolution, edges repeated as far as the blocks reach.
     struct Scratch {
         std::vector<float> planes[3];
+        std::vector<float> errorScales, activity; // per luma block of the row
+        // The colour planes at half resolution both ways, when halved.
+        std::vector<float> halves[2], upsampled;
         Scratch(int width, int height)
         {
             for (auto &p : planes)
@@ -60,7 +65,8 @@ private:
     static void adviseLargePages(JBLOCKARRAY rows, int rowCount, int blocksPerRow);
     // One block of a component from the full-resolution plane: each sample
     // the mean of the sx by sy it stands for.
-    void gather(const float *plane, int bx, int by, int sx, int sy, Block &samples) const;
+    void gather(const float *plane, int planeWidth, int bx, int by, int sx, int sy,
+                Block &samples) const;
 
     jpeg_compress_struct holder_{};
     ErrorManager err_{};
@@ -70,6 +76,7 @@ private:
     Component components_[3];
     int mcuHeight_ = 8, mcuRows_ = 0, paddedWidth_ = 0;
     bool colourWhole_ = false;
+    std::atomic<int64_t> nonZero_{0};
 };
 
 } // namespace jpeg_encoder

@@ -89,7 +89,7 @@ int BlockQuantizer::symbolBits(int run, int size) const
     return (run >> 4) * acBits_[0xF0] + acBits_[size_t(((run & 15) << 4) | size)] + size;
 }
 
-void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
+void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out, float errorScale) const
 {
     out[0] = int16_t(std::clamp(roundHalfAway(c[0] * inverse_[0]), -MaxDc, MaxDc));
 
@@ -107,7 +107,8 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
     for (int k = 1; k < 64; ++k) {
         const int n = ZigZag[size_t(k)];
         const float x = c[size_t(n)];
-        prefixZero[k + 1] = prefixZero[k] + weight_[size_t(n)] * x * x;
+        const float w = errorScale * weight_[size_t(n)];
+        prefixZero[k + 1] = prefixZero[k] + w * x * x;
         const int nearest = std::clamp(roundHalfAway(x * inverse_[size_t(n)]), -MaxAc, MaxAc);
         choices[k] = 0;
         for (int v : {nearest, nearest - (nearest > 0) + (nearest < 0)}) {
@@ -115,7 +116,7 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out) const
                 continue;
             const float e = x - float(v) * step_[size_t(n)];
             value[k][choices[k]] = v;
-            valueError[k][choices[k]] = weight_[size_t(n)] * e * e;
+            valueError[k][choices[k]] = w * e * e;
             ++choices[k];
         }
         if (choices[k])

@@ -39,8 +39,10 @@ public:
     // runs. The others stay as they are.
     void letClippedOvershoot(Block &samples, uint64_t whiteSamples, uint64_t blackSamples) const;
 
-    // DC rounded to the nearest step; the AC values chosen by rate and distortion.
-    void quantize(const Block &coefficients, QuantizedBlock &out) const;
+    // DC rounded to the nearest step; the AC values chosen by rate and
+    // distortion. errorScale: how much this block's errors count, below 1
+    // where busy texture hides them.
+    void quantize(const Block &coefficients, QuantizedBlock &out, float errorScale = 1) const;
 
     // The weighted error plus lambda times the AC bits of a block's values:
     // what quantize makes least (for tests and tuning).

@@ -10,7 +10,7 @@
 namespace jpeg_encoder
 {
 
-bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
+bool keepsColourWhole(const QImage &picture, const BlockQuantizer &cb, const BlockQuantizer &cr)
 {
     const int width = picture.width(), height = picture.height();
     const int columns = (width + 7) / 8, rows = (height + 7) / 8;
@@ -20,7 +20,8 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
     const int every = std::clamp(int(int64_t(columns) * rows / 4096), 2, 8);
     // Below this much detail energy in a block no fine coefficient reaches
     // half of the finest step.
-    const float finest = colour.finestFineStep(), quiet = 0.25f * finest * finest;
+    const float finest = std::min(cb.finestFineStep(), cr.finestFineStep()),
+                quiet = 0.25f * finest * finest;
     std::atomic_int next{0};
     double worth[2] = {0, 0};
     int64_t looked[2] = {0, 0};
@@ -49,10 +50,10 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
                         }
                 if (detail < quiet)
                     continue;
-                for (const Block &p : planes) {
-                    forwardDct(p, coefficients);
-                    sum += colour.fineDetailWorth(coefficients);
-                }
+                forwardDct(planes[0], coefficients);
+                sum += cb.fineDetailWorth(coefficients);
+                forwardDct(planes[1], coefficients);
+                sum += cr.fineDetailWorth(coefficients);
             }
     };
     inParallel([&] { work(worth[0], looked[0]); }, [&] { work(worth[1], looked[1]); });
@@ -62,7 +63,7 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour)
     // colour whole from about 75.
     constexpr double Share = 0.6;
     const double moreBlocks = 1.5 * double(looked[0] + looked[1]);
-    return worth[0] + worth[1] > Share * moreBlocks * colour.emptyBlockCost();
+    return worth[0] + worth[1] > Share * moreBlocks * cb.emptyBlockCost();
 }
 
 } // namespace jpeg_encoder

@@ -16,7 +16,7 @@ namespace jpeg_encoder
 // the blocks, spread evenly, tell that well enough; blocks without
 // colour detail between neighbouring pixels are passed over, as nothing fine
 // there would survive quantisation.
-// colour: the quantiser of a colour component at the quality asked for.
-bool keepsColourWhole(const QImage &picture, const BlockQuantizer &colour);
+// cb, cr: the quantisers of the colour components at the quality asked for.
+bool keepsColourWhole(const QImage &picture, const BlockQuantizer &cb, const BlockQuantizer &cr);
 
 } // namespace jpeg_encoder

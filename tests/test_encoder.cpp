@@ -5,6 +5,8 @@
 #include "platform/linux_services.h"
 #include "platform/runtime.h"
 
+#include <cmath>
+
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
@@ -203,17 +205,17 @@ private slots:
         };
         const Case cases[] = {
             {photoLike(123, 45), 90,
-             "2c8f08e08caee4322948dd71a7ad1de763434c1ec9c6ee2030643691e8004b81"},
+             "6273baa3b64290a47096188d607e478bc375b8a775638084c9487a90cb8af419"},
             {grainy(200, 150), 50,
-             "e81e139f13b16ca9e32b384dd1e57bf9459750548b07c1cf1fb7028f63185c52"},
+             "7376ac1751d077973227326ca1569161484e7062705d7b7096aae3465aa6e537"},
             {terminalText(256, 192, true), 90,
-             "334e834444a54c3837a3f0af7fcef5219ad85ffa315743aa1c60540e57205f59"},
+             "cccac4975071c7db596634e41243db01ca36163c794d2c26fb876aa917f2e248"},
             {terminalText(256, 192, false), 30,
-             "7cf8b03c4320a6863c6cdba15afd0a0b924b1f37cbe1cf490df577e4c1abe870"},
+             "bd077db08f719bc8fab58e75bdef9d45c21ea39e02fd77c640f41b356b413234"},
             {smoothPhoto(1, 1), 1,
-             "d8cb8a05fb80bb3260633fbf61611982ba219edc1b5d8f6b156801e178464792"},
+             "eac2bf82a40dc5276adac94a735e61fede476aa0806c5b9b1b9ae8e66d4a8eb6"},
             {blackOnWhite(160, 96), 75,
-             "7482eca59a37ccc71daf90515ccf3eca3db4c7031a792648b8cc2d7326a10875"},
+             "d1b856c29933bb63bccb5a9cca752530759cae3ccf360ad7f4012ce588aa8b8b"},
         };
         QSet<int> samplings, baseline;
         for (const Case &c : cases) {
@@ -260,11 +262,46 @@ private slots:
         const QImage photo = smoothPhoto(320, 240), colours = terminalText(320, 240, true),
                      grey = terminalText(320, 240, false);
         for (int q : {30, 75, 90, 95}) {
-            QCOMPARE(sampling(photo, q), 2);
-            QCOMPARE(sampling(grey, q), 2);
+            if (q <= 90) // above, the clipped colour edges of its grain pay for whole colour
+                QVERIFY2(sampling(photo, q) == 2, qPrintable(QString::number(q)));
+            QVERIFY2(sampling(grey, q) == 2, qPrintable(QString::number(q)));
         }
-        QCOMPARE(sampling(colours, 30), 2);
-        QCOMPARE(sampling(colours, 90), 1);
+        // Coloured text keeps its colour from low qualities on.
+        for (int q : {30, 50, 90})
+            QVERIFY2(sampling(colours, q) == 1, qPrintable(QString::number(q)));
+    }
+
+    // Saturated strokes a few pixels wide keep their colour where it is
+    // halved: the halves are chosen so that the decoder's smooth upsampling
+    // comes back near the full colour, not a blur of a blur.
+    void halvedColourKeepsRedStrokesRed()
+    {
+        const QRgb red = qRgb(199, 0, 54);
+        QImage img(256, 128, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        for (int y = 16; y < 112; ++y)
+            for (int x = 8; x < 248; x += 7)
+                for (int i = 0; i < 3; ++i)
+                    img.setPixel(x + i, y, red);
+        const QString path = at("red.jpg");
+        QCOMPARE(save(img, path, 10), WriteResult::Written);
+        QCOMPARE(facts(read(path)).lumaH, 2);
+        const QImage back(path, "JPEG");
+        double strokeError = 0, whiteTint = 0;
+        int strokes = 0, whites = 0;
+        for (int y = 24; y < 104; ++y)
+            for (int x = 8; x < 248; ++x) {
+                const QRgb b = back.pixel(x, y);
+                if (img.pixel(x, y) == red) {
+                    strokeError += std::hypot(qRed(b) - 199, qGreen(b) - 0, qBlue(b) - 54);
+                    ++strokes;
+                } else {
+                    whiteTint += qMax(qAbs(qRed(b) - qGreen(b)), qAbs(qBlue(b) - qGreen(b)));
+                    ++whites;
+                }
+            }
+        QVERIFY2(strokeError / strokes < 42, qPrintable(QString::number(strokeError / strokes)));
+        QVERIFY2(whiteTint / whites < 24, qPrintable(QString::number(whiteTint / whites)));
     }
 
     // A higher quality never gives a smaller file or a larger error, also
@@ -349,47 +386,43 @@ private slots:
         QVERIFY(largest > qint64(256) * 1024);
     }
 
-    // Fewer bytes than libjpeg's own encoder with optimised tables at the
-    // same setting, for about the same error, also in the MCUs the right and
-    // bottom edges cut (where the blocks are filled out past the picture).
-    void fewerBytesThanLibjpegAtAboutTheSameError()
+    // Fewer bytes than libjpeg's own encoder with optimised tables for no
+    // larger an error, and about as close in the MCUs the right and bottom
+    // edges cut (where the blocks are filled out past the picture).
+    void fewerBytesThanLibjpegAtTheSameError()
     {
-        // Colour without fine detail: halved in both files.
         const QImage img = smoothPhoto(301, 199);
         const QRect all = img.rect(), edges[] = {QRect(288, 0, 13, 199), QRect(0, 192, 301, 7)};
+        const auto errorOf = [&](const QString &path, const QRect &r) {
+            return squaredError(img, QImage(path).convertToFormat(QImage::Format_RGB32), r) /
+                   r.width() / r.height();
+        };
         for (int q : {30, 75, 90}) {
             const QString where = QStringLiteral("q%1").arg(q);
             QCOMPARE(save(img, at("ours.jpg"), q), WriteResult::Written);
-            QCOMPARE(facts(read(at("ours.jpg"))).lumaH, 2);
-            QImageWriter theirs(at("theirs.jpg"), "jpeg");
-            theirs.setQuality(q);
-            theirs.setOptimizedWrite(true);
-            QVERIFY(theirs.write(img));
-            const QImage ours = QImage(at("ours.jpg")).convertToFormat(QImage::Format_RGB32),
-                         libjpeg = QImage(at("theirs.jpg")).convertToFormat(QImage::Format_RGB32);
-            const double ourError = squaredError(img, ours, all),
-                         theirError = squaredError(img, libjpeg, all);
-            // Within 1.5 dB of their error.
-            QVERIFY2(
-                10 * std::log10(ourError / theirError) < 1.5,
-                qPrintable(where +
-                           QStringLiteral(" error %1 against %2").arg(ourError).arg(theirError)));
-            for (const QRect &edge : edges) {
-                const double perPixel =
-                                 squaredError(img, ours, edge) / edge.width() / edge.height(),
-                             overall = ourError / all.width() / all.height();
-                QVERIFY2(
-                    perPixel < 2 * overall + 4,
-                    qPrintable(where +
-                               QStringLiteral(" edge %1 against %2").arg(perPixel).arg(overall)));
+            const double ourError = errorOf(at("ours.jpg"), all);
+            // libjpeg's lowest setting that comes as close.
+            qint64 theirBytes = 0;
+            for (int theirs = 1; theirs <= 100 && theirBytes == 0; ++theirs) {
+                QImageWriter writer(at("theirs.jpg"), "jpeg");
+                writer.setQuality(theirs);
+                writer.setOptimizedWrite(true);
+                QVERIFY(writer.write(img));
+                if (errorOf(at("theirs.jpg"), all) <= ourError)
+                    theirBytes = QFileInfo(at("theirs.jpg")).size();
             }
-            const qint64 ourBytes = QFileInfo(at("ours.jpg")).size(),
-                         theirBytes = QFileInfo(at("theirs.jpg")).size();
-            if (q < 90)
-                QVERIFY2(ourBytes < 0.95 * double(theirBytes),
-                         qPrintable(
-                             where +
-                             QStringLiteral(" %1 bytes against %2").arg(ourBytes).arg(theirBytes)));
+            const qint64 ourBytes = QFileInfo(at("ours.jpg")).size();
+            QVERIFY2(
+                theirBytes > 0 && ourBytes < 0.95 * double(theirBytes),
+                qPrintable(where +
+                           QStringLiteral(" %1 bytes against %2").arg(ourBytes).arg(theirBytes)));
+            for (const QRect &edge : edges) {
+                const double ours = errorOf(at("ours.jpg"), edge),
+                             theirs = errorOf(at("theirs.jpg"), edge);
+                QVERIFY2(ours < 1.5 * theirs + 4,
+                         qPrintable(where +
+                                    QStringLiteral(" edge %1 against %2").arg(ours).arg(theirs)));
+            }
         }
     }
 
