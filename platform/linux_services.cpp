@@ -599,6 +599,14 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
         }
     } else if (kind == Kind::Png || kind == Kind::WebP || kind == Kind::Tiff) {
         content = wholeContent(device, limits().maxFileBytes);
+        if (kind == Kind::Png && picture_formats::qtMisreadsPng(bytes(), content.size())) {
+            QImage picture = picture_formats::decodePng(bytes(), content.size(), limits());
+            if (picture.isNull())
+                return {};
+            colour::adopt(picture, picture_formats::pngProfile(bytes(), content.size()));
+            metadata::attach(picture, metadata::read(bytes(), content.size()).blocks);
+            return picture;
+        }
     } else {
         content.clear();
     }

@@ -7,6 +7,7 @@
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
 #include <libheif/heif.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -462,6 +463,101 @@ QImage decodeProfiledCmykJpeg(const uchar *data, qsizetype size,
     picture = upright(picture, meta.orientation);
     metadata::attach(picture, meta.blocks);
     return picture;
+}
+
+bool qtMisreadsPng(const uchar *data, qsizetype size)
+{
+    if (!startsWith(data, size, 0, "\x89PNG\r\n\x1A\n", 8) || size < 33 ||
+        !startsWith(data, size, 12, "IHDR", 4))
+        return false;
+    const int depth = data[24], colourType = data[25];
+    if (colourType != 3 && !(colourType == 2 && depth == 16))
+        return false;
+    for (qsizetype at = 8; at + 12 <= size;) {
+        const quint32 length = be32(data + at);
+        if (length > quint32(size - at - 12) || startsWith(data, size, at + 4, "IDAT", 4))
+            return false;
+        if (colourType == 2 && startsWith(data, size, at + 4, "tRNS", 4))
+            return true;
+        if (colourType == 3 && startsWith(data, size, at + 4, "PLTE", 4))
+            return depth <= 8 && length / 3 < (1u << depth);
+        at += 12 + qsizetype(length);
+    }
+    return false;
+}
+
+namespace
+{
+struct PngSource {
+    const uchar *data;
+    qsizetype size, at;
+};
+
+[[noreturn]] void pngFailed(png_structp png, png_const_charp)
+{
+    std::longjmp(png_jmpbuf(png), 1);
+}
+void pngWarned(png_structp, png_const_charp) {}
+} // namespace
+
+namespace
+{
+// The reading itself, with libpng's jump point in a frame of its own so
+// that what outlives a failure belongs to the caller.
+bool readPng(png_structp png, png_infop info, const picture_checks::Limits &limits, QImage &picture,
+             std::vector<png_bytep> &rows)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info),
+                      height = png_get_image_height(png, info);
+    if (width == 0 || height == 0 || qint64(width) * height > limits.maxPixels ||
+        qint64(width) * height * 8 > limits.maxDecodeBytes)
+        return false;
+    const bool deep = png_get_bit_depth(png, info) == 16;
+    png_set_expand(png);
+    png_set_gray_to_rgb(png);
+    png_set_filler(png, deep ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    // QImage keeps 16-bit samples in the machine's order.
+    if (deep && QSysInfo::ByteOrder == QSysInfo::LittleEndian)
+        png_set_swap(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(width) * (deep ? 8 : 4))
+        return false;
+    picture =
+        QImage(int(width), int(height), deep ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
+    if (picture.isNull())
+        return false;
+    rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = picture.scanLine(int(y));
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    return true;
+}
+} // namespace
+
+QImage decodePng(const uchar *data, qsizetype size, const picture_checks::Limits &limits)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFailed, pngWarned);
+    if (!png)
+        return {};
+    png_infop info = png_create_info_struct(png);
+    PngSource source{data, size, 0};
+    png_set_read_fn(png, &source, [](png_structp p, png_bytep into, size_t n) {
+        auto *s = static_cast<PngSource *>(png_get_io_ptr(p));
+        if (qsizetype(n) > s->size - s->at)
+            png_error(p, "truncated");
+        std::memcpy(into, s->data + s->at, n);
+        s->at += qsizetype(n);
+    });
+    QImage picture;
+    std::vector<png_bytep> rows;
+    const bool read = info && readPng(png, info, limits, picture, rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return read ? picture : QImage();
 }
 
 QByteArray pngProfile(const uchar *data, qsizetype size)

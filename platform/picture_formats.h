@@ -43,6 +43,15 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
 QImage decodeProfiledCmykJpeg(const uchar *data, qsizetype size,
                               const picture_checks::Limits &limits);
 
+// Whether a PNG is one Qt's reader gets wrong: 16-bit colour with a
+// transparent colour (tRNS), which it turns into stripes, or a palette
+// shorter than its indices reach, whose missing colours it makes the first.
+bool qtMisreadsPng(const uchar *data, qsizetype size);
+// A PNG through libpng as RGBA, 16 bits a channel where the file has 16;
+// colours beyond a short palette opaque black, as libpng and browsers show
+// them. Null where it cannot be read.
+QImage decodePng(const uchar *data, qsizetype size, const picture_checks::Limits &limits);
+
 // The colour profile a PNG file gives: its iCCP profile, none for sRGB,
 // one made from gAMA (and cHRM); empty where it says nothing.
 QByteArray pngProfile(const uchar *data, qsizetype size);

@@ -6,7 +6,7 @@
 #                            the desktop portal and its own backend)
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libxcb1-dev libxcb-shape0-dev libjpeg62-turbo-dev
-          liblcms2-dev libexiv2-dev libheif-dev libjxl-dev zlib1g-dev qt6-image-formats-plugins
+          liblcms2-dev libpng-dev libexiv2-dev libheif-dev libjxl-dev zlib1g-dev qt6-image-formats-plugins
           fonts-ipafont-gothic qt6-translations-l10n)
 if [[ ${1:-} == --tests ]]; then
     packages+=(xvfb xauth openbox xdotool xclip x11-utils imagemagick clang-format clang-tidy libjpeg-turbo-progs
