@@ -61,9 +61,9 @@ void halveForDecoder(const float *full, int width, int height, int seenWidth, in
 } // namespace
 
 WriteResult Coefficients::make(const QImage &picture, int32_t quality,
-                               const std::atomic_bool *abandoned)
+                               const std::atomic_bool *abandoned, Sampling sampling)
 {
-    if (const WriteResult r = allocate(picture, quality); r != WriteResult::Written)
+    if (const WriteResult r = allocate(picture, quality, sampling); r != WriteResult::Written)
         return r;
     // Rows of MCUs go to whichever of two workers is free.
     std::atomic_int next{0};
@@ -91,7 +91,7 @@ WriteResult Coefficients::make(const QImage &picture, int32_t quality,
     return result.load();
 }
 
-WriteResult Coefficients::allocate(const QImage &picture, int32_t quality)
+WriteResult Coefficients::allocate(const QImage &picture, int32_t quality, Sampling sampling)
 {
     reportErrorsTo(holder_, err_);
     if (setjmp(err_.jump))
@@ -104,9 +104,16 @@ WriteResult Coefficients::allocate(const QImage &picture, int32_t quality)
     double logSum = 0;
     for (int i = 1; i < 64; ++i)
         logSum += std::log(double(std::max<UINT16>(lumaTable->quantval[i], 1)));
-    const auto typicalStep = float(std::exp(logSum / 63));
-    colourWhole_ = keepsColourWhole(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep)),
-                                    BlockQuantizer(settingsFor(holder_, 2, typicalStep)));
+    typicalStep_ = float(std::exp(logSum / 63));
+    if (sampling == Sampling::Estimated) {
+        colourWorth_ =
+            colourDetailWorth(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep_)),
+                              BlockQuantizer(settingsFor(holder_, 2, typicalStep_)));
+        // At 100 the colour is whole wherever it has any detail to lose.
+        colourWhole_ = colourWorth_ > (quality >= 100 ? 0 : 1);
+    } else {
+        colourWhole_ = sampling == Sampling::Whole;
+    }
     if (colourWhole_)
         describe(holder_, picture, quality, true);
     const int width = picture.width(), height = picture.height();
@@ -127,7 +134,7 @@ WriteResult Coefficients::allocate(const QImage &picture, int32_t quality)
         arrays_[ci] = holder_.mem->request_virt_barray(
             reinterpret_cast<j_common_ptr>(&holder_), JPOOL_IMAGE, FALSE, JDIMENSION(c.arrayWidth),
             JDIMENSION(arrayHeight), JDIMENSION(arrayHeight));
-        c.quantizer.emplace(settingsFor(holder_, ci, typicalStep));
+        c.quantizer.emplace(settingsFor(holder_, ci, typicalStep_));
         const std::array<uint8_t, 256> dcLengths =
             BlockQuantizer::codeLengths(holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->bits,
                                         holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->huffval);

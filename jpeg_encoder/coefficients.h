@@ -27,11 +27,18 @@ public:
     // Also after a creation that ran out of memory half-way.
     ~Coefficients() { jpeg_destroy_compress(&holder_); }
 
-    WriteResult make(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned);
+    // How the colour's resolution is chosen: by colourDetailWorth, or as given.
+    enum class Sampling { Estimated, Whole, Halved };
+    WriteResult make(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
+                     Sampling sampling = Sampling::Estimated);
 
     jvirt_barray_ptr *arrays() { return arrays_; }
     // Whether the colour components are at full resolution.
     bool colourWhole() const { return colourWhole_; }
+    // colourDetailWorth's answer, where the sampling was estimated.
+    double colourWorth() const { return colourWorth_; }
+    // The luma quantiser's typical step (the geometric mean of its AC steps).
+    float typicalStep() const { return typicalStep_; }
     // How many AC values are not zero: about how large the file will be.
     int64_t nonZero() const { return nonZero_.load(); }
 
@@ -57,7 +64,7 @@ private:
     };
 
     // The part that may fail inside libjpeg: the arrays and the tables.
-    WriteResult allocate(const QImage &picture, int32_t quality);
+    WriteResult allocate(const QImage &picture, int32_t quality, Sampling sampling);
     void transformRow(const QImage &picture, int row, Scratch &scratch);
     // The DC values of each component as a sequence in the order they are
     // coded, MCU by MCU, each predicted from the one before.
@@ -76,6 +83,8 @@ private:
     Component components_[3];
     int mcuHeight_ = 8, mcuRows_ = 0, paddedWidth_ = 0;
     bool colourWhole_ = false;
+    double colourWorth_ = 0;
+    float typicalStep_ = 1;
     std::atomic<int64_t> nonZero_{0};
 };
 

@@ -10,14 +10,14 @@
 namespace jpeg_encoder
 {
 
-bool keepsColourWhole(const QImage &picture, const BlockQuantizer &cb, const BlockQuantizer &cr)
+double colourDetailWorth(const QImage &picture, const BlockQuantizer &cb, const BlockQuantizer &cr)
 {
     const int width = picture.width(), height = picture.height();
     const int columns = (width + 7) / 8, rows = (height + 7) / 8;
-    // Every other block in small pictures, one in eight from about a quarter
-    // of a megapixel up: four thousand blocks spread evenly tell the
-    // picture's kind.
-    const int every = std::clamp(int(int64_t(columns) * rows / 4096), 2, 8);
+    // Every block in small pictures, where a logo or a chart may have few
+    // coloured edges; one in eight from about a quarter of a megapixel up:
+    // four thousand blocks spread evenly tell the picture's kind.
+    const int every = std::clamp(int(int64_t(columns) * rows / 4096), 1, 8);
     // Below this much detail energy in a block no fine coefficient reaches
     // half of the finest step.
     const float finest = std::min(cb.finestFineStep(), cr.finestFineStep()),
@@ -63,7 +63,7 @@ bool keepsColourWhole(const QImage &picture, const BlockQuantizer &cb, const Blo
     // colour whole from about 75.
     constexpr double Share = 0.6;
     const double moreBlocks = 1.5 * double(looked[0] + looked[1]);
-    return worth[0] + worth[1] > Share * moreBlocks * cb.emptyBlockCost();
+    return (worth[0] + worth[1]) / (Share * moreBlocks * cb.emptyBlockCost());
 }
 
 } // namespace jpeg_encoder

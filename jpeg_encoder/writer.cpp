@@ -1,11 +1,14 @@
 #include "jpeg_encoder/writer.h"
 
 #include "jpeg_encoder/coefficients.h"
+#include "jpeg_encoder/decoder.h"
 #include "jpeg_encoder/parallel.h"
 #include "jpeg_encoder/scans.h"
 #include "platform/file_names.h"
 #include "platform/safe_replace.h"
 
+#include <cmath>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -39,13 +42,18 @@ std::mutex oneEncodingAtATime;
 // they save; only there is a baseline file written too, and the smaller kept.
 // Beyond this many non-zero AC values (a file of about 30 KB) progressive
 // has always won on the benchmark's pictures.
-WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
-                     Encoded &best)
+WriteResult encode(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
+                   Coefficients::Sampling sampling, Encoded &best, Coefficients::Sampling *chosen,
+                   double *colourWorth, float *typicalStep)
 {
     Coefficients coefficients;
-    if (const WriteResult r = coefficients.make(picture, quality, abandoned);
+    if (const WriteResult r = coefficients.make(picture, quality, abandoned, sampling);
         r != WriteResult::Written)
         return r;
+    *chosen =
+        coefficients.colourWhole() ? Coefficients::Sampling::Whole : Coefficients::Sampling::Halved;
+    *colourWorth = coefficients.colourWorth();
+    *typicalStep = coefficients.typicalStep();
     const Markers markers = markersOf(picture);
     constexpr int64_t BaselineMayWin = 50000;
     if (coefficients.nonZero() > BaselineMayWin)
@@ -66,6 +74,70 @@ WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_b
     if (fromProgressive != WriteResult::Written)
         return fromProgressive;
     best = progressive.size < baseline.size ? std::move(progressive) : std::move(baseline);
+    return WriteResult::Written;
+}
+
+// The file's squared error in RGB against the picture, plus lambda times its
+// bits: what the choice of sampling makes least. For a quantiser of step q
+// each bit saves about (ln 2 / 6) q^2 of squared error a sample at high
+// rates, and a luma error counts three times in RGB.
+double rateDistortionCost(const QImage &picture, const Encoded &file, float typicalStep)
+{
+    const QImage decoded =
+        LibjpegDecoder()
+            .decode(QByteArray::fromRawData(reinterpret_cast<const char *>(file.bytes),
+                                            qsizetype(file.size)))
+            .convertToFormat(QImage::Format_RGB32);
+    if (decoded.size() != picture.size())
+        return std::numeric_limits<double>::infinity();
+    double error = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(decoded.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const int r = qRed(a[x]) - qRed(b[x]), g = qGreen(a[x]) - qGreen(b[x]),
+                      bl = qBlue(a[x]) - qBlue(b[x]);
+            error += double(r * r + g * g + bl * bl);
+        }
+    }
+    const double lambda = 3 * std::log(2.0) / 6 * double(typicalStep) * double(typicalStep);
+    return error + lambda * 8 * double(file.size);
+}
+
+// The smaller file by rate and distortion. The colour's sampling is
+// estimated from a sample of blocks; where the estimate is near its
+// threshold, or the picture is small enough for two encodings to cost
+// little, both samplings are written and decoded, and the one of lower
+// cost kept.
+WriteResult smallest(const QImage &picture, int32_t quality, const std::atomic_bool *abandoned,
+                     Encoded &best)
+{
+    using Sampling = Coefficients::Sampling;
+    Sampling chosen = Sampling::Halved;
+    double worth = 0;
+    float step = 1;
+    if (const WriteResult r =
+            encode(picture, quality, abandoned, Sampling::Estimated, best, &chosen, &worth, &step);
+        r != WriteResult::Written)
+        return r;
+    constexpr qint64 SmallPicture = 250'000;
+    const bool small =
+        qint64(picture.width()) * picture.height()<SmallPicture, close = worth> 0.75 &&
+        worth < 1.33;
+    if (!small && !close)
+        return WriteResult::Written;
+    Encoded other;
+    Sampling otherChosen = chosen;
+    const WriteResult r = encode(picture, quality, abandoned,
+                                 chosen == Sampling::Whole ? Sampling::Halved : Sampling::Whole,
+                                 other, &otherChosen, &worth, &step);
+    if (r == Abandoned)
+        return r;
+    // Short of memory for the second: the first stands.
+    if (r != WriteResult::Written)
+        return WriteResult::Written;
+    if (rateDistortionCost(picture, other, step) < rateDistortionCost(picture, best, step))
+        best = std::move(other);
     return WriteResult::Written;
 }
 

@@ -304,6 +304,40 @@ private slots:
         QVERIFY2(whiteTint / whites < 24, qPrintable(QString::number(whiteTint / whites)));
     }
 
+    // At 90 and above what the user sees is kept: small pictures of flat
+    // colour (an icon, a chart) keep their colour whole where halving would
+    // smear it, whatever the estimate from a sample of blocks says.
+    void highQualityKeepsFlatColourGraphics()
+    {
+        const auto psnr = [&](const QImage &img, int q) {
+            const QString path = at("graphic.jpg");
+            if (save(img, path, q) != WriteResult::Written)
+                return 0.0;
+            const double error = squaredError(img, QImage(path, "JPEG"), img.rect());
+            return 10 * std::log10(255.0 * 255 * 3 * img.width() * img.height() / error);
+        };
+        // libpng's 1-bit palette test picture: blue and yellow checks.
+        platform::QtPictureLoader loader;
+        const QImage checks =
+            loader.LoadPicture(QStringLiteral(MIPO_PNG_DATA "/pngsuite/basn3p01.png"))
+                .convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(checks.size(), QSize(32, 32));
+        // A chart of flat saturated patches.
+        static const QRgb patches[] = {qRgb(230, 25, 75),  qRgb(60, 180, 75),  qRgb(255, 225, 25),
+                                       qRgb(0, 130, 200),  qRgb(245, 130, 48), qRgb(145, 30, 180),
+                                       qRgb(70, 240, 240), qRgb(240, 50, 230)};
+        QImage chart(256, 160, QImage::Format_RGB32);
+        for (int y = 0; y < 160; ++y)
+            for (int x = 0; x < 256; ++x)
+                chart.setPixel(x, y, patches[(x / 24 + y / 20 * 3) % 8]);
+        for (int q : {90, 100})
+            QVERIFY2(psnr(checks, q) >= 40,
+                     qPrintable(QStringLiteral("checks q%1: %2 dB").arg(q).arg(psnr(checks, q))));
+        for (int q : {90, 95})
+            QVERIFY2(psnr(chart, q) >= 40,
+                     qPrintable(QStringLiteral("chart q%1: %2 dB").arg(q).arg(psnr(chart, q))));
+    }
+
     // A higher quality never gives a smaller file or a larger error, also
     // where the colour's resolution changes, which happens once at most.
     // The choice of coefficients by rate and distortion may trade a byte or
