@@ -185,7 +185,8 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
             for (int bx = 0; bx < components_[0].widthInBlocks; ++bx) {
                 float spread = 0;
                 for (int i = 0; i < 8; ++i) {
-                    const float *line = luma + size_t(by * 8 + i) * size_t(paddedWidth_) + bx * 8;
+                    const float *line =
+                        luma + size_t(by * 8 + i) * size_t(paddedWidth_) + size_t(bx) * 8;
                     const float *below = i < 7 ? line + paddedWidth_ : line;
                     for (int j = 0; j < 8; ++j) {
                         const float g = std::abs(line[std::min(j + 1, 7)] - line[j]) +

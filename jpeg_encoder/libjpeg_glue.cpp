@@ -76,7 +76,7 @@ std::array<unsigned, 64> baseTable(int component)
     const float colourScale = component == 2 ? 0.8f : 1.0f;
     std::array<unsigned, 64> t{};
     for (size_t n = 0; n < 64; ++n) {
-        const float r = float(n / 8 + n % 8);
+        const auto r = float(size_t(n / 8) + n % 8); // the row plus the column
         float v;
         if (component == 0)
             v = std::pow(float(AnnexKLuma[n]), 1 - Flatness) * std::pow(16.0f, Flatness);

@@ -91,6 +91,7 @@ bool decodeWithLibpng(const QByteArray &file, Reference &out)
     if (stride != size_t(out.width) * 8)
         png_error(png, "not 16-bit RGBA after the transformations");
     pixels.resize(stride * size_t(out.height));
+    rows.reserve(size_t(out.height));
     for (int y = 0; y < out.height; ++y)
         rows.push_back(pixels.data() + size_t(y) * stride);
     png_read_image(png, rows.data());
