@@ -1,7 +1,7 @@
 #include "about/system_info.h"
 
-#include "platform/runtime.h"
-#include "platform/services.h"
+#include "core/runtime.h"
+#include "core/services.h"
 
 namespace about
 {
@@ -19,8 +19,8 @@ void startSysInfo(platform::ProgramLauncher &launcher, platform::MessageBox &mes
         break;
     }
     // 5.
-    platform::MsgBox(messages, QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"),
-                     platform::vbOKOnly);
+    platform::showMessage(messages, QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"),
+                          platform::MessageStyle::OkOnly);
 }
 
 } // namespace about

@@ -1,10 +1,11 @@
 #include "app/command_line.h"
 
-#include "app_identity.h"
+#include "core/app_identity.h"
 #include "jpeg_encoder/writer.h"
 #include "picture_files/convert_files.h"
-#include "platform/file_names.h"
-#include "platform/linux_services.h"
+#include "platform/files/desktop_trash.h"
+#include "platform/files/file_names.h"
+#include "platform/picture_io/picture_loader.h"
 
 #include <QCoreApplication>
 #include <QDir>

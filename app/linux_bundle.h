@@ -3,7 +3,19 @@
 
 #include "jpeg_encoder/decoder.h"
 #include "jpeg_encoder/writer.h"
-#include "platform/linux_services.h"
+#include "platform/files/desktop_trash.h"
+#include "platform/instance/lock_file_instance.h"
+#include "platform/picture_io/picture_loader.h"
+#include "platform/portal/screen_grabbers.h"
+#include "platform/qt/browser_process.h"
+#include "platform/qt/clipboard.h"
+#include "platform/qt/event_loop.h"
+#include "platform/qt/file_chooser.h"
+#include "platform/qt/input_prompt.h"
+#include "platform/qt/message_box.h"
+#include "platform/qt/program_launcher.h"
+#include "platform/x11/window_activator.h"
+#include "platform/x11/window_shape.h"
 
 #include <memory>
 

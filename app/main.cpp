@@ -1,9 +1,11 @@
 #include "app/command_line.h"
 #include "app/linux_bundle.h"
 #include "app/program.h"
-#include "app_identity.h"
-#include "platform/portal_screenshot.h"
-#include "platform/runtime.h"
+#include "core/app_identity.h"
+#include "core/runtime.h"
+#include "platform/portal/portal_screenshot.h"
+#include "platform/qt/application_setup.h"
+#include "platform/x11/session.h"
 #include "widgets/controls.h"
 
 #include <QApplication>
@@ -101,7 +103,8 @@ int main(int argc, char *argv[])
     Program program(real.services());
     rt::setHost({
         [&](const QString &text) {
-            real.messageBox.show(text, platform::vbCritical, platform::applicationTitle());
+            real.messageBox.show(text, platform::MessageStyle::Critical,
+                                 platform::applicationTitle());
         },
         [](int status) { QCoreApplication::exit(status); },
     });

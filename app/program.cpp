@@ -1,11 +1,11 @@
 #include "app/program.h"
 
-#include "about/frm_about.h"
+#include "about/about_box.h"
 #include "compare_window/compare_window.h"
-#include "info_window/form2.h"
-#include "main_window/form1.h"
+#include "core/runtime.h"
+#include "info_window/information_window.h"
+#include "main_window/main_window.h"
 #include "picture_files/size_estimate.h"
-#include "platform/runtime.h"
 
 #include <QLabel>
 #include <QScopedValueRollback>
@@ -13,37 +13,39 @@
 #include <QWindow>
 
 Program::Program(platform::Services services)
-    : services_(services), form1_([this] {
-          auto *form = new ::Form1(
+    : services_(services), mainWindow_([this] {
+          auto *form = new ::MainWindow(
               document_, services_,
               {
-                  .showAbout = [this] { frmAbout().Show(); },
+                  .showAbout = [this] { aboutBox().Show(); },
                   .showCompareWindow = [this] { compareWindow().Show(); },
-                  .enableInformationWindow = [this](bool enabled) { Form2().setEnabled(enabled); },
-                  .unloadInformationWindow = [this] { form2_.unload(); },
+                  .enableInformationWindow =
+                      [this](bool enabled) { informationWindow().setEnabled(enabled); },
+                  .unloadInformationWindow = [this] { informationWindow_.unload(); },
                   .tabIntoInformationWindow =
                       [this](bool) {
-                          Form2().Show();
-                          Form2().HScroll1->setFocus(Qt::TabFocusReason);
+                          informationWindow().Show();
+                          informationWindow().HScroll1->setFocus(Qt::TabFocusReason);
                       },
               });
           form->StartFile = startFile_;
           return form;
       }),
-      form2_([this] {
-          auto *form = new ::Form2(document_, *services_.windowShape, [this] { Form1().Show(); });
+      informationWindow_([this] {
+          auto *form = new ::InformationWindow(document_, *services_.windowShape,
+                                               [this] { mainWindow().Show(); });
           keepWithMainWindow(*form);
-          form->addActions(Form1().keyedItems());
-          form->tabOut = [this](bool forward) { Form1().takeFocusByTab(forward); };
+          form->addActions(mainWindow().keyedItems());
+          form->tabOut = [this](bool forward) { mainWindow().takeFocusByTab(forward); };
           return form;
       }),
       about_([this] {
           auto *form =
-              new ::frmAbout(services_, {
+              new ::AboutBox(services_, {
                                             .enable =
                                                 [this](bool enabled) {
-                                                    Form1().setEnabled(enabled);
-                                                    Form2().setEnabled(enabled);
+                                                    mainWindow().setEnabled(enabled);
+                                                    informationWindow().setEnabled(enabled);
                                                     if (compare_.loaded())
                                                         compareWindow().setEnabled(enabled);
                                                 },
@@ -54,24 +56,24 @@ Program::Program(platform::Services services)
       }),
       compare_([this] {
           auto *form = new ::CompareWindow(document_);
-          form->addActions(Form1().keyedItems());
+          form->addActions(mainWindow().keyedItems());
           return form;
       })
 {
     // Requests the commands make of the information window; a reference loads it.
     QObject::connect(&document_, &PictureDocument::informationWindowRequested, [this] {
         if (!starting_) {
-            Form2().Show();
+            informationWindow().Show();
             return;
         }
         // At the start it comes up beside the main window, which keeps the keyboard.
-        ::Form2 &form = Form2();
+        ::InformationWindow &form = informationWindow();
         form.setAttribute(Qt::WA_ShowWithoutActivating, true);
         form.show();
         form.setAttribute(Qt::WA_ShowWithoutActivating, false);
     });
     QObject::connect(&document_, &PictureDocument::fileNameShown,
-                     [this](const QString &name) { Form2().Label1->setText(name); });
+                     [this](const QString &name) { informationWindow().Label1->setText(name); });
     sizeEstimate_ = std::make_unique<picture_files::JpegSizeEstimate>(
         document_, *services_.jpegWriter, *services_.jpegDecoder);
 }
@@ -82,23 +84,23 @@ void Program::keepWithMainWindow(QWidget &window)
 {
     // A window with no task bar entry of its own goes where the main window
     // goes: above it, minimised and raised with it, so it cannot get lost.
-    if (!form1_.loaded() || &window == static_cast<QWidget *>(&Form1()))
+    if (!mainWindow_.loaded() || &window == static_cast<QWidget *>(&mainWindow()))
         return;
     window.winId();
-    Form1().winId();
-    if (window.windowHandle() && Form1().windowHandle())
-        window.windowHandle()->setTransientParent(Form1().windowHandle());
+    mainWindow().winId();
+    if (window.windowHandle() && mainWindow().windowHandle())
+        window.windowHandle()->setTransientParent(mainWindow().windowHandle());
 }
 
-Form1 &Program::Form1()
+MainWindow &Program::mainWindow()
 {
-    return form1_.get();
+    return mainWindow_.get();
 }
-Form2 &Program::Form2()
+InformationWindow &Program::informationWindow()
 {
-    return form2_.get();
+    return informationWindow_.get();
 }
-frmAbout &Program::frmAbout()
+AboutBox &Program::aboutBox()
 {
     return about_.get();
 }
@@ -113,13 +115,13 @@ void Program::start(const QString &file)
     rt::guard([this] {
         {
             const QScopedValueRollback starting(starting_, true);
-            Form1();
+            mainWindow();
         }
         // The start-up window is shown once its load is done, so it is the
         // active one, with the information window its load showed beside it.
         if (!rt::ended())
-            Form1().Show();
+            mainWindow().Show();
         if (!startFile_.isEmpty() && !rt::ended())
-            Form1().openGivenFile(startFile_);
+            mainWindow().openGivenFile(startFile_);
     });
 }

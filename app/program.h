@@ -3,8 +3,8 @@
 // the services it needs and wires them together. Each window exists once,
 // created and loaded on its first reference.
 
+#include "core/services.h"
 #include "document/picture_document.h"
-#include "platform/services.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,10 +14,10 @@ namespace picture_files
 {
 class JpegSizeEstimate;
 }
-class Form1;
+class MainWindow;
 class QWidget;
-class Form2;
-class frmAbout;
+class InformationWindow;
+class AboutBox;
 class CompareWindow;
 
 // One window that exists once, created and loaded when first referred to, and
@@ -75,13 +75,13 @@ public:
     PictureDocument &document() { return document_; }
 
     // The windows by name: created and loaded on first reference.
-    ::Form1 &Form1();
-    ::Form2 &Form2();
-    ::frmAbout &frmAbout();
+    ::MainWindow &mainWindow();
+    ::InformationWindow &informationWindow();
+    ::AboutBox &aboutBox();
     ::CompareWindow &compareWindow();
-    FormSlot<::Form1> &form1Slot() { return form1_; }
-    FormSlot<::Form2> &form2Slot() { return form2_; }
-    FormSlot<::frmAbout> &aboutSlot() { return about_; }
+    FormSlot<::MainWindow> &mainWindowSlot() { return mainWindow_; }
+    FormSlot<::InformationWindow> &informationWindowSlot() { return informationWindow_; }
+    FormSlot<::AboutBox> &aboutSlot() { return about_; }
     FormSlot<::CompareWindow> &compareSlot() { return compare_; }
 
     // Starts the program: the main window is the start-up window; a file given
@@ -95,8 +95,8 @@ private:
     QString startFile_;
     bool starting_ = false; // the main window's load under way
     std::unique_ptr<picture_files::JpegSizeEstimate> sizeEstimate_;
-    FormSlot<::Form1> form1_;
-    FormSlot<::Form2> form2_;
-    FormSlot<::frmAbout> about_;
+    FormSlot<::MainWindow> mainWindow_;
+    FormSlot<::InformationWindow> informationWindow_;
+    FormSlot<::AboutBox> about_;
     FormSlot<::CompareWindow> compare_;
 };

@@ -3,9 +3,9 @@
 // picture as Save takes it) against the format library's own decode alone,
 // each the best of several runs.
 //   formats_bench SOURCE.ppm WORK_DIR
-#include "platform/colour_profiles.h"
-#include "platform/linux_services.h"
-#include "platform/picture_formats.h"
+#include "platform/picture_io/colour_profiles.h"
+#include "platform/picture_io/picture_formats.h"
+#include "platform/picture_io/picture_loader.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
 
@@ -110,8 +110,7 @@ int main(int argc, char *argv[])
     }
     platform::QtPictureLoader loader;
     const auto open = [&](const QString &path) {
-        const QImage picture =
-            flattenOnto(loader.LoadPicture(path), defs::color(defs::PictureBackground));
+        const QImage picture = flattenOnto(loader.load(path), defs::color(defs::PictureBackground));
         if (picture.width() != source.width())
             std::abort();
     };

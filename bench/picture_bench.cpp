@@ -10,11 +10,11 @@
 #include "app/program.h"
 #include "compare_window/compare_view.h"
 #include "compare_window/compare_window.h"
+#include "core/runtime.h"
 #include "fidelity.h"
-#include "info_window/form2.h"
+#include "info_window/information_window.h"
 #include "jpeg_encoder/writer.h"
-#include "main_window/form1.h"
-#include "platform/runtime.h"
+#include "main_window/main_window.h"
 #include "widgets/controls.h"
 
 #include <QApplication>
@@ -138,7 +138,7 @@ struct Quiet : platform::MessageBox {
     int show(const QString &prompt, int, const QString &) override
     {
         last = prompt;
-        return platform::vbOK;
+        return platform::MessageAnswer::Ok;
     }
 };
 struct Alone : platform::SingleInstance {
@@ -181,15 +181,15 @@ int memoryRun(const QString &photo, bool compare)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     chooser.answers << photo;
-    program.Form1().mnuopen_Click();
+    program.mainWindow().mnuopen_Click();
     settled(50);
-    program.Form2().HScroll1->setValue(70);
+    program.informationWindow().HScroll1->setValue(70);
     settled(70);
     const long readOuts = statusKb("VmHWM:");
-    program.Form2().HScroll1->setValue(90);
+    program.informationWindow().HScroll1->setValue(90);
     settled(90);
     chooser.answers << out.filePath("saved.jpg");
-    program.Form1().mnusave_Click();
+    program.mainWindow().mnusave_Click();
     std::printf("%ld %ld\n", readOuts, statusKb("VmHWM:"));
     return unattended.quiet.last.contains(QStringLiteral("完了")) ? 0 : 1;
 }
@@ -215,7 +215,7 @@ int main(int argc, char **argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString jpg = QString::fromLocal8Bit(argv[i]),
                       ppm = QString::fromLocal8Bit(argv[i + 1]);
-        const QImage photo = loader.LoadPicture(jpg);
+        const QImage photo = loader.load(jpg);
         const QString label =
             QStringLiteral("%1MP").arg(photo.width() * qint64(photo.height()) / 1e6, 0, 'f', 1);
         if (photo.width() * qint64(photo.height()) > largestPixels) {
@@ -275,7 +275,7 @@ int main(int argc, char **argv)
                         o.ms / rows[1].ms, 100.0 * (1.0 - double(o.bytes) / double(rows[1].bytes)),
                         100.0 * (1.0 - double(o.bytes) / double(rows[2].bytes)));
         }
-        const double openMs = bestOf(5, [&] { (void)loader.LoadPicture(jpg); });
+        const double openMs = bestOf(5, [&] { (void)loader.load(jpg); });
         const double qtMs = bestOf(5, [&] { (void)QImage(jpg); });
         const double djpegMs = command("djpeg", {"-outfile", out.filePath("x.ppm"), jpg});
         if (jpg == largest)
@@ -300,8 +300,8 @@ int main(int argc, char **argv)
     chooser.answers << largest;
     QElapsedTimer clock;
     clock.start();
-    program->Form1().mnuopen_Click();
-    program->Form1().repaint(); // shown, not only adopted
+    program->mainWindow().mnuopen_Click();
+    program->mainWindow().repaint(); // shown, not only adopted
     double openMs = clock.nsecsElapsed() / 1e6;
     settle();
     const long openPeakKb = statusKb("VmHWM:");
@@ -311,13 +311,13 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double readOutMs = clock.nsecsElapsed() / 1e6 - openMs;
     const long readOutPeakKb = statusKb("VmHWM:");
-    const QImage shown = program->Form1().Picture1->picture();
+    const QImage shown = program->mainWindow().Picture1->picture();
     const int32_t quality = program->document().JpegQuality();
     const double encodeMs = bestOf(3, [&] { (void)writer.encodedSize(shown, quality); });
     resetPeak();
     chooser.answers << out.filePath("saved.jpg");
-    program->Form2().HScroll1->setValue(90);
-    program->Form1().mnusave_Click();
+    program->informationWindow().HScroll1->setValue(90);
+    program->mainWindow().mnusave_Click();
     const long savePeakKb = statusKb("VmHWM:");
     // Two more opens for the time: a fresh picture's pages come at a varying cost.
     for (int i = 0; i < 2; ++i) {
@@ -325,15 +325,15 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         chooser.answers << largest;
         clock.restart();
-        program->Form1().mnuopen_Click();
-        program->Form1().repaint();
+        program->mainWindow().mnuopen_Click();
+        program->mainWindow().repaint();
         openMs = std::min(openMs, clock.nsecsElapsed() / 1e6);
     }
     // The compare window: the time from the size known to its JPEG side
     // shown, against djpeg's decode of the same bytes.
     PictureDocument &doc = program->document();
     const auto jpegShownAt = [&](int q) {
-        program->Form2().HScroll1->setValue(q);
+        program->informationWindow().HScroll1->setValue(q);
         while (!doc.jpegPictureCurrent() || doc.jpegPictureQuality() != q)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
@@ -369,12 +369,12 @@ int main(int argc, char **argv)
 
     // The main window closed while a read-out is under way: the time until
     // the program has let go of everything, as the executable does on exit.
-    program->Form2().HScroll1->setValue(70);
+    program->informationWindow().HScroll1->setValue(70);
     clock.restart();
     while (clock.elapsed() < 200)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     clock.restart();
-    program->Form1().close();
+    program->mainWindow().close();
     program.reset();
     const double exitMs = clock.nsecsElapsed() / 1e6;
 

@@ -1,10 +1,10 @@
 #include "capture/browser_capture.h"
 
 #include "capture/clipboard_capture.h"
+#include "core/runtime.h"
+#include "core/services.h"
 #include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
-#include "platform/runtime.h"
-#include "platform/services.h"
 
 #include <algorithm>
 #include <functional>
@@ -147,9 +147,9 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         }
     } else {
         // 9.
-        const QString answer = sys.prompt.InputBox(QStringLiteral("WWWを入力してください"),
-                                                   QStringLiteral("オンラインキャプチャ"),
-                                                   QStringLiteral("http//:www"));
+        const QString answer =
+            sys.prompt.ask(QStringLiteral("WWWを入力してください"),
+                           QStringLiteral("オンラインキャプチャ"), QStringLiteral("http//:www"));
         rt::checkpoint();
         // 10.
         if (answer.isEmpty())
@@ -161,9 +161,9 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
     // and goes on running (its steps done stay done).
     try {
         // 12.-14.
-        ie = sys.browsers.CreateObject();
+        ie = sys.browsers.create();
         ie->setVisible(true);
-        ie->Navigate(target);
+        ie->open(target);
         std::unique_ptr<platform::WaitNote> note =
             sys.loop.noteWait(QStringLiteral("ブラウザがページを表示するのを待っています…"));
         // The counted wait is for the page to draw, so it starts once the
@@ -205,12 +205,12 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         if (window.isNull())
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ウィンドウを読み取れませんでした"));
-        sys.clipboard.SetData(window);
+        sys.clipboard.setPicture(window);
         // 17.
         if (offline)
             ie->setVisible(true);
         // 18.
-        sys.loop.DoEvents();
+        sys.loop.processEvents();
         rt::checkpoint();
         // 19.
         if (offline)
@@ -221,18 +221,19 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         if (offline)
             ie->setVisible(true);
         // 22.
-        sys.activator.AppActivate(platform::applicationTitle());
+        sys.activator.activate(platform::applicationTitle());
         // 23.
-        platform::MsgBox(sys.messages, QStringLiteral("キャプチャ完了"), platform::vbOKOnly, Title);
+        platform::showMessage(sys.messages, QStringLiteral("キャプチャ完了"),
+                              platform::MessageStyle::OkOnly, Title);
         // 24.
         doc.fitPicture();
     } catch (const Cancelled &) {
     } catch (const NoPage &failure) {
         // Nothing was taken: both modes say so.
-        platform::MsgBox(sys.messages, failure.text, platform::vbExclamation, Title);
+        platform::showMessage(sys.messages, failure.text, platform::MessageStyle::Warning, Title);
     } catch (const rt::RuntimeError &e) {
         if (!offline)
-            platform::MsgBox(sys.messages, e.text());
+            platform::showMessage(sys.messages, e.text());
     }
 }
 

@@ -1,8 +1,8 @@
 #include "capture/clipboard_capture.h"
 
+#include "core/runtime.h"
+#include "core/services.h"
 #include "document/picture_document.h"
-#include "platform/runtime.h"
-#include "platform/services.h"
 
 namespace capture
 {
@@ -37,25 +37,27 @@ void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboar
     // wait has nothing to be told.
     const platform::ScreenGrabber::Screen screen = grabber.grabScreen();
     if (!screen.picture.isNull()) {
-        clipboard.SetData(screen.picture);
+        clipboard.setPicture(screen.picture);
     } else if (screen.timedOut) {
-        platform::MsgBox(messages, NotAnswered, platform::vbExclamation);
+        platform::showMessage(messages, NotAnswered, platform::MessageStyle::Warning);
     } else if (screen.refused) {
         // The desktop's own dialog is the user's consent each time: it still works.
-        platform::MsgBox(messages, Refused, platform::vbExclamation);
-        if (platform::MsgBox(messages, OfferDialog, platform::vbYesNo | platform::vbQuestion) ==
-            platform::vbYes) {
+        platform::showMessage(messages, Refused, platform::MessageStyle::Warning);
+        if (platform::showMessage(messages, OfferDialog,
+                                  platform::MessageStyle::YesNo |
+                                      platform::MessageStyle::Question) ==
+            platform::MessageAnswer::Yes) {
             const platform::ScreenGrabber::Screen chosen = grabber.grabScreenInteractively();
             if (!chosen.picture.isNull())
-                clipboard.SetData(chosen.picture);
+                clipboard.setPicture(chosen.picture);
             else if (chosen.timedOut)
-                platform::MsgBox(messages, DialogNotDone, platform::vbExclamation);
+                platform::showMessage(messages, DialogNotDone, platform::MessageStyle::Warning);
         }
     } else if (!screen.cancelled) {
-        platform::MsgBox(messages, QStringLiteral("画面を読み取れませんでした"));
+        platform::showMessage(messages, QStringLiteral("画面を読み取れませんでした"));
     }
     // 2.
-    loop.DoEvents();
+    loop.processEvents();
     rt::checkpoint();
 }
 
@@ -71,7 +73,7 @@ void importClipboard(PictureDocument &doc, platform::Clipboard &clipboard)
 
 void adoptClipboardPicture(PictureDocument &doc, platform::Clipboard &clipboard)
 {
-    const QImage picture = clipboard.GetData();
+    const QImage picture = clipboard.picture();
     // With no picture on the clipboard the current one stays: nothing is lost.
     if (picture.isNull())
         return;

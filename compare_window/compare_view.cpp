@@ -1,7 +1,7 @@
 #include "compare_window/compare_view.h"
 
 #include "document/picture_document.h"
-#include "platform/colour_profiles.h"
+#include "platform/picture_io/colour_profiles.h"
 #include "widgets/definitions.h"
 
 #include <QKeyEvent>

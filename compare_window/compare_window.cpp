@@ -1,8 +1,8 @@
 #include "compare_window/compare_window.h"
 
 #include "compare_window/compare_view.h"
+#include "core/runtime.h"
 #include "document/picture_document.h"
-#include "platform/runtime.h"
 #include "widgets/controls.h"
 #include "widgets/definitions.h"
 

@@ -1,7 +1,7 @@
 #include "document/picture_document.h"
 
-#include "platform/colour_profiles.h"
-#include "platform/runtime.h"
+#include "core/runtime.h"
+#include "platform/picture_io/colour_profiles.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
 

@@ -11,7 +11,7 @@
 #include <QSet>
 #include <QString>
 
-#include "platform/file_stamp.h"
+#include "platform/files/file_stamp.h"
 
 #include <cstdint>
 
@@ -85,9 +85,9 @@ public:
     platform::WrittenFiles writtenFiles;
 
     // --- requests to the views ---
-    // Form2.Show.
+    // InformationWindow.Show.
     void showInformationWindow() { emit informationWindowRequested(); }
-    // Form2.Label1 = name.
+    // InformationWindow.Label1 = name.
     void showFileName(const QString &name) { emit fileNameShown(name); }
     // Image1 takes Picture1's size.
     void showPictureAtFullSize() { emit fullSizeRequested(); }

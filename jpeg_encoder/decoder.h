@@ -3,7 +3,7 @@
 // defaults as any viewer uses them: what the compare view shows is what the
 // file will look like elsewhere.
 
-#include "platform/services.h"
+#include "core/services.h"
 
 namespace jpeg_encoder
 {

@@ -3,8 +3,8 @@
 // asks whether to go on, the file's description, and the quantiser's
 // settings read from its tables.
 
+#include "core/services.h"
 #include "jpeg_encoder/quantizer.h"
-#include "platform/services.h"
 
 #include <QImage>
 

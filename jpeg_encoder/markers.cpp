@@ -1,7 +1,7 @@
 #include "jpeg_encoder/markers.h"
 
-#include "platform/colour_profiles.h"
-#include "platform/picture_metadata.h"
+#include "platform/picture_io/colour_profiles.h"
+#include "platform/picture_io/picture_metadata.h"
 
 namespace jpeg_encoder
 {

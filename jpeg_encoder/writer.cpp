@@ -4,8 +4,8 @@
 #include "jpeg_encoder/decoder.h"
 #include "jpeg_encoder/parallel.h"
 #include "jpeg_encoder/scans.h"
-#include "platform/file_names.h"
-#include "platform/safe_replace.h"
+#include "platform/files/file_names.h"
+#include "platform/files/safe_replace.h"
 
 #include <cmath>
 #include <limits>

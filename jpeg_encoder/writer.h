@@ -3,7 +3,7 @@
 // they are: coefficients chosen here, the smaller of a baseline and a
 // progressive file, written by safe replacement.
 
-#include "platform/services.h"
+#include "core/services.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #include "picture_files/common_dialog.h"
 
-#include "platform/runtime.h"
+#include "core/runtime.h"
 
 platform::FileChooser::Request CommonDialog::parseFilter(const QString &filter)
 {

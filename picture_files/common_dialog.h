@@ -2,7 +2,7 @@
 // The one file dialog the main window's commands share. Each use sets what it
 // needs; the file name a use returns is where the next one starts.
 
-#include "platform/services.h"
+#include "core/services.h"
 
 #include <QString>
 

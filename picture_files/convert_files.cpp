@@ -1,10 +1,10 @@
 #include "picture_files/convert_files.h"
 
+#include "core/runtime.h"
+#include "core/services.h"
 #include "picture_files/save_jpeg.h"
-#include "platform/file_names.h"
-#include "platform/file_stamp.h"
-#include "platform/runtime.h"
-#include "platform/services.h"
+#include "platform/files/file_names.h"
+#include "platform/files/file_stamp.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
 
@@ -157,7 +157,7 @@ int convertFiles(const QList<Conversion> &conversions, const ConvertOptions &opt
         try {
             // Loaded first: a file that holds no picture leaves its output alone.
             picture = asChosen(
-                flattenOnto(sys.loader.LoadPicture(c.input), defs::color(defs::PictureBackground)),
+                flattenOnto(sys.loader.load(c.input), defs::color(defs::PictureBackground)),
                 options.choices);
         } catch (const rt::RuntimeError &e) {
             outcomes[size_t(i)].said =

@@ -1,10 +1,10 @@
 #include "picture_files/open_picture.h"
 
+#include "core/runtime.h"
+#include "core/services.h"
 #include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
 #include "picture_files/picture_choices.h"
-#include "platform/runtime.h"
-#include "platform/services.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,7 +62,7 @@ bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
         // 5. The picture is loaded before the name is taken (4.): a file that
         // cannot be read must not lend its name to the picture shown, or the
         // next Save would write that picture over it.
-        const QImage picture = asChosen(loader.LoadPicture(path), PictureChoices());
+        const QImage picture = asChosen(loader.load(path), PictureChoices());
         // 4.
         CommonDialog1.FileName = path;
         doc.FileName = path;
@@ -81,15 +81,15 @@ bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pictu
     } catch (const rt::RuntimeError &e) {
         // Silence leaves the user guessing whether anything happened.
         if (messages)
-            platform::MsgBox(*messages,
-                             e.number() == rt::ErrInvalidPicture
-                                 ? QStringLiteral("%1 は読める画像ではありません"
-                                                  "（壊れているか大きすぎます）")
-                                       .arg(path)
-                             : e.number() == rt::ErrFileNotFound
-                                 ? QStringLiteral("%1 が見つかりません").arg(path)
-                                 : QStringLiteral("%1\n%2").arg(path, unreadableReason(e)),
-                             platform::vbExclamation);
+            platform::showMessage(*messages,
+                                  e.number() == rt::ErrInvalidPicture
+                                      ? QStringLiteral("%1 は読める画像ではありません"
+                                                       "（壊れているか大きすぎます）")
+                                            .arg(path)
+                                  : e.number() == rt::ErrFileNotFound
+                                      ? QStringLiteral("%1 が見つかりません").arg(path)
+                                      : QStringLiteral("%1\n%2").arg(path, unreadableReason(e)),
+                                  platform::MessageStyle::Warning);
         return false;
     }
 }

@@ -1,7 +1,7 @@
 #include "picture_files/picture_choices.h"
 
-#include "platform/colour_profiles.h"
-#include "platform/runtime.h"
+#include "core/runtime.h"
+#include "platform/picture_io/colour_profiles.h"
 
 namespace picture_files
 {

@@ -2,7 +2,7 @@
 // What a loaded picture keeps on its way into the JPEG file (its colour
 // profile, its metadata), and what is said of a file that cannot be loaded.
 
-#include "platform/picture_metadata.h"
+#include "platform/picture_io/picture_metadata.h"
 
 #include <QImage>
 #include <QString>

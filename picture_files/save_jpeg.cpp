@@ -1,10 +1,10 @@
 #include "picture_files/save_jpeg.h"
 
+#include "core/runtime.h"
+#include "core/services.h"
 #include "document/picture_document.h"
 #include "picture_files/common_dialog.h"
-#include "platform/file_names.h"
-#include "platform/runtime.h"
-#include "platform/services.h"
+#include "platform/files/file_names.h"
 
 #include <QFileInfo>
 
@@ -90,10 +90,11 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
         const QImage picture = doc.picture();
         const int32_t quality = doc.JpegQuality();
         const auto ask = [&](const QString &question) {
-            return platform::MsgBox(sys.messages, question.arg(target),
-                                    platform::vbYesNo | platform::vbQuestion |
-                                        platform::vbDefaultButton2,
-                                    Title) == platform::vbYes;
+            return platform::showMessage(sys.messages, question.arg(target),
+                                         platform::MessageStyle::YesNo |
+                                             platform::MessageStyle::Question |
+                                             platform::MessageStyle::SecondButtonDefault,
+                                         Title) == platform::MessageAnswer::Yes;
         };
         // The dialog starts with the last path of any caller; one Enter must not
         // turn the user's HTML page (or any other document) into a JPEG.
@@ -120,7 +121,7 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
             doc.writtenFiles.record(target, picture.cacheKey());
         // 7.
         if (const QString message = writeMessage(result); !message.isEmpty())
-            platform::MsgBox(sys.messages, message, platform::vbOKOnly, Title);
+            platform::showMessage(sys.messages, message, platform::MessageStyle::OkOnly, Title);
     } catch (const rt::RuntimeError &) {
     }
 }

@@ -1,8 +1,8 @@
 #include "picture_files/size_estimate.h"
 
+#include "core/services.h"
 #include "document/picture_document.h"
-#include "platform/colour_profiles.h"
-#include "platform/services.h"
+#include "platform/picture_io/colour_profiles.h"
 
 #include <QColorSpace>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "doubles.h"
 
-#include "platform/file_names.h"
-#include "platform/runtime.h"
+#include "core/runtime.h"
+#include "platform/files/file_names.h"
 
 #include <fcntl.h>
 
@@ -12,10 +12,10 @@ int FakeMessageBox::show(const QString &prompt, int style, const QString &title)
 {
     calls.append({prompt, style, title});
     if (log)
-        log->append(QStringLiteral("MsgBox ") + prompt);
+        log->append(QStringLiteral("showMessage ") + prompt);
     if (onShow)
         onShow(calls.last());
-    return answers.isEmpty() ? int(vbOK) : answers.takeFirst();
+    return answers.isEmpty() ? int(MessageAnswer::Ok) : answers.takeFirst();
 }
 
 void FakeWindowShape::setEllipticRegion(QWidget *, int left, int top, int right, int bottom)
@@ -39,7 +39,7 @@ std::optional<QString> FakeFileChooser::choose(const Request &request)
     return answers.isEmpty() ? std::nullopt : answers.takeFirst();
 }
 
-QImage FakePictureLoader::LoadPicture(const QString &path)
+QImage FakePictureLoader::load(const QString &path)
 {
     loaded.append(path);
     if (!pictures.contains(path))
@@ -137,16 +137,16 @@ QImage FakeScreenGrabber::grabWindowContent(Window window)
     return windowContents.isEmpty() ? windowPictures.value(0) : takeNext(windowContents);
 }
 
-void FakeClipboard::SetData(const QImage &p)
+void FakeClipboard::setPicture(const QImage &p)
 {
-    log(QStringLiteral("SetData %1x%2").arg(p.width()).arg(p.height()));
-    picture = p;
+    log(QStringLiteral("setPicture %1x%2").arg(p.width()).arg(p.height()));
+    content = p;
 }
 
-QImage FakeClipboard::GetData()
+QImage FakeClipboard::picture()
 {
-    log(QStringLiteral("GetData"));
-    return picture;
+    log(QStringLiteral("picture"));
+    return content;
 }
 
 void FakeBrowser::setVisible(bool visible)
@@ -154,25 +154,25 @@ void FakeBrowser::setVisible(bool visible)
     log_(QStringLiteral("Visible %1").arg(visible));
 }
 
-void FakeBrowser::Navigate(const QString &target)
+void FakeBrowser::open(const QString &target)
 {
-    log_(QStringLiteral("Navigate ") + target);
+    log_(QStringLiteral("open ") + target);
 }
 
-std::unique_ptr<Browser> FakeBrowserFactory::CreateObject()
+std::unique_ptr<Browser> FakeBrowserFactory::create()
 {
-    log(QStringLiteral("CreateObject"));
+    log(QStringLiteral("create"));
     if (!available)
         throw rt::RuntimeError(rt::ErrCantCreateObject);
     ++created;
     return std::make_unique<FakeBrowser>(log, window, appearsAfter, exitStatus);
 }
 
-QString FakeInputPrompt::InputBox(const QString &prompt, const QString &title,
-                                  const QString &defaultText)
+QString FakeInputPrompt::ask(const QString &prompt, const QString &title,
+                             const QString &defaultText)
 {
     calls.append({prompt, title, defaultText});
-    log(QStringLiteral("InputBox"));
+    log(QStringLiteral("ask"));
     return answer.value_or(defaultText);
 }
 

@@ -2,7 +2,7 @@
 // Test doubles of the platform interfaces: they record what the program asks
 // and answer as the test scripts them.
 
-#include "platform/services.h"
+#include "core/services.h"
 
 #include <QList>
 #include <QMap>
@@ -28,7 +28,7 @@ public:
     int show(const QString &prompt, int style, const QString &title) override;
 
     QList<Call> calls;
-    QList<int> answers; // taken in order; vbOK once they run out
+    QList<int> answers; // taken in order; MessageAnswer::Ok once they run out
     std::function<void(const Call &)> onShow;
     QStringList *log = nullptr;
 };
@@ -76,7 +76,7 @@ public:
 class FakePictureLoader : public PictureLoader
 {
 public:
-    QImage LoadPicture(const QString &path) override;
+    QImage load(const QString &path) override;
     bool isPicture(const QString &path) override { return pictures.contains(path); }
     qint64 pixelsOf(const QString &path) override
     {
@@ -210,9 +210,9 @@ public:
 class FakeClipboard : public Clipboard
 {
 public:
-    QImage GetData() override;
-    void SetData(const QImage &picture) override;
-    QImage picture;
+    QImage picture() override;
+    void setPicture(const QImage &picture) override;
+    QImage content;
     Log log;
 };
 
@@ -221,7 +221,7 @@ public:
 class FakeEventLoop : public EventLoop
 {
 public:
-    void DoEvents() override { log(QStringLiteral("DoEvents")); }
+    void processEvents() override { log(QStringLiteral("processEvents")); }
     void countedWait(int64_t passes, const std::function<bool()> &stopEarly) override
     {
         waits << passes;
@@ -257,7 +257,7 @@ public:
     }
     std::optional<int> exitStatus() override { return status_; }
     void setVisible(bool visible) override;
-    void Navigate(const QString &target) override;
+    void open(const QString &target) override;
     ScreenGrabber::Window window() override
     {
         return appearsAfter_ > 0 && ++looks_ >= appearsAfter_ ? window_ : 0;
@@ -274,7 +274,7 @@ private:
 class FakeBrowserFactory : public BrowserFactory
 {
 public:
-    std::unique_ptr<Browser> CreateObject() override;
+    std::unique_ptr<Browser> create() override;
     bool available = true;
     ScreenGrabber::Window window = 7;
     int appearsAfter = 1;          // 0: a browser that never shows a window
@@ -288,8 +288,7 @@ public:
 class FakeInputPrompt : public InputPrompt
 {
 public:
-    QString InputBox(const QString &prompt, const QString &title,
-                     const QString &defaultText) override;
+    QString ask(const QString &prompt, const QString &title, const QString &defaultText) override;
     struct Call {
         QString prompt, title, defaultText;
     };
@@ -302,7 +301,7 @@ public:
 class FakeWindowActivator : public WindowActivator
 {
 public:
-    void AppActivate(const QString &title) override { log(QStringLiteral("AppActivate ") + title); }
+    void activate(const QString &title) override { log(QStringLiteral("activate ") + title); }
     Log log;
 };
 

@@ -3,11 +3,11 @@
 // run-time's unhandled-error report and end recorded instead of acted on.
 
 #include "app/program.h"
+#include "core/runtime.h"
 #include "document/picture_document.h"
 #include "doubles.h"
-#include "info_window/form2.h"
-#include "main_window/form1.h"
-#include "platform/runtime.h"
+#include "info_window/information_window.h"
+#include "main_window/main_window.h"
 #include "widgets/controls.h"
 
 #include <QApplication>
@@ -48,12 +48,12 @@ struct Harness {
     {
         program->start();
         if (!rt::ended()) {
-            QVERIFY(QTest::qWaitForWindowExposed(&program->Form1()));
-            QVERIFY(QTest::qWaitForWindowExposed(&program->Form2()));
+            QVERIFY(QTest::qWaitForWindowExposed(&program->mainWindow()));
+            QVERIFY(QTest::qWaitForWindowExposed(&program->informationWindow()));
         }
     }
-    Form1 &f1() { return program->Form1(); }
-    Form2 &f2() { return program->Form2(); }
+    MainWindow &f1() { return program->mainWindow(); }
+    InformationWindow &f2() { return program->informationWindow(); }
     PictureDocument &doc() { return program->document(); }
 };
 

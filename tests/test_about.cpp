@@ -1,6 +1,6 @@
 // The About box: its texts, the blocking of the other two windows, and its
 // system information button.
-#include "about/frm_about.h"
+#include "about/about_box.h"
 #include "harness.h"
 
 #include <QCloseEvent>
@@ -13,11 +13,11 @@ namespace
 {
 const QString Unavailable = QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません");
 
-frmAbout &open(Harness &h)
+AboutBox &open(Harness &h)
 {
     h.f1().mnuver->trigger();
     QCoreApplication::processEvents();
-    return h.program->frmAbout();
+    return h.program->aboutBox();
 }
 
 bool usable(Harness &h)
@@ -40,7 +40,7 @@ private slots:
     {
         Harness h;
         h.start();
-        frmAbout &box = open(h);
+        AboutBox &box = open(h);
         QVERIFY(box.isVisible());
         QCOMPARE(box.windowTitle(), QStringLiteral("みぽ様ツールのバージョン情報"));
         QCOMPARE(box.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
@@ -58,7 +58,7 @@ private slots:
         QCOMPARE(box.lblTitle->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         // Cut at the right edge by design.
         QVERIFY(box.lblTitle->geometry().right() > box.width());
-        QCOMPARE(h.fakes.windowShape.taskbarSkips, 2); // Form2 and the box
+        QCOMPARE(h.fakes.windowShape.taskbarSkips, 2); // InformationWindow and the box
         QVERIFY(!h.f1().isEnabled());
         QVERIFY(!h.f2().isEnabled());
 
@@ -102,7 +102,7 @@ private slots:
         Harness h;
         h.start();
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-            frmAbout &box = open(h);
+            AboutBox &box = open(h);
             QTest::keyClick(&box, key);
             QVERIFY(usable(h));
             QVERIFY(unloaded(h));
@@ -115,7 +115,7 @@ private slots:
     {
         Harness h;
         h.start();
-        frmAbout &box = open(h);
+        AboutBox &box = open(h);
         box.cmdSysInfo->setFocus();
         QTest::keyClick(box.cmdSysInfo, Qt::Key_Return);
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
@@ -160,12 +160,12 @@ private slots:
     {
         Harness h;
         h.start();
-        frmAbout *first = &open(h);
+        AboutBox *first = &open(h);
         first->lblDescription->setText(QStringLiteral("changed"));
         first->cmdOK->click();
         QVERIFY(unloaded(h));
         // Loading alone already gives the version line: "Ver.0.2β" is never shown.
-        frmAbout &again = h.program->frmAbout();
+        AboutBox &again = h.program->aboutBox();
         QCOMPARE(again.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
         QCOMPARE(again.lblDescription->text(), QStringLiteral("Jpeg//Bmp簡易変換ツール"));
     }
@@ -174,14 +174,14 @@ private slots:
     {
         Harness h;
         h.start();
-        frmAbout &box = open(h);
+        AboutBox &box = open(h);
         box.activateWindow(); // shortcuts go to the active window
         QVERIFY(QTest::qWaitForWindowActive(&box));
         QTest::keyClick(&box, Qt::Key_S, Qt::AltModifier);
         QTRY_COMPARE(h.fakes.messageBox.calls.size(), 1); // the button is clicked as if by hand
         QCOMPARE(h.fakes.messageBox.calls[0].prompt, Unavailable);
         QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
-        QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::vbOKOnly));
+        QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::MessageStyle::OkOnly));
         // With a viewer installed the button starts it, and the box stays open.
         h.fakes.programLauncher.installed = {"gnome-system-monitor"};
         box.cmdSysInfo->click();

@@ -2,10 +2,13 @@
 // through the main window, with doubles; the browser layer's arguments; the
 // real prompt.
 #include "harness.h"
-#include "platform/linux_capture.h"
-#include "platform/linux_services.h"
-#include "platform/screen_grabbers.h"
-#include "platform/x11.h"
+#include "platform/portal/screen_grabbers.h"
+#include "platform/qt/browser_process.h"
+#include "platform/qt/event_loop.h"
+#include "platform/qt/input_prompt.h"
+#include "platform/qt/message_box.h"
+#include "platform/x11/x11.h"
+#include "platform/x11/x11_grabber.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -32,12 +35,12 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const QSize shown = f.Image1->size();
         h.fakes.screenGrabber.screen = picture(1280, 1024);
         h.fakes.log.clear();
         QTest::mouseClick(f.Command3, Qt::LeftButton);
-        QCOMPARE(h.fakes.log, (QStringList{"grabScreen", "SetData 1280x1024", "DoEvents"}));
+        QCOMPARE(h.fakes.log, (QStringList{"grabScreen", "setPicture 1280x1024", "processEvents"}));
         QCOMPARE(f.Image1->size(), shown);
         QCOMPARE(h.doc().PicWidth, 1020.0f);
     }
@@ -46,9 +49,9 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         h.f2().hide();
-        h.fakes.clipboard.picture = picture(800, 97);
+        h.fakes.clipboard.content = picture(800, 97);
         QTest::mouseClick(f.Command4, Qt::LeftButton);
         QVERIFY(h.f2().isVisible()); // shown again
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
@@ -57,7 +60,7 @@ private slots:
         QCOMPARE(f.Image1->width(), 457); // the layout ran
         // Without a picture on the clipboard the window keeps its picture.
         const qint64 key = f.Picture1->picture().cacheKey();
-        h.fakes.clipboard.picture = QImage();
+        h.fakes.clipboard.content = QImage();
         f.mnuclip->trigger();
         QCOMPARE(f.Picture1->picture().cacheKey(), key);
         QVERIFY(h.unhandled.isEmpty());
@@ -67,7 +70,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         f.mnuoff->trigger(); // already offline: nothing
         QVERIFY(f.mnuoff->isChecked() && !f.mnuon->isChecked());
         f.mnuon->trigger();
@@ -85,7 +88,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         h.fakes.fileChooser.answers << QStringLiteral("/pages/a.html");
         h.fakes.screenGrabber.windowPictures = {platform::drawnWindow(800, 97)};
         QSize atMessage;
@@ -125,7 +128,7 @@ private slots:
         qputenv("BROWSER", "no-such-browser-here");
         bool raised = false;
         try {
-            F().CreateObject();
+            F().create();
         } catch (const rt::RuntimeError &e) {
             raised = e.number() == rt::ErrCantCreateObject;
         }
@@ -148,8 +151,7 @@ private slots:
                 }
         });
         platform::QtInputPrompt prompt;
-        QCOMPARE(prompt.InputBox("prompt", "オンラインキャプチャ", "http//:www").size(),
-                 typed.size());
+        QCOMPARE(prompt.ask("prompt", "オンラインキャプチャ", "http//:www").size(), typed.size());
         // Wide enough for its title beside a window manager's buttons.
         QVERIFY2(width >= titleWidth + 100,
                  qPrintable(QStringLiteral("%1 %2").arg(width).arg(titleWidth)));
@@ -167,7 +169,8 @@ private slots:
             selectable = box->textInteractionFlags() & Qt::TextSelectableByMouse;
             box->accept();
         });
-        platform::QtMessageBox().show(QStringLiteral("キャプチャ完了"), platform::vbOKOnly,
+        platform::QtMessageBox().show(QStringLiteral("キャプチャ完了"),
+                                      platform::MessageStyle::OkOnly,
                                       QStringLiteral("キャプチャ処理"));
         QCOMPARE(described, QStringLiteral("キャプチャ完了"));
         QVERIFY(selectable);
@@ -252,7 +255,7 @@ private slots:
         QVERIFY2(t.elapsed() >= 150 && t.elapsed() < 2000,
                  qPrintable(QString::number(t.elapsed())));
         QVERIFY(!ran);
-        loop.DoEvents();
+        loop.processEvents();
         QVERIFY(ran);
     }
 };

@@ -1,8 +1,7 @@
 // Captures with the real X11, clipboard and browser layers, on a real X
 // server with openbox.
-#include "platform/linux_capture.h"
-#include "platform/linux_services.h"
-#include "platform/wait_note.h"
+#include "platform/qt/browser_process.h"
+#include "platform/qt/wait_note.h"
 #include "real_harness.h"
 
 #include <QClipboard>
@@ -34,7 +33,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QElapsedTimer clock;
         clock.start();
         f.mnucopy_Click();
@@ -50,7 +49,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         platform::ScreenGrabber &grabber = *h.services.screenGrabber;
         QCOMPARE(grabber.grabScreen().picture.size(),
                  QGuiApplication::primaryScreen()->virtualSize());
@@ -91,7 +90,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QTemporaryDir dir;
         const QString argsFile = dir.filePath("args");
         setEnvironment(h, "MIPO_ARGS_FILE", argsFile.toLocal8Bit());
@@ -114,7 +113,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
         QApplication::clipboard()->setText(QStringLiteral("the user's own words"));
@@ -144,7 +143,7 @@ private slots:
         platform::ProcessBrowserFactory shortBound(3000);
         RealHarness h([&](platform::Services &s) { s.browserFactory = &shortBound; });
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
         QApplication::clipboard()->setText(QStringLiteral("the user's own words"));
@@ -196,7 +195,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
         const qint64 key = f.Picture1->picture().cacheKey();
         QTemporaryDir dir;
@@ -228,7 +227,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         adopt(h.doc(), 50, 60);
         const qint64 key = f.Picture1->picture().cacheKey();
         // Another client takes the clipboard and then never reads its events.
@@ -261,7 +260,7 @@ private slots:
             QSKIP("chromium is not installed");
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QTemporaryDir dir;
         h.doc().FileName = QStringLiteral("/kept.jpg");
         // A cold browser (a profile of its own) at the wait the program starts with.

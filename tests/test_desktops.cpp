@@ -3,10 +3,10 @@
 // --desktop gnome|kde. MIPO_DESKTOP says which; the cases are the ones each
 // desktop does its own way.
 #include "app/linux_bundle.h"
-#include "platform/linux_capture.h"
-#include "platform/portal_screenshot.h"
-#include "platform/screen_grabbers.h"
-#include "platform/x11.h"
+#include "platform/portal/portal_screenshot.h"
+#include "platform/portal/screen_grabbers.h"
+#include "platform/qt/browser_process.h"
+#include "platform/x11/x11.h"
 #include "real_harness.h"
 
 #include <QClipboard>
@@ -77,7 +77,7 @@ void typeKeysLater(int ms, const QStringList &keys)
 }
 
 // Makes the main window the active one, as a click on it would.
-void activate(Form1 &f)
+void activate(MainWindow &f)
 {
     for (int i = 0; i < 25 && !f.isActiveWindow(); ++i) {
         f.activateWindow();
@@ -229,7 +229,7 @@ private slots:
         QImage known(31, 17, QImage::Format_RGB32);
         known.fill(Qt::magenta);
         QGuiApplication::clipboard()->setImage(known);
-        h.fakes.messageBox.answers << platform::vbOK << platform::vbNo;
+        h.fakes.messageBox.answers << platform::MessageAnswer::Ok << platform::MessageAnswer::No;
         QElapsedTimer clock;
         qint64 toMessage = -1;
         h.fakes.messageBox.onShow = [&](const auto &) {
@@ -243,7 +243,8 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls.size(), 2);
         QVERIFY(h.fakes.messageBox.calls[0].prompt.startsWith(
             QStringLiteral("デスクトップが、このプログラムによる画面の読み取りを拒否しました。")));
-        QCOMPARE(h.fakes.messageBox.calls[1].style, platform::vbYesNo | platform::vbQuestion);
+        QCOMPARE(h.fakes.messageBox.calls[1].style,
+                 platform::MessageStyle::YesNo | platform::MessageStyle::Question);
         QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(31, 17));
         QVERIFY(platform::screenshotsRefusedByDesktop());
         storeScreenshotPermission(QStringLiteral("yes"));
@@ -283,9 +284,9 @@ private slots:
         platform::XWaylandGrabber shortWait({.interactive = 3000ms, .focusBack = 30000ms});
         RealHarness h([&](platform::Services &s) { s.screenGrabber = &shortWait; });
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         activate(f);
-        h.fakes.messageBox.answers << platform::vbOK << platform::vbYes;
+        h.fakes.messageBox.answers << platform::MessageAnswer::Ok << platform::MessageAnswer::Yes;
         bool clicked = false;
         QTimer::singleShot(1500, [&] { clicked = clickOn(f.Command1); });
         // Back at the program with the dialog still open.
@@ -336,7 +337,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(shoot() && near(at(QPoint(20, 1000)), behind), 20000);
         RealHarness h;
         h.start();
-        Form2 &form = h.f2();
+        InformationWindow &form = h.f2();
         QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
         // Inside, just below the ellipse's top, where no control is: the window's own face.
         const QRect r = form.geometry();
@@ -383,8 +384,8 @@ private slots:
             storeScreenshotPermission(QStringLiteral("yes"));
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
-        h.program->Form2().hide(); // nothing over the main window
+        MainWindow &f = h.f1();
+        h.program->informationWindow().hide(); // nothing over the main window
         for (int i = 0; i < 25 && !f.isActiveWindow(); ++i) {
             f.activateWindow();
             QTest::qWait(200);

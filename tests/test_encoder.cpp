@@ -1,9 +1,9 @@
 // The encoder layer and the picture loader on real files.
+#include "core/runtime.h"
 #include "files.h"
 #include "fuzz/encoder_input.h"
 #include "jpeg_encoder/writer.h"
-#include "platform/linux_services.h"
-#include "platform/runtime.h"
+#include "platform/picture_io/picture_loader.h"
 
 #include <cmath>
 
@@ -318,9 +318,8 @@ private slots:
         };
         // libpng's 1-bit palette test picture: blue and yellow checks.
         platform::QtPictureLoader loader;
-        const QImage checks =
-            loader.LoadPicture(QStringLiteral(MIPO_PNG_DATA "/pngsuite/basn3p01.png"))
-                .convertToFormat(QImage::Format_RGB32);
+        const QImage checks = loader.load(QStringLiteral(MIPO_PNG_DATA "/pngsuite/basn3p01.png"))
+                                  .convertToFormat(QImage::Format_RGB32);
         QCOMPARE(checks.size(), QSize(32, 32));
         // A chart of flat saturated patches.
         static const QRgb patches[] = {qRgb(230, 25, 75),  qRgb(60, 180, 75),  qRgb(255, 225, 25),
@@ -708,21 +707,21 @@ private slots:
         platform::QtPictureLoader loader;
         const QImage img = photoLike(40, 30);
         QVERIFY(img.save(at("really-a-bmp.jpg"), "BMP"));
-        QCOMPARE(loader.LoadPicture(at("really-a-bmp.jpg")).size(), QSize(40, 30));
+        QCOMPARE(loader.load(at("really-a-bmp.jpg")).size(), QSize(40, 30));
         QVERIFY(img.save(at("pic.png"), "PNG"));
-        QCOMPARE(loader.LoadPicture(at("pic.png")).size(), QSize(40, 30));
+        QCOMPARE(loader.load(at("pic.png")).size(), QSize(40, 30));
         QVERIFY(loader.isPicture(at("pic.png")));
 
         // An orientation tag: shown upright.
         QImageWriter w(at("turned.jpg"), "jpeg");
         w.setTransformation(QImageIOHandler::TransformationRotate90);
         QVERIFY(w.write(img));
-        QCOMPARE(loader.LoadPicture(at("turned.jpg")).size(), QSize(30, 40));
+        QCOMPARE(loader.load(at("turned.jpg")).size(), QSize(30, 40));
 
         // A large picture is decoded straight into a huge-page buffer.
         const QImage big = photoLike(2200, 1500);
         QVERIFY(big.save(at("big.jpg"), "JPEG", 95));
-        const QImage loaded = loader.LoadPicture(at("big.jpg"));
+        const QImage loaded = loader.load(at("big.jpg"));
         QCOMPARE(loaded.size(), big.size());
         QCOMPARE(reinterpret_cast<quintptr>(loaded.constBits()) % (2u << 20), quintptr(0));
         QVERIFY(qAbs(loaded.pixelColor(1100, 700).red() - big.pixelColor(1100, 700).red()) < 8);
@@ -772,7 +771,7 @@ private slots:
         write(at("bad.jpg"), bytes);
         bool refused = false;
         try {
-            loader.LoadPicture(at("bad.jpg"));
+            loader.load(at("bad.jpg"));
         } catch (const rt::RuntimeError &) {
             refused = true;
         }
@@ -797,7 +796,7 @@ private slots:
         for (const QFileInfo &f : pictures) {
             int error = 0;
             try {
-                QVERIFY2(!loader.LoadPicture(f.filePath()).isNull(), qPrintable(f.fileName()));
+                QVERIFY2(!loader.load(f.filePath()).isNull(), qPrintable(f.fileName()));
             } catch (const rt::RuntimeError &e) {
                 error = e.number();
             }
@@ -822,7 +821,7 @@ private slots:
         for (const QString &path : {at("no-such.jpg"), dir.path()}) {
             bool refused = false;
             try {
-                loader.LoadPicture(path);
+                loader.load(path);
             } catch (const rt::RuntimeError &) {
                 refused = true;
             }

@@ -1,12 +1,12 @@
 // Hostile pictures for the loader and hostile targets for the encoder, as an
 // attacker would hand them over: crafted files, sparse giants, pipes that go
 // away, links planted by other users.
+#include "core/runtime.h"
 #include "files.h"
 #include "jpeg_encoder/writer.h"
-#include "platform/linux_services.h"
-#include "platform/picture_checks.h"
-#include "platform/portal_screenshot.h"
-#include "platform/runtime.h"
+#include "platform/picture_io/picture_checks.h"
+#include "platform/picture_io/picture_loader.h"
+#include "platform/portal/portal_screenshot.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -249,7 +249,7 @@ private slots:
             platform::QtPictureLoader loader;
             bool fromFile = true;
             try {
-                (void)loader.LoadPicture(path);
+                (void)loader.load(path);
             } catch (const rt::RuntimeError &) {
                 fromFile = false;
             }

@@ -2,7 +2,7 @@
 // nothing may grow from one picture to the next.
 #include "harness.h"
 #include "jpeg_encoder/writer.h"
-#include "platform/linux_services.h"
+#include "platform/picture_io/picture_loader.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -59,7 +59,7 @@ private slots:
         h.services.jpegWriter = &writer;
         h.program = std::make_unique<Program>(h.services);
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
 
         size_t firstRound = 0;
         for (int round = 1; round <= 200; ++round) {

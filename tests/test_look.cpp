@@ -1,10 +1,11 @@
 // How the windows look in the settings users have: the locale (Japanese or
 // not), a dark theme, a scaled screen. Run under several LANG and
 // QT_SCALE_FACTOR settings, as the test's CTest entries say.
-#include "about/frm_about.h"
+#include "about/about_box.h"
 #include "harness.h"
-#include "info_window/form2.h"
-#include "platform/linux_services.h"
+#include "info_window/information_window.h"
+#include "platform/qt/application_setup.h"
+#include "platform/qt/file_chooser.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -41,7 +42,7 @@ QList<QWidget *> windowsOf(Harness &h)
 {
     h.f1().mnuver->trigger();
     QCoreApplication::processEvents();
-    return {&h.f1(), &h.f2(), &h.program->frmAbout()};
+    return {&h.f1(), &h.f2(), &h.program->aboutBox()};
 }
 } // namespace
 
@@ -90,7 +91,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         const QRect r = f.SizeLabel->geometry();
         const double a = f.width() / 2.0, b = f.height() / 2.0;
         for (const QPoint p : {r.topRight(), r.bottomRight()}) {
@@ -102,7 +103,7 @@ private slots:
         const QFontMetrics fm(f.SizeLabel->font());
         for (const qint64 bytes : {qint64(100), qint64(211) * 1024, qint64(999) * 1024,
                                    qint64(9900) * 1024, qint64(461) << 20, qint64(999) << 20}) {
-            const QString text = Form2::sizeText(bytes);
+            const QString text = InformationWindow::sizeText(bytes);
             QVERIFY2(fm.horizontalAdvance(text) <= f.SizeLabel->contentsRect().width(),
                      qPrintable(QStringLiteral("\"%1\": %2 > %3")
                                     .arg(text)
@@ -205,13 +206,13 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QCOMPARE(f.width(), 457);
         QCOMPARE(h.f2().size(), QSize(262, 113));
         QImage grab(800, 100, QImage::Format_RGB32);
         grab.fill(QColor(200, 40, 90));
         grab.setDevicePixelRatio(2); // as a screen grab on a 2x screen comes
-        h.fakes.clipboard.picture = grab;
+        h.fakes.clipboard.content = grab;
         f.mnuclip_Click();
         QCOMPARE(f.Image1->width(), 457);
         const QImage shown = f.Image1->grab().toImage();
@@ -228,7 +229,7 @@ private slots:
         h.start();
         QImage gif(40, 40, QImage::Format_ARGB32);
         gif.fill(Qt::transparent);
-        h.fakes.clipboard.picture = gif;
+        h.fakes.clipboard.content = gif;
         h.f1().mnuclip_Click();
         QTest::qWait(50);
         const QImage window = h.f1().grab().toImage();

@@ -2,7 +2,7 @@
 // the platform, on an X server without a window manager (geometry changes
 // take effect at once there).
 #include "harness.h"
-#include "platform/linux_services.h"
+#include "platform/picture_io/picture_loader.h"
 
 #include <QDialog>
 #include <QImageWriter>
@@ -25,7 +25,7 @@ int px(float twips)
 
 // Resizes the main window so that its outer height is the given number of
 // pixels, as a user dragging its lower edge would.
-void setOuterHeight(Form1 &f, int outer)
+void setOuterHeight(MainWindow &f, int outer)
 {
     f.resize(f.width(), outer - (f.frameGeometry().height() - f.height()));
     QCoreApplication::processEvents();
@@ -48,7 +48,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
         QCOMPARE(h.doc().CaptureWait, 1500);
         QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 3.0 秒"));
@@ -98,7 +98,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QCOMPARE(captions(f.menuBar()->actions()),
                  (QStringList{"ファイル(&F)", "編集(&A)", "ウィンドウ(&W)"}));
         QCOMPARE(captions(f.mnufile->actions()), (QStringList{"開く(&O)", "保存(&S)", "終了(&E)"}));
@@ -135,7 +135,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const QList<QPushButton *> buttons{f.Command1, f.Command2, f.Command3, f.Command4,
                                            f.Command5};
         for (int i = 0; i < buttons.size(); ++i) {
@@ -185,7 +185,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         f.HScroll1->setFocus();
         QTest::keyClick(f.HScroll1, Qt::Key_Home);
         QCOMPARE(f.Label2->text(), QStringLiteral("1"));
@@ -229,7 +229,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         f.HScroll1->setFocus();
         QTest::keyClick(f.HScroll1, Qt::Key_Home);
         QCOMPARE(f.Label2->text(), QStringLiteral("0"));
@@ -252,7 +252,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         const QPoint background(20, 56);
         QCOMPARE(f.childAt(background), nullptr);
         QTest::mousePress(&f, Qt::RightButton, {}, background);
@@ -276,7 +276,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const int menu = f.menuBar()->height();
         auto fitted = [&](int outer) {
             // Square logo fitted to the height below the strip.
@@ -325,7 +325,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         f.resize(457, 244 + f.menuBar()->height());
         QCoreApplication::processEvents();
         const double W = f.ScaleWidth(), S = f.ScaleHeight(), T = f.Picture2->Height();
@@ -362,7 +362,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const QSize before = f.Image1->size();
         // A zero inner width at a tall outer height would divide by zero.
         f.setMinimumSize(0, 0);
@@ -388,7 +388,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         h.doc().PicWidth = 0;
         // Called directly, the error reaches the caller.
         bool raised = false;
@@ -409,7 +409,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const QSize before = f.Image1->size();
         QTest::mouseClick(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
         QCOMPARE(h.f2().Label1->text(), QString());
@@ -429,11 +429,11 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(h.fakes.messageBox.calls[0].prompt, QStringLiteral("既に起動されています"));
         QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("二重起動"));
-        QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::vbOKOnly));
+        QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::MessageStyle::OkOnly));
         QVERIFY(rt::ended());
         QCOMPARE(rt::endStatus(), 0);
-        QVERIFY(!h.program->form2Slot().loaded());
-        QVERIFY(!h.program->form1Slot().loaded() || !h.f1().isVisible());
+        QVERIFY(!h.program->informationWindowSlot().loaded());
+        QVERIFY(!h.program->mainWindowSlot().loaded() || !h.f1().isVisible());
         QVERIFY(h.unhandled.isEmpty());
     }
 
@@ -444,7 +444,7 @@ private slots:
         h.f1().mnuend->trigger();
         QVERIFY(rt::ended());
         QCOMPARE(h.quitStatus, 0);
-        QVERIFY(h.program->form2Slot().loaded());
+        QVERIFY(h.program->informationWindowSlot().loaded());
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
     }
 
@@ -455,7 +455,7 @@ private slots:
         h.f1().close();
         QVERIFY(rt::ended());
         QCOMPARE(h.quitStatus, 0);
-        QVERIFY(!h.program->form2Slot().loaded());
+        QVERIFY(!h.program->informationWindowSlot().loaded());
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
     }
 
@@ -465,11 +465,11 @@ private slots:
         h.start();
         h.f2().Label1->setText(QStringLiteral("C:/x.jpg"));
         h.f2().HScroll1->setValue(80);
-        h.program->form2Slot().unload();
+        h.program->informationWindowSlot().unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!h.program->form2Slot().loaded());
-        Form2 &again = h.f2(); // loads it again
-        QVERIFY(h.program->form2Slot().loaded());
+        QVERIFY(!h.program->informationWindowSlot().loaded());
+        InformationWindow &again = h.f2(); // loads it again
+        QVERIFY(h.program->informationWindowSlot().loaded());
         QCOMPARE(again.Label1->text(), QString());
         QCOMPARE(again.HScroll1->value(), 50);
         QCOMPARE(again.Label2->text(), QStringLiteral("80")); // its load shows JpegQuality
@@ -481,7 +481,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         h.fakes.pictureLoader.pictures["/drop/a.png"] = QImage(120, 60, QImage::Format_RGB32);
         const auto drag = [&](QMimeData *data) {
             QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, data, Qt::LeftButton, {});
@@ -627,19 +627,19 @@ private slots:
     // quality number, covering nothing of the design.
     void sizeReadOut()
     {
-        QCOMPARE(Form2::sizeText(PictureDocument::JpegSizeComing), QStringLiteral("…"));
-        QCOMPARE(Form2::sizeText(PictureDocument::NoJpegSize), QString());
-        QCOMPARE(Form2::sizeText(100), QStringLiteral("約 1 KB"));
-        QCOMPARE(Form2::sizeText(126000), QStringLiteral("約 123 KB"));
-        QCOMPARE(Form2::sizeText(qint64(999) * 1024), QStringLiteral("約 999 KB"));
-        QCOMPARE(Form2::sizeText(1000 * 1024 - 1), QStringLiteral("約 1.0 MB"));
-        QCOMPARE(Form2::sizeText(2621440), QStringLiteral("約 2.5 MB"));
-        QCOMPARE(Form2::sizeText(qint64(461) << 20), QStringLiteral("約 461 MB"));
+        QCOMPARE(InformationWindow::sizeText(PictureDocument::JpegSizeComing), QStringLiteral("…"));
+        QCOMPARE(InformationWindow::sizeText(PictureDocument::NoJpegSize), QString());
+        QCOMPARE(InformationWindow::sizeText(100), QStringLiteral("約 1 KB"));
+        QCOMPARE(InformationWindow::sizeText(126000), QStringLiteral("約 123 KB"));
+        QCOMPARE(InformationWindow::sizeText(qint64(999) * 1024), QStringLiteral("約 999 KB"));
+        QCOMPARE(InformationWindow::sizeText(1000 * 1024 - 1), QStringLiteral("約 1.0 MB"));
+        QCOMPARE(InformationWindow::sizeText(2621440), QStringLiteral("約 2.5 MB"));
+        QCOMPARE(InformationWindow::sizeText(qint64(461) << 20), QStringLiteral("約 461 MB"));
         Harness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         QTRY_VERIFY(f.SizeLabel->text().startsWith(QStringLiteral("約 ")));
-        QCOMPARE(f.SizeLabel->text(), Form2::sizeText(h.doc().jpegSize()));
+        QCOMPARE(f.SizeLabel->text(), InformationWindow::sizeText(h.doc().jpegSize()));
         const QRect r = f.SizeLabel->geometry();
         for (const QWidget *w :
              {static_cast<QWidget *>(f.Label1), static_cast<QWidget *>(f.Label2),
@@ -656,10 +656,10 @@ private slots:
         QVERIFY(h.doc().jpegSize() != 64 * 64 + 90);
         f.HScroll1->setValue(90);
         QTRY_COMPARE(h.doc().jpegSize(), qint64(64 * 64 + 90));
-        QCOMPARE(f.SizeLabel->text(), Form2::sizeText(64 * 64 + 90));
+        QCOMPARE(f.SizeLabel->text(), InformationWindow::sizeText(64 * 64 + 90));
         // The slider carries it for a screen reader.
         QCOMPARE(f.HScroll1->accessibleDescription(),
-                 QStringLiteral("JPEG の大きさ ") + Form2::sizeText(64 * 64 + 90));
+                 QStringLiteral("JPEG の大きさ ") + InformationWindow::sizeText(64 * 64 + 90));
     }
 
     // Each slider shows when it has the keyboard.

@@ -1,8 +1,8 @@
 // The program as a native Wayland client, with no X server at all: a headless
 // sway without XWayland (tests/wayland_session.sh --desktop sway-native). The
 // screen comes from the portal alone, which cannot tell windows apart.
-#include "platform/linux_capture.h"
-#include "platform/portal_screenshot.h"
+#include "platform/portal/portal_screenshot.h"
+#include "platform/qt/browser_process.h"
 #include "real_harness.h"
 
 #include <QFileInfo>
@@ -114,7 +114,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form2 &form = h.f2();
+        InformationWindow &form = h.f2();
         QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
         QRect r;
         QTRY_VERIFY((r = swayRect(form.windowTitle())).isValid() && r.width() == form.width());

@@ -1,9 +1,9 @@
 // The windows on a real X server with openbox: the real shape, drag and task
 // bar code, window-manager frames, pointer events from the X server itself.
-#include "about/frm_about.h"
+#include "about/about_box.h"
 #include "compare_window/compare_window.h"
 #include "harness.h"
-#include "platform/linux_services.h"
+#include "platform/x11/window_shape.h"
 
 #include <QLabel>
 #include <QMenuBar>
@@ -86,7 +86,7 @@ private slots:
     {
         RealShapeHarness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         QTRY_VERIFY(!f.mask().isEmpty());
         QVERIFY(f.mask().contains(QPoint(131, 56)));
         QVERIFY(!f.mask().contains(QPoint(2, 2)));
@@ -121,7 +121,7 @@ private slots:
     {
         RealShapeHarness h;
         h.start();
-        Form2 &f = h.f2();
+        InformationWindow &f = h.f2();
         QTest::qWait(300);
         const QPoint start = f.frameGeometry().topLeft();
         drag(start + QPoint(20, 56), QPoint(-80, 60));
@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(h.f2().windowHandle()->transientParent(), h.f1().windowHandle());
         QTRY_COMPARE(transientFor(&h.f2()), quint64(h.f1().winId()));
         h.f1().mnuver->trigger();
-        QWidget &about = h.program->frmAbout();
+        QWidget &about = h.program->aboutBox();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QTRY_COMPARE(transientFor(&about), quint64(h.f1().winId()));
         QCOMPARE(about.windowHandle()->transientParent(), h.f1().windowHandle());
@@ -173,7 +173,7 @@ private slots:
     {
         RealShapeHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
         QVERIFY(h.f2().isVisible());
         const auto activeOnTheServer = [] {
@@ -234,7 +234,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         // The design places the client area, whatever the frame.
         QTRY_COMPARE(f.centralWidget()->mapToGlobal(QPoint(0, 0)), QPoint(257, 138));
         QTRY_VERIFY(f.frameGeometry().height() > f.height());

@@ -1,7 +1,8 @@
 // Open and Save through the main window and its information window, with the
 // dialog, loader and writer doubles; and Qt's real file dialog driven once.
 #include "harness.h"
-#include "platform/linux_services.h"
+#include "platform/qt/application_setup.h"
+#include "platform/qt/file_chooser.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -36,7 +37,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         h.fakes.pictureLoader.pictures["/photos/a.jpg"] = picture(600, 100);
         h.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
         QTest::mouseClick(f.Command1, Qt::LeftButton);
@@ -59,7 +60,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const qint64 key = f.Picture1->picture().cacheKey();
         f.mnuopen->trigger(); // no answer: Cancel
         f.mnusave->trigger();
@@ -78,7 +79,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         const qint64 key = f.Picture1->picture().cacheKey();
         const QSize shown = f.Image1->size();
         h.fakes.fileChooser.answers << QStringLiteral("/docs/notes.txt");
@@ -132,12 +133,12 @@ private slots:
     {
         Harness h;
         h.start();
-        h.program->form2Slot().unload();
+        h.program->informationWindowSlot().unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         h.fakes.pictureLoader.pictures["/b.bmp"] = picture(10, 10);
         h.fakes.fileChooser.answers << QStringLiteral("/b.bmp");
         h.f1().mnuopen->trigger();
-        QVERIFY(h.program->form2Slot().loaded());
+        QVERIFY(h.program->informationWindowSlot().loaded());
         QCOMPARE(h.f2().Label1->text(), QStringLiteral("/b.bmp"));
         QVERIFY(!h.f2().isVisible());
     }

@@ -2,12 +2,12 @@
 // metadata kept as chosen, the formats phones and the web give, and files
 // that cannot be read said so by kind. Files are made here with the
 // libraries and Qt's own writers; colours are judged through lcms2.
+#include "core/runtime.h"
 #include "document/picture_document.h"
 #include "files.h"
 #include "picture_files/picture_choices.h"
-#include "platform/colour_profiles.h"
-#include "platform/linux_services.h"
-#include "platform/runtime.h"
+#include "platform/picture_io/colour_profiles.h"
+#include "platform/picture_io/picture_loader.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
 
@@ -352,7 +352,7 @@ class TestPictureFormats : public QObject
                       picture_files::ColourChoice colour = picture_files::ColourChoice::Keep)
     {
         const QImage loaded = picture_files::asChosen(
-            flattenOnto(loader.LoadPicture(source), defs::color(defs::PictureBackground)),
+            flattenOnto(loader.load(source), defs::color(defs::PictureBackground)),
             {colour, metadata::Choice::Safe});
         const QString out = source + QStringLiteral(".out.jpg");
         if (save(loaded, out, 95) != WriteResult::Written)
@@ -455,7 +455,7 @@ private slots:
         const QString path = at("shown-p3.jpg");
         write(path, withIcc(bytesOf(patches(), "JPEG", 100), displayP3()));
         PictureDocument doc;
-        doc.setPicture(loader.LoadPicture(path));
+        doc.setPicture(loader.load(path));
         QCOMPARE(colour::profileOf(doc.picture()), displayP3());
         QVERIFY(colour::profileOf(doc.shownPicture()).isEmpty());
         // P3's red lies outside sRGB: shown as sRGB's own red, while the
@@ -503,7 +503,7 @@ private slots:
                 w.write(kind == "tiff16" ? stored.convertToFormat(QImage::Format_RGBX64) : stored));
         }
         QVERIFY(loader.isPicture(path));
-        const QImage loaded = flattenOnto(loader.LoadPicture(path), Qt::white);
+        const QImage loaded = flattenOnto(loader.load(path), Qt::white);
         QCOMPARE(loaded.size(), turned ? QSize(64, 96) : QSize(96, 64));
         const QRgb topLeft = loaded.pixel(4, 4), topRight = loaded.pixel(loaded.width() - 5, 4);
         QVERIFY2(near(topLeft, turned ? 0xff0000ff : 0xffff0000),
@@ -512,9 +512,9 @@ private slots:
                  qPrintable(QString::number(topRight, 16)));
         // The camera's tags come along where the format has them.
         if (kind == "heic" || kind == "avif" || kind == "jxl")
-            QVERIFY(metadata::of(loader.LoadPicture(path)).exif.contains("Hollowphone"));
+            QVERIFY(metadata::of(loader.load(path)).exif.contains("Hollowphone"));
         // Written as any other picture.
-        QCOMPARE(save(flattenOnto(loader.LoadPicture(path), Qt::white), path + ".jpg"),
+        QCOMPARE(save(flattenOnto(loader.load(path), Qt::white), path + ".jpg"),
                  WriteResult::Written);
     }
 
@@ -533,7 +533,7 @@ private slots:
         write(at("cut.jpg"), bytesOf(patches(), "JPEG").left(600));
         const auto reason = [&](const QString &name) {
             try {
-                loader.LoadPicture(at(name));
+                loader.load(at(name));
             } catch (const rt::RuntimeError &e) {
                 return picture_files::unreadableReason(e);
             }

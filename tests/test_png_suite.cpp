@@ -2,8 +2,8 @@
 // picture loader, against libpng's decode of the same file with Little CMS
 // for what its colour chunks say: every file libpng reads is either the same
 // picture or refused, and no file crashes the loader.
-#include "platform/linux_services.h"
-#include "platform/runtime.h"
+#include "core/runtime.h"
+#include "platform/picture_io/picture_loader.h"
 #include "widgets/definitions.h"
 #include "widgets/flatten.h"
 
@@ -209,7 +209,7 @@ class TestPngSuite : public QObject
     QImage load(const QString &path, QString *message = nullptr)
     {
         try {
-            return loader.LoadPicture(path);
+            return loader.load(path);
         } catch (const rt::RuntimeError &e) {
             if (message)
                 *message = e.text();

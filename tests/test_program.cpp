@@ -1,6 +1,6 @@
 // The program as a user meets it: the real executable on an X server with
 // openbox, driven by real key presses; and its single-instance lock.
-#include "platform/linux_services.h"
+#include "platform/instance/lock_file_instance.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -5,7 +5,7 @@
 // namespace of this test's own; what needs root or mounting is skipped
 // without them.
 #include "files.h"
-#include "platform/file_names.h"
+#include "platform/files/file_names.h"
 
 #include <QBuffer>
 #include <QDir>

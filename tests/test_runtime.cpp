@@ -1,4 +1,4 @@
-#include "platform/runtime.h"
+#include "core/runtime.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // Two screens side by side (Qt's offscreen platform, tests/screens.json): the
 // windows that belong to the main window open on the main window's screen.
-#include "about/frm_about.h"
+#include "about/about_box.h"
 #include "harness.h"
 
 #include <QScreen>
@@ -17,7 +17,7 @@ private slots:
     {
         Harness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QScreen *right = QGuiApplication::screens().at(1);
         QCOMPARE(f.screen(), QGuiApplication::primaryScreen()); // where it starts
         f.move(right->geometry().topLeft() + QPoint(200, 150));
@@ -25,13 +25,13 @@ private slots:
 
         // The About box at its place, from the corner of the main window's screen.
         f.mnuver_Click();
-        frmAbout &about = h.program->frmAbout();
+        AboutBox &about = h.program->aboutBox();
         QTRY_VERIFY(about.isVisible());
         QCOMPARE(about.geometry().topLeft(), right->geometry().topLeft() + QPoint(75, 118));
         about.close();
 
         // The information window, shown again, centred on that screen.
-        Form2 &form = h.f2();
+        InformationWindow &form = h.f2();
         form.hide();
         h.doc().showInformationWindow();
         QTRY_VERIFY(form.isVisible());

@@ -1,8 +1,8 @@
 // Captures in a real headless Wayland session (sway, XWayland, the desktop
 // portal), run inside it by tests/wayland_session.sh: the program's windows
 // on XWayland, a native Wayland window beside them.
-#include "platform/linux_services.h"
-#include "platform/portal_screenshot.h"
+#include "platform/portal/portal_screenshot.h"
+#include "platform/x11/session.h"
 #include "real_harness.h"
 
 #include <QClipboard>
@@ -67,7 +67,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         QElapsedTimer clock;
         clock.start();
         f.mnucopy_Click();
@@ -87,7 +87,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form1 &f = h.f1();
+        MainWindow &f = h.f1();
         // Focus as the user gives it: through the compositor, until it says
         // so and its word and the size settle. A window mapped later may take
         // the focus (sway gives it to every new window).
@@ -132,7 +132,7 @@ private slots:
     {
         RealHarness h;
         h.start();
-        Form2 &info = h.f2();
+        InformationWindow &info = h.f2();
         QTest::qWait(500);
         const QRect r = info.frameGeometry();
         const QImage screen = h.services.screenGrabber->grabScreen().picture;

@@ -1,6 +1,6 @@
 #include "widgets/controls.h"
 
-#include "platform/runtime.h"
+#include "core/runtime.h"
 #include "widgets/flatten.h"
 
 #include <QFontDatabase>

@@ -36,13 +36,13 @@ struct MenuDef {
 };
 
 // clang-format off
-// --- Form1: the main window --------------------------------------------------------------
-inline constexpr WindowDef Form1{
+// --- MainWindow: the main window --------------------------------------------------------------
+inline constexpr WindowDef MainWindow{
     // name    caption                                  client w  h     client left top  background
-    "Form1", "みぽＱＵＩＢＢＯ－IEキャプチャ機能付",    6855, 3660,   3855, 2070,   {237, 211, 227}};
+    "MainWindow", "みぽＱＵＩＢＢＯ－IEキャプチャ機能付",    6855, 3660,   3855, 2070,   {237, 211, 227}};
 
 // Picture2's controls are measured from the strip's inner area.
-inline constexpr ControlDef Form1Controls[] = {
+inline constexpr ControlDef MainWindowControls[] = {
     // name        container     left   top  width  height
     {"Picture2",  "",              0,     0,  6255,   855},
     {"Command1",  "Picture2",    120,   120,   615,   615},
@@ -57,7 +57,7 @@ inline constexpr ControlDef Form1Controls[] = {
     {"Image1",    "",              0,   840,  1545,  1800},
 };
 
-inline constexpr MenuDef Form1Menu[] = {
+inline constexpr MenuDef MainWindowMenu[] = {
     // level name          caption                              checked
     {0, "mnufile",   "ファイル(&F)",                          false},
     {1, "mnuopen",   "開く(&O)",                              false},
@@ -76,14 +76,14 @@ inline constexpr MenuDef Form1Menu[] = {
 };
 // clang-format on
 
-inline constexpr const char *Form1Label1Caption = "ＩＥキャプチャＴＩＭＥバー";
-inline constexpr double Form1Label1FontPt = 8.25;
+inline constexpr const char *MainWindowLabel1Caption = "ＩＥキャプチャＴＩＭＥバー";
+inline constexpr double MainWindowLabel1FontPt = 8.25;
 // The usual keys beside the menus' mnemonics.
 struct ShortcutDef {
     const char *item;
     const char *keys; // as QKeySequence reads them
 };
-inline constexpr ShortcutDef Form1Shortcuts[] = {
+inline constexpr ShortcutDef MainWindowShortcuts[] = {
     {"mnuopen", "Ctrl+O"},
     {"mnusave", "Ctrl+S"},
     {"mnuend", "Ctrl+Q"},
@@ -91,18 +91,18 @@ inline constexpr ShortcutDef Form1Shortcuts[] = {
 };
 
 // HScroll1: minimum, maximum, value, small step, large step
-inline constexpr int Form1HScroll1[5] = {1, 3000, 1500, 1, 1};
+inline constexpr int MainWindowHScroll1[5] = {1, 3000, 1500, 1, 1};
 // Focus order; labels, the strip Picture2 and the invisible Picture1 take no focus.
-inline constexpr const char *Form1TabOrder[] = {"Command1", "Command2", "Command3",
-                                                "Command4", "Command5", "HScroll1"};
+inline constexpr const char *MainWindowTabOrder[] = {"Command1", "Command2", "Command3",
+                                                     "Command4", "Command5", "HScroll1"};
 
 // clang-format off
-// --- Form2: the picture information window ----------------------------------------------
-inline constexpr WindowDef Form2{
+// --- InformationWindow: the picture information window ----------------------------------------------
+inline constexpr WindowDef InformationWindow{
     // name    caption            client w  h     placement      background
-    "Form2", "ファイルネーム",    3930, 1695,     -1, -1,        {250, 253, 185}};
+    "InformationWindow", "ファイルネーム",    3930, 1695,     -1, -1,        {250, 253, 185}};
 
-inline constexpr ControlDef Form2Controls[] = {
+inline constexpr ControlDef InformationWindowControls[] = {
     // name       container  left   top  width  height
     {"Label1",    "",         600,   240,  2895,   615},
     {"Label3",    "",        1080,   840,  1455,   255},
@@ -113,19 +113,19 @@ inline constexpr ControlDef Form2Controls[] = {
 
 // Not in the design: the size the JPEG will have, right of the quality
 // number, where it covers nothing of the design and stays inside the ellipse.
-inline constexpr ControlDef Form2SizeLabel{"SizeLabel", "", 2700, 1095, 825, 240};
+inline constexpr ControlDef InformationWindowSizeLabel{"SizeLabel", "", 2700, 1095, 825, 240};
 
-inline constexpr const char *Form2Label3Caption = "解像度";
-inline constexpr double Form2Label2FontPt = 12.0;
-inline constexpr int Form2HScroll1[5] = {0, 100, 50, 1, 1};
+inline constexpr const char *InformationWindowLabel3Caption = "解像度";
+inline constexpr double InformationWindowLabel2FontPt = 12.0;
+inline constexpr int InformationWindowHScroll1[5] = {0, 100, 50, 1, 1};
 
 // clang-format off
-// --- frmAbout: the About box ------------------------------------------------------------
-inline constexpr WindowDef frmAbout{
+// --- AboutBox: the About box ------------------------------------------------------------
+inline constexpr WindowDef AboutBox{
     // name       caption          client w  h     client left top  background (button face)
-    "frmAbout", "ﾊﾞｰｼﾞｮﾝ情報",    4260, 3675,   1125, 1770,   {-1, -1, -1}};
+    "AboutBox", "ﾊﾞｰｼﾞｮﾝ情報",    4260, 3675,   1125, 1770,   {-1, -1, -1}};
 
-inline constexpr ControlDef frmAboutControls[] = {
+inline constexpr ControlDef AboutBoxControls[] = {
     // name               container  left   top  width  height
     {"picIcon",           "",         240,   480,   480,   480},
     {"lblTitle",          "",         840,   240,  3885,   480},
@@ -136,13 +136,13 @@ inline constexpr ControlDef frmAboutControls[] = {
     {"cmdSysInfo",        "",        2640,  3000,  1310,   345},
 };
 // Line1: from (90, 2445) to (3960, 2445), grey, one pixel.
-inline constexpr int frmAboutLine1[4] = {90, 2445, 3960, 2445};
-inline constexpr Rgb frmAboutLine1Color{128, 128, 128};
-inline constexpr Rgb frmAboutTitleColor{255, 0, 0};
-inline constexpr double frmAboutTitleFontPt = 14.25;
+inline constexpr int AboutBoxLine1[4] = {90, 2445, 3960, 2445};
+inline constexpr Rgb AboutBoxLine1Color{128, 128, 128};
+inline constexpr Rgb AboutBoxTitleColor{255, 0, 0};
+inline constexpr double AboutBoxTitleFontPt = 14.25;
 // The box's texts are black by design: its face stays the classic light grey.
-inline constexpr Rgb frmAboutBackground{240, 240, 240};
-inline constexpr const char *frmAboutTexts[][2] = {
+inline constexpr Rgb AboutBoxBackground{240, 240, 240};
+inline constexpr const char *AboutBoxTexts[][2] = {
     {"lblTitle", "みぽＱＵＩＢＢＯ"},
     {"lblVersion", "Ver.0.2β"},
     {"lblDescription", "Jpeg//Bmp簡易変換ツール"},

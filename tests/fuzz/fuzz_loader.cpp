@@ -1,8 +1,8 @@
 // libFuzzer target: arbitrary bytes as a picture, opened as Open does. Each
 // input is copied into a heap buffer of exactly its size, so that AddressSanitizer
 // sees any read past its end.
-#include "platform/linux_services.h"
-#include "platform/picture_checks.h"
+#include "platform/picture_io/picture_checks.h"
+#include "platform/picture_io/picture_loader.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

@@ -1,0 +1,172 @@
+#include "about/about_box.h"
+
+#include "about/system_info.h"
+#include "core/app_identity.h"
+#include "core/runtime.h"
+#include "widgets/controls.h"
+#include "widgets/definitions.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace
+{
+const defs::ControlDef &def(const char *name)
+{
+    return defs::control(defs::AboutBoxControls, name);
+}
+
+QString text(const char *name)
+{
+    for (const auto &t : defs::AboutBoxTexts)
+        if (qstrcmp(t[0], name) == 0)
+            return QString::fromUtf8(t[1]);
+    return {};
+}
+
+} // namespace
+
+AboutBox::AboutBox(const platform::Services &sys, OtherWindows others)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      sys_(sys), others_(std::move(others))
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, defs::color(defs::AboutBoxBackground));
+    face.setColor(QPalette::WindowText, Qt::black);
+    setPalette(face);
+    setWindowTitle(QString::fromUtf8(defs::AboutBox.caption));
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
+    setFixedSize(rt::twipsToPixels(defs::AboutBox.clientWidth),
+                 rt::twipsToPixels(defs::AboutBox.clientHeight));
+    placeOn(QGuiApplication::primaryScreen());
+
+    picIcon = new QLabel(this);
+    picIcon->setPixmap(QIcon(QStringLiteral(":/pictures/program.ico")).pixmap(32, 32));
+    picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A picture that does nothing: the keyboard passes it by.
+    picIcon->setFocusPolicy(Qt::NoFocus);
+    defs::place(picIcon, def("picIcon"));
+
+    lblTitle = defs::label(this, text("lblTitle"));
+    lblTitle->setFont(defs::font(defs::AboutBoxTitleFontPt, true, true));
+    QPalette red = lblTitle->palette();
+    red.setColor(QPalette::WindowText, defs::color(defs::AboutBoxTitleColor));
+    lblTitle->setPalette(red);
+    lblTitle->setWordWrap(false);
+    defs::place(lblTitle, def("lblTitle"));
+
+    lblVersion = defs::label(this, text("lblVersion"));
+    lblVersion->setWordWrap(false);
+    defs::place(lblVersion, def("lblVersion"));
+
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    lblDescription = defs::label(this, text("lblDescription"));
+    lblDescription->setPalette(black);
+    defs::place(lblDescription, def("lblDescription"));
+
+    auto *Line1 = new QFrame(this);
+    Line1->setObjectName(QStringLiteral("Line1"));
+    Line1->setFrameStyle(QFrame::NoFrame);
+    Line1->setAutoFillBackground(true);
+    QPalette grey = Line1->palette();
+    grey.setColor(QPalette::Window, defs::color(defs::AboutBoxLine1Color));
+    Line1->setPalette(grey);
+    const int *l = defs::AboutBoxLine1;
+    Line1->setGeometry(rt::twipsToPixels(l[0]), rt::twipsToPixels(l[1]),
+                       rt::twipsToPixels(l[2] - l[0]), 1);
+
+    // Created before the buttons, so that they are drawn above it.
+    lblDisclaimer = defs::label(this, text("lblDisclaimer"));
+    lblDisclaimer->setPalette(black);
+    defs::place(lblDisclaimer, def("lblDisclaimer"));
+
+    cmdOK = new QPushButton(text("cmdOK"), this);
+    cmdOK->setDefault(true);
+    defs::place(cmdOK, def("cmdOK"));
+    cmdSysInfo = new QPushButton(text("cmdSysInfo"), this);
+    // Enter presses the focused button; OK while no other button has the focus.
+    cmdSysInfo->setAutoDefault(true);
+    defs::place(cmdSysInfo, def("cmdSysInfo"));
+
+    setTabOrder(cmdOK, cmdSysInfo);
+
+    connect(cmdOK, &QPushButton::clicked, this, [this] { rt::guard([this] { cmdOK_Click(); }); });
+    connect(cmdSysInfo, &QPushButton::clicked, this,
+            [this] { rt::guard([this] { cmdSysInfo_Click(); }); });
+
+    winId();
+    sys_.windowShape->skipTaskbar(this);
+}
+
+void AboutBox::placeOn(const QScreen *screen)
+{
+    // The client area's place, from the screen's corner (Qt's geometry of a
+    // window excludes its frame).
+    const QPoint corner = screen ? screen->geometry().topLeft() : QPoint();
+    setGeometry(corner.x() + rt::twipsToPixels(defs::AboutBox.clientLeft),
+                corner.y() + rt::twipsToPixels(defs::AboutBox.clientTop), width(), height());
+}
+
+void AboutBox::Show()
+{
+    cmdOK->setFocus();
+    // On the screen the main window is on.
+    if (!isVisible())
+        placeOn(ownersScreen(this));
+    showWindow(this);
+}
+
+void AboutBox::closeEvent(QCloseEvent *event)
+{
+    // The close button unloads the box, like OK does.
+    event->ignore();
+    rt::guard([this] { others_.unloadMe(); });
+}
+
+void AboutBox::reject()
+{
+    cmdOK->click();
+}
+
+// --- handlers ------------------------------------------------------------------------------
+
+void AboutBox::Form_Load()
+{
+    // 1.
+    setWindowTitle(QStringLiteral("みぽ様ツールのバージョン情報"));
+    // 2.
+    const int16_t major = app_identity::Major, minor = app_identity::Minor,
+                  revision = app_identity::Revision;
+    lblVersion->setText(QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + QString::number(major) + u'.' +
+                        QString::number(minor) + u'.' + QString::number(revision));
+    // 3.
+    lblTitle->setText(platform::applicationTitle());
+}
+
+void AboutBox::cmdOK_Click()
+{
+    others_.enable(true);
+    others_.unloadMe();
+}
+
+void AboutBox::Form_Unload(int16_t &)
+{
+    others_.enable(true);
+}
+
+void AboutBox::cmdSysInfo_Click()
+{
+    StartSysInfo();
+}
+
+void AboutBox::StartSysInfo()
+{
+    about::startSysInfo(*sys_.programLauncher, *sys_.messageBox);
+}

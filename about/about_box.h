@@ -1,0 +1,47 @@
+#pragma once
+// The About box: title, version line, description, credit, and a button that
+// starts a system information viewer.
+
+#include "core/services.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+
+class QScreen;
+class QLabel;
+class QPushButton;
+
+class AboutBox : public QDialog
+{
+    Q_OBJECT
+public:
+    // What the box asks of the program's other windows.
+    struct OtherWindows {
+        std::function<void(bool)> enable; // MainWindow.Enabled and InformationWindow.Enabled
+        std::function<void()> unloadMe;   // Unload Me
+    };
+    AboutBox(const platform::Services &sys, OtherWindows others);
+
+    QLabel *picIcon, *lblTitle, *lblVersion, *lblDescription, *lblDisclaimer;
+    QPushButton *cmdOK, *cmdSysInfo;
+
+    void Form_Load();
+    void Form_Unload(int16_t &Cancel);
+    void cmdOK_Click();
+    void cmdSysInfo_Click();
+    void StartSysInfo();
+
+    void Show();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void placeOn(const QScreen *screen);
+    void reject() override; // Esc
+
+    platform::Services sys_;
+    OtherWindows others_;
+};
