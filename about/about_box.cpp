@@ -46,30 +46,30 @@ AboutBox::AboutBox(const platform::Services &sys, OtherWindows others)
                  rt::twipsToPixels(defs::AboutBox.clientHeight));
     placeOn(QGuiApplication::primaryScreen());
 
-    picIcon = new QLabel(this);
-    picIcon->setPixmap(QIcon(QStringLiteral(":/pictures/program.ico")).pixmap(32, 32));
-    picIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    iconLabel = new QLabel(this);
+    iconLabel->setPixmap(QIcon(QStringLiteral(":/pictures/program.ico")).pixmap(32, 32));
+    iconLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A picture that does nothing: the keyboard passes it by.
-    picIcon->setFocusPolicy(Qt::NoFocus);
-    defs::place(picIcon, def("picIcon"));
+    iconLabel->setFocusPolicy(Qt::NoFocus);
+    defs::place(iconLabel, def("iconLabel"));
 
-    lblTitle = defs::label(this, text("lblTitle"));
-    lblTitle->setFont(defs::font(defs::AboutBoxTitleFontPt, true, true));
-    QPalette red = lblTitle->palette();
+    titleLabel = defs::label(this, text("titleLabel"));
+    titleLabel->setFont(defs::font(defs::AboutBoxTitleFontPt, true, true));
+    QPalette red = titleLabel->palette();
     red.setColor(QPalette::WindowText, defs::color(defs::AboutBoxTitleColor));
-    lblTitle->setPalette(red);
-    lblTitle->setWordWrap(false);
-    defs::place(lblTitle, def("lblTitle"));
+    titleLabel->setPalette(red);
+    titleLabel->setWordWrap(false);
+    defs::place(titleLabel, def("titleLabel"));
 
-    lblVersion = defs::label(this, text("lblVersion"));
-    lblVersion->setWordWrap(false);
-    defs::place(lblVersion, def("lblVersion"));
+    versionLabel = defs::label(this, text("versionLabel"));
+    versionLabel->setWordWrap(false);
+    defs::place(versionLabel, def("versionLabel"));
 
     QPalette black = palette();
     black.setColor(QPalette::WindowText, Qt::black);
-    lblDescription = defs::label(this, text("lblDescription"));
-    lblDescription->setPalette(black);
-    defs::place(lblDescription, def("lblDescription"));
+    descriptionLabel = defs::label(this, text("descriptionLabel"));
+    descriptionLabel->setPalette(black);
+    defs::place(descriptionLabel, def("descriptionLabel"));
 
     auto *Line1 = new QFrame(this);
     Line1->setObjectName(QStringLiteral("Line1"));
@@ -83,23 +83,23 @@ AboutBox::AboutBox(const platform::Services &sys, OtherWindows others)
                        rt::twipsToPixels(l[2] - l[0]), 1);
 
     // Created before the buttons, so that they are drawn above it.
-    lblDisclaimer = defs::label(this, text("lblDisclaimer"));
-    lblDisclaimer->setPalette(black);
-    defs::place(lblDisclaimer, def("lblDisclaimer"));
+    disclaimerLabel = defs::label(this, text("disclaimerLabel"));
+    disclaimerLabel->setPalette(black);
+    defs::place(disclaimerLabel, def("disclaimerLabel"));
 
-    cmdOK = new QPushButton(text("cmdOK"), this);
-    cmdOK->setDefault(true);
-    defs::place(cmdOK, def("cmdOK"));
-    cmdSysInfo = new QPushButton(text("cmdSysInfo"), this);
+    okButton = new QPushButton(text("okButton"), this);
+    okButton->setDefault(true);
+    defs::place(okButton, def("okButton"));
+    systemInfoButton = new QPushButton(text("systemInfoButton"), this);
     // Enter presses the focused button; OK while no other button has the focus.
-    cmdSysInfo->setAutoDefault(true);
-    defs::place(cmdSysInfo, def("cmdSysInfo"));
+    systemInfoButton->setAutoDefault(true);
+    defs::place(systemInfoButton, def("systemInfoButton"));
 
-    setTabOrder(cmdOK, cmdSysInfo);
+    setTabOrder(okButton, systemInfoButton);
 
-    connect(cmdOK, &QPushButton::clicked, this, [this] { rt::guard([this] { cmdOK_Click(); }); });
-    connect(cmdSysInfo, &QPushButton::clicked, this,
-            [this] { rt::guard([this] { cmdSysInfo_Click(); }); });
+    connect(okButton, &QPushButton::clicked, this, [this] { rt::guard([this] { okClicked(); }); });
+    connect(systemInfoButton, &QPushButton::clicked, this,
+            [this] { rt::guard([this] { systemInfoClicked(); }); });
 
     winId();
     sys_.windowShape->skipTaskbar(this);
@@ -114,13 +114,13 @@ void AboutBox::placeOn(const QScreen *screen)
                 corner.y() + rt::twipsToPixels(defs::AboutBox.clientTop), width(), height());
 }
 
-void AboutBox::Show()
+void AboutBox::showWindow()
 {
-    cmdOK->setFocus();
+    okButton->setFocus();
     // On the screen the main window is on.
     if (!isVisible())
         placeOn(ownersScreen(this));
-    showWindow(this);
+    ::showWindow(this);
 }
 
 void AboutBox::closeEvent(QCloseEvent *event)
@@ -132,41 +132,38 @@ void AboutBox::closeEvent(QCloseEvent *event)
 
 void AboutBox::reject()
 {
-    cmdOK->click();
+    okButton->click();
 }
 
 // --- handlers ------------------------------------------------------------------------------
 
-void AboutBox::Form_Load()
+void AboutBox::loadWindow()
 {
-    // 1.
     setWindowTitle(QStringLiteral("みぽ様ツールのバージョン情報"));
-    // 2.
     const int16_t major = app_identity::Major, minor = app_identity::Minor,
                   revision = app_identity::Revision;
-    lblVersion->setText(QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + QString::number(major) + u'.' +
-                        QString::number(minor) + u'.' + QString::number(revision));
-    // 3.
-    lblTitle->setText(platform::applicationTitle());
+    versionLabel->setText(QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + QString::number(major) + u'.' +
+                          QString::number(minor) + u'.' + QString::number(revision));
+    titleLabel->setText(platform::applicationTitle());
 }
 
-void AboutBox::cmdOK_Click()
+void AboutBox::okClicked()
 {
     others_.enable(true);
     others_.unloadMe();
 }
 
-void AboutBox::Form_Unload(int16_t &)
+void AboutBox::unloadWindow(int16_t &)
 {
     others_.enable(true);
 }
 
-void AboutBox::cmdSysInfo_Click()
+void AboutBox::systemInfoClicked()
 {
-    StartSysInfo();
+    startSystemInfo();
 }
 
-void AboutBox::StartSysInfo()
+void AboutBox::startSystemInfo()
 {
     about::startSysInfo(*sys_.programLauncher, *sys_.messageBox);
 }

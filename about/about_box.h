@@ -24,16 +24,16 @@ public:
     };
     AboutBox(const platform::Services &sys, OtherWindows others);
 
-    QLabel *picIcon, *lblTitle, *lblVersion, *lblDescription, *lblDisclaimer;
-    QPushButton *cmdOK, *cmdSysInfo;
+    QLabel *iconLabel, *titleLabel, *versionLabel, *descriptionLabel, *disclaimerLabel;
+    QPushButton *okButton, *systemInfoButton;
 
-    void Form_Load();
-    void Form_Unload(int16_t &Cancel);
-    void cmdOK_Click();
-    void cmdSysInfo_Click();
-    void StartSysInfo();
+    void loadWindow();
+    void unloadWindow(int16_t &Cancel);
+    void okClicked();
+    void systemInfoClicked();
+    void startSystemInfo();
 
-    void Show();
+    void showWindow();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

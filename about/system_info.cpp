@@ -8,17 +8,15 @@ namespace about
 
 void startSysInfo(platform::ProgramLauncher &launcher, platform::MessageBox &messages)
 {
-    // 1.-3. Where a viewer is.
+    // The first viewer found is the only one tried.
     for (const QString &name : SystemInfoViewers) {
         const QString SysInfoPath = launcher.find(name);
         if (SysInfoPath.isEmpty())
             continue;
-        // 4.
         if (launcher.start(SysInfoPath))
             return;
         break;
     }
-    // 5.
     platform::showMessage(messages, QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません"),
                           platform::MessageStyle::OkOnly);
 }

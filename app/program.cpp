@@ -17,23 +17,23 @@ Program::Program(platform::Services services)
           auto *form = new ::MainWindow(
               document_, services_,
               {
-                  .showAbout = [this] { aboutBox().Show(); },
-                  .showCompareWindow = [this] { compareWindow().Show(); },
+                  .showAbout = [this] { aboutBox().showWindow(); },
+                  .showCompareWindow = [this] { compareWindow().showWindow(); },
                   .enableInformationWindow =
                       [this](bool enabled) { informationWindow().setEnabled(enabled); },
                   .unloadInformationWindow = [this] { informationWindow_.unload(); },
                   .tabIntoInformationWindow =
                       [this](bool) {
-                          informationWindow().Show();
-                          informationWindow().HScroll1->setFocus(Qt::TabFocusReason);
+                          informationWindow().showWindow();
+                          informationWindow().qualityBar->setFocus(Qt::TabFocusReason);
                       },
               });
-          form->StartFile = startFile_;
+          form->startFile = startFile_;
           return form;
       }),
       informationWindow_([this] {
           auto *form = new ::InformationWindow(document_, *services_.windowShape,
-                                               [this] { mainWindow().Show(); });
+                                               [this] { mainWindow().showWindow(); });
           keepWithMainWindow(*form);
           form->addActions(mainWindow().keyedItems());
           form->tabOut = [this](bool forward) { mainWindow().takeFocusByTab(forward); };
@@ -63,7 +63,7 @@ Program::Program(platform::Services services)
     // Requests the commands make of the information window; a reference loads it.
     QObject::connect(&document_, &PictureDocument::informationWindowRequested, [this] {
         if (!starting_) {
-            informationWindow().Show();
+            informationWindow().showWindow();
             return;
         }
         // At the start it comes up beside the main window, which keeps the keyboard.
@@ -72,8 +72,9 @@ Program::Program(platform::Services services)
         form.show();
         form.setAttribute(Qt::WA_ShowWithoutActivating, false);
     });
-    QObject::connect(&document_, &PictureDocument::fileNameShown,
-                     [this](const QString &name) { informationWindow().Label1->setText(name); });
+    QObject::connect(&document_, &PictureDocument::fileNameShown, [this](const QString &name) {
+        informationWindow().fileNameLabel->setText(name);
+    });
     sizeEstimate_ = std::make_unique<picture_files::JpegSizeEstimate>(
         document_, *services_.jpegWriter, *services_.jpegDecoder);
 }
@@ -120,7 +121,7 @@ void Program::start(const QString &file)
         // The start-up window is shown once its load is done, so it is the
         // active one, with the information window its load showed beside it.
         if (!rt::ended())
-            mainWindow().Show();
+            mainWindow().showWindow();
         if (!startFile_.isEmpty() && !rt::ended())
             mainWindow().openGivenFile(startFile_);
     });

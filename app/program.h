@@ -36,8 +36,8 @@ public:
             // Stored before its load runs, so that a reference from inside the
             // load (or from a window that load shows) finds this instance.
             form_ = create_();
-            if constexpr (requires(Form & w) { w.Form_Load(); })
-                form_->Form_Load();
+            if constexpr (requires(Form & w) { w.loadWindow(); })
+                form_->loadWindow();
         }
         return *form_;
     }
@@ -50,9 +50,9 @@ public:
             return;
         Form *f = form_;
         form_ = nullptr;
-        if constexpr (requires(Form & w, int16_t & cancel) { w.Form_Unload(cancel); }) {
+        if constexpr (requires(Form & w, int16_t & cancel) { w.unloadWindow(cancel); }) {
             int16_t Cancel = 0;
-            f->Form_Unload(Cancel);
+            f->unloadWindow(Cancel);
         }
         f->hide();
         f->deleteLater();

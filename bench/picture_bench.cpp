@@ -174,22 +174,22 @@ int memoryRun(const QString &photo, bool compare)
     program.start();
     PictureDocument &doc = program.document();
     if (compare)
-        program.compareWindow().Show();
+        program.compareWindow().showWindow();
     const auto settled = [&](int q) {
         while (doc.jpegSize() == PictureDocument::JpegSizeComing ||
                (compare && (!doc.jpegPictureCurrent() || doc.jpegPictureQuality() != q)))
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     chooser.answers << photo;
-    program.mainWindow().mnuopen_Click();
+    program.mainWindow().openChosen();
     settled(50);
-    program.informationWindow().HScroll1->setValue(70);
+    program.informationWindow().qualityBar->setValue(70);
     settled(70);
     const long readOuts = statusKb("VmHWM:");
-    program.informationWindow().HScroll1->setValue(90);
+    program.informationWindow().qualityBar->setValue(90);
     settled(90);
     chooser.answers << out.filePath("saved.jpg");
-    program.mainWindow().mnusave_Click();
+    program.mainWindow().saveChosen();
     std::printf("%ld %ld\n", readOuts, statusKb("VmHWM:"));
     return unattended.quiet.last.contains(QStringLiteral("完了")) ? 0 : 1;
 }
@@ -300,7 +300,7 @@ int main(int argc, char **argv)
     chooser.answers << largest;
     QElapsedTimer clock;
     clock.start();
-    program->mainWindow().mnuopen_Click();
+    program->mainWindow().openChosen();
     program->mainWindow().repaint(); // shown, not only adopted
     double openMs = clock.nsecsElapsed() / 1e6;
     settle();
@@ -311,13 +311,13 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double readOutMs = clock.nsecsElapsed() / 1e6 - openMs;
     const long readOutPeakKb = statusKb("VmHWM:");
-    const QImage shown = program->mainWindow().Picture1->picture();
+    const QImage shown = program->mainWindow().pictureBox->picture();
     const int32_t quality = program->document().JpegQuality();
     const double encodeMs = bestOf(3, [&] { (void)writer.encodedSize(shown, quality); });
     resetPeak();
     chooser.answers << out.filePath("saved.jpg");
-    program->informationWindow().HScroll1->setValue(90);
-    program->mainWindow().mnusave_Click();
+    program->informationWindow().qualityBar->setValue(90);
+    program->mainWindow().saveChosen();
     const long savePeakKb = statusKb("VmHWM:");
     // Two more opens for the time: a fresh picture's pages come at a varying cost.
     for (int i = 0; i < 2; ++i) {
@@ -325,7 +325,7 @@ int main(int argc, char **argv)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         chooser.answers << largest;
         clock.restart();
-        program->mainWindow().mnuopen_Click();
+        program->mainWindow().openChosen();
         program->mainWindow().repaint();
         openMs = std::min(openMs, clock.nsecsElapsed() / 1e6);
     }
@@ -333,11 +333,11 @@ int main(int argc, char **argv)
     // shown, against djpeg's decode of the same bytes.
     PictureDocument &doc = program->document();
     const auto jpegShownAt = [&](int q) {
-        program->informationWindow().HScroll1->setValue(q);
+        program->informationWindow().qualityBar->setValue(q);
         while (!doc.jpegPictureCurrent() || doc.jpegPictureQuality() != q)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
-    program->compareWindow().Show();
+    program->compareWindow().showWindow();
     // Time: the size known (the decode starts there) to the JPEG side's picture.
     QElapsedTimer sinceSize;
     const QMetaObject::Connection sized =
@@ -369,7 +369,7 @@ int main(int argc, char **argv)
 
     // The main window closed while a read-out is under way: the time until
     // the program has let go of everything, as the executable does on exit.
-    program->informationWindow().HScroll1->setValue(70);
+    program->informationWindow().qualityBar->setValue(70);
     clock.restart();
     while (clock.elapsed() < 200)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);

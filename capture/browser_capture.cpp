@@ -110,57 +110,52 @@ bool blank(const QImage &picture)
 
 void chooseOffline(PictureDocument &doc)
 {
-    if (doc.IEMode == 0) {
-        doc.IEMode = 1;
+    if (doc.offlineMode == 0) {
+        doc.offlineMode = 1;
         doc.modeChanged();
     }
 }
 
 void chooseOnline(PictureDocument &doc)
 {
-    if (doc.IEMode == 1) {
-        doc.IEMode = 0;
+    if (doc.offlineMode == 1) {
+        doc.offlineMode = 0;
         doc.modeChanged();
     }
 }
 
-void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
+void captureBrowserPage(PictureDocument &doc, CommonDialog &fileDialog,
                         const BrowserCaptureServices &sys)
 {
-    // 1.
-    const bool offline = doc.IEMode == 1;
+    const bool offline = doc.offlineMode == 1;
     QString target;
-    std::unique_ptr<platform::Browser> ie; // 25. released on every way out; the window stays
+    std::unique_ptr<platform::Browser> ie; // released on every way out; its window stays open
     if (offline) {
-        // 2.
-        CommonDialog1.CancelError = true;
-        // 3. From here any error ends the command silently; steps done stay done.
+        // So that Cancel in the dialog ends the command.
+        fileDialog.CancelError = true;
+        // From here any error ends the command silently; what is done stays done.
         try {
-            // 4.-7.
-            CommonDialog1.Filter = QStringLiteral("html//htm (*.html;*.htm)|*.html;*.htm");
-            CommonDialog1.FilterIndex = 1;
-            CommonDialog1.ShowOpen();
-            // 8.
-            target = CommonDialog1.FileName;
+            fileDialog.Filter = QStringLiteral("html//htm (*.html;*.htm)|*.html;*.htm");
+            fileDialog.FilterIndex = 1;
+            fileDialog.ShowOpen();
+            target = fileDialog.FileName;
         } catch (const rt::RuntimeError &) {
             return;
         }
     } else {
-        // 9.
         const QString answer =
             sys.prompt.ask(QStringLiteral("WWWを入力してください"),
                            QStringLiteral("オンラインキャプチャ"), QStringLiteral("http//:www"));
         rt::checkpoint();
-        // 10.
+        // Cancel answers with an empty text.
         if (answer.isEmpty())
             return;
-        // 11. Exactly as typed.
+        // Taken exactly as typed.
         target = answer;
     }
     // The offline variant ends silently at an error; the online one reports it
-    // and goes on running (its steps done stay done).
+    // and goes on running (what it has done stays done).
     try {
-        // 12.-14.
         ie = sys.browsers.create();
         ie->setVisible(true);
         ie->open(target);
@@ -181,7 +176,7 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
         // Where no window can be seen, only the browser's process tells
         // whether a page can be there: any end of it means none.
         const auto gone = [&] { return noPageFrom(*ie, !seesWindows).has_value(); };
-        // 15. Formed once, in 32-bit arithmetic.
+        // Formed once, in 32-bit arithmetic.
         const int32_t bound = rt::mul32(doc.CaptureWait, 4000);
         sys.loop.countedWait(int64_t(bound) + 1, gone);
         rt::checkpoint();
@@ -191,7 +186,7 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
             checkBrowser(*ie, true);
         // The note goes before the picture is taken, which it must not be in.
         note.reset();
-        // 16. Alt + Print Screen: the browser's window, with its frame, on the
+        // Alt + Print Screen: the browser's window, with its frame, on the
         // clipboard. A window that cannot be read leaves nothing to take in:
         // whatever the clipboard held before is not the page; one still blank
         // is waited for within the same bound.
@@ -206,26 +201,19 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &CommonDialog1,
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ウィンドウを読み取れませんでした"));
         sys.clipboard.setPicture(window);
-        // 17.
         if (offline)
             ie->setVisible(true);
-        // 18.
         sys.loop.processEvents();
         rt::checkpoint();
-        // 19.
         if (offline)
             ie->setVisible(true);
-        // 20.
         adoptClipboardPicture(doc, sys.clipboard);
-        // 21.
         if (offline)
             ie->setVisible(true);
-        // 22.
+        // The browser has taken the front: this program takes it back.
         sys.activator.activate(platform::applicationTitle());
-        // 23.
         platform::showMessage(sys.messages, QStringLiteral("キャプチャ完了"),
                               platform::MessageStyle::OkOnly, Title);
-        // 24.
         doc.fitPicture();
     } catch (const Cancelled &) {
     } catch (const NoPage &failure) {

@@ -31,7 +31,7 @@ const QString DialogNotDone =
 void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboard,
                  platform::EventLoop &loop, platform::MessageBox &messages)
 {
-    // 1. Print Screen: the screen goes on the clipboard. Where it cannot be
+    // Print Screen: the screen goes on the clipboard. Where it cannot be
     // read the clipboard stays as it was, and the user hears of it rather
     // than find an old or empty picture there later; the user who left the
     // wait has nothing to be told.
@@ -56,18 +56,14 @@ void copyDesktop(platform::ScreenGrabber &grabber, platform::Clipboard &clipboar
     } else if (!screen.cancelled) {
         platform::showMessage(messages, QStringLiteral("画面を読み取れませんでした"));
     }
-    // 2.
     loop.processEvents();
     rt::checkpoint();
 }
 
 void importClipboard(PictureDocument &doc, platform::Clipboard &clipboard)
 {
-    // 1.
     doc.showInformationWindow();
-    // 2.
     adoptClipboardPicture(doc, clipboard);
-    // 3.
     doc.fitPicture();
 }
 
@@ -77,11 +73,9 @@ void adoptClipboardPicture(PictureDocument &doc, platform::Clipboard &clipboard)
     // With no picture on the clipboard the current one stays: nothing is lost.
     if (picture.isNull())
         return;
-    // 1.-2. Picture1, and Image1 with it.
+    // Into pictureBox, and pictureView with it.
     doc.setPicture(picture);
-    // 3.
     doc.PicWidth = doc.pictureWidth();
-    // 4.
     doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
 }
 

@@ -129,9 +129,9 @@ void CompareWindow::showSize()
                                     qint64(doc_.picture().width()) * doc_.picture().height()));
 }
 
-void CompareWindow::Show()
+void CompareWindow::showWindow()
 {
-    showWindow(this);
+    ::showWindow(this);
 }
 
 void CompareWindow::showEvent(QShowEvent *event)

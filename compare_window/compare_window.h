@@ -22,7 +22,7 @@ public:
     QToolButton *zoomButtons[4];
     QLabel *sizeLabel;
 
-    void Show();
+    void showWindow();
     // "123,456 バイト（元のファイルの 12.3 %）" and the like.
     static QString sizeText(qint64 bytes, qint64 sourceBytes, qint64 pixels);
 

@@ -1,8 +1,7 @@
 #pragma once
 // The picture document: the main window's state record, the program-wide
 // JPEG quality and the current picture, without any widget. The windows are
-// its views; the commands change it and, in the design's words, ask its views
-// to show what changed.
+// its views; the commands change it and ask its views to show what changed.
 
 #include <QByteArray>
 #include <QColor>
@@ -25,21 +24,21 @@ public:
     QString FileName;
     float PicWidth = 0;
     int32_t PicHeight = 0;
-    int16_t IEMode = 0; // 1 offline (a local HTML file), 0 online (a typed address)
+    int16_t offlineMode = 0; // 1 offline (a local HTML file), 0 online (a typed address)
     int32_t CaptureWait = 0;
 
     // --- program-wide ---
     int32_t JpegQuality() const { return jpegQuality_; }
     void setJpegQuality(int32_t quality);
 
-    // --- Picture1: the current picture at full size ---
+    // --- pictureBox: the current picture at full size ---
     // Its pixels are what Save writes: 32 bits, transparent parts laid on the
     // picture box's background.
     const QImage &picture() const { return picture_; }
     // sourceBytes: the size of the file it was read from; 0 for a capture.
     void setPicture(const QImage &picture, qint64 sourceBytes = 0);
     qint64 sourceBytes() const { return sourceBytes_; }
-    // What Image1 shows: the picture as it came, transparent parts and all,
+    // What pictureView shows: the picture as it came, transparent parts and all,
     // so that the window shows through them.
     const QImage &shownPicture() const { return shown_; }
     // Outer size in twips (the picture box's border included).
@@ -85,16 +84,16 @@ public:
     platform::WrittenFiles writtenFiles;
 
     // --- requests to the views ---
-    // InformationWindow.Show.
+    // InformationWindow.showWindow.
     void showInformationWindow() { emit informationWindowRequested(); }
-    // InformationWindow.Label1 = name.
+    // InformationWindow.fileNameLabel = name.
     void showFileName(const QString &name) { emit fileNameShown(name); }
-    // Image1 takes Picture1's size.
+    // pictureView takes pictureBox's size.
     void showPictureAtFullSize() { emit fullSizeRequested(); }
-    // The main window's layout, Form_Resize.
+    // The main window's layout, fitToPicture.
     void fitPicture() { emit fitRequested(); }
-    // IEMode changed: the menu's check marks follow.
-    void modeChanged() { emit ieModeChanged(); }
+    // offlineMode changed: the menu's check marks follow.
+    void modeChanged() { emit offlineModeChanged(); }
 
 signals:
     void pictureChanged();
@@ -103,7 +102,7 @@ signals:
     void fileNameShown(const QString &name);
     void fullSizeRequested();
     void fitRequested();
-    void ieModeChanged();
+    void offlineModeChanged();
     void jpegSizeChanged(qint64 bytes);
     void jpegPictureChanged();
     void jpegPictureLeaving();

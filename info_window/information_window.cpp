@@ -48,28 +48,28 @@ InformationWindow::InformationWindow(PictureDocument &doc, platform::WindowShape
     setFixedSize(size);
     centreOn(QGuiApplication::primaryScreen());
 
-    Label1 = defs::label(this, QString());
-    defs::place(Label1, def("Label1"));
-    Label3 = defs::label(this, QString::fromUtf8(defs::InformationWindowLabel3Caption));
-    defs::place(Label3, def("Label3"));
-    Label2 = defs::label(this, QString(), palette().color(QPalette::HighlightedText));
-    Label2->setFont(defs::font(defs::InformationWindowLabel2FontPt));
-    Label2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Label2->setLineWidth(1);
-    Label2->setWordWrap(false);
-    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    defs::place(Label2, def("Label2"));
+    fileNameLabel = defs::label(this, QString());
+    defs::place(fileNameLabel, def("fileNameLabel"));
+    resolutionTitle = defs::label(this, QString::fromUtf8(defs::InformationWindowResolutionTitle));
+    defs::place(resolutionTitle, def("resolutionTitle"));
+    qualityLabel = defs::label(this, QString(), palette().color(QPalette::HighlightedText));
+    qualityLabel->setFont(defs::font(defs::InformationWindowQualityFontPt));
+    qualityLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    qualityLabel->setLineWidth(1);
+    qualityLabel->setWordWrap(false);
+    qualityLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    defs::place(qualityLabel, def("qualityLabel"));
     SizeLabel = defs::label(this, QString());
     SizeLabel->setWordWrap(false);
     defs::place(SizeLabel, defs::InformationWindowSizeLabel);
     fitSizeLabel();
-    HScroll1 = defs::scrollBar(this, defs::InformationWindowHScroll1);
-    HScroll1->setAccessibleName(QString::fromUtf8(defs::InformationWindowLabel3Caption));
+    qualityBar = defs::scrollBar(this, defs::InformationWindowQualityRange);
+    qualityBar->setAccessibleName(QString::fromUtf8(defs::InformationWindowResolutionTitle));
     showSize(doc_.jpegSize());
     connect(&doc_, &PictureDocument::jpegSizeChanged, this, &InformationWindow::showSize);
-    defs::place(HScroll1, def("HScroll1"));
-    connect(HScroll1, &QScrollBar::valueChanged, this,
-            [this] { rt::guard([this] { HScroll1_Change(); }); });
+    defs::place(qualityBar, def("qualityBar"));
+    connect(qualityBar, &QScrollBar::valueChanged, this,
+            [this] { rt::guard([this] { qualityChanged(); }); });
 
     keepLookWhenDisabled(this);
     // The task bar rule is read when the window is mapped, so it goes on before that.
@@ -112,7 +112,7 @@ void InformationWindow::showSize(qint64 bytes)
     SizeLabel->setText(sizeText(bytes));
     // The slider carries the size too, so that a screen reader says it with
     // the quality; Qt announces the change of a description.
-    HScroll1->setAccessibleDescription(
+    qualityBar->setAccessibleDescription(
         bytes == PictureDocument::JpegSizeComing ? QStringLiteral("JPEG の大きさを計算中")
         : bytes < 0                              ? QString()
                     : QStringLiteral("JPEG の大きさ %1").arg(sizeText(bytes)));
@@ -141,9 +141,9 @@ void InformationWindow::centreOn(const QScreen *screen)
     move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
 }
 
-void InformationWindow::Show()
+void InformationWindow::showWindow()
 {
-    showWindow(this);
+    ::showWindow(this);
 }
 
 void InformationWindow::showEvent(QShowEvent *event)
@@ -194,38 +194,36 @@ void InformationWindow::mousePressEvent(QMouseEvent *event)
                 (m & Qt::AltModifier ? 4 : 0));
     const QPointF at = event->position();
     rt::guard([&] {
-        Form_MouseDown(button, shift, float(at.x() * rt::TwipsPerPixel),
-                       float(at.y() * rt::TwipsPerPixel));
+        mousePressed(button, shift, float(at.x() * rt::TwipsPerPixel),
+                     float(at.y() * rt::TwipsPerPixel));
     });
 }
 
 // --- handlers ------------------------------------------------------------------------------
 
-void InformationWindow::Form_Load()
+void InformationWindow::loadWindow()
 {
-    // 1.
     const float width = Width();
     const float twipsPerPixelX = rt::TwipsPerPixel;
     const float height = Height();
     const float twipsPerPixelY = rt::TwipsPerPixel;
-    // 2.
+    // The window's region takes whole pixels.
     const int32_t right = rt::idiv32(rt::roundToInt32(width), rt::roundToInt32(twipsPerPixelX));
     const int32_t bottom = rt::idiv32(rt::roundToInt32(height), rt::roundToInt32(twipsPerPixelY));
-    // 3.-4. The ellipse inscribed in the outer rectangle.
+    // The ellipse inscribed in the outer rectangle.
     shape_.setEllipticRegion(this, 0, 0, right, bottom);
-    // 5.
-    Label2->setText(QString::number(doc_.JpegQuality()));
-    // 6. The main window is still in its own start-up here.
+    qualityLabel->setText(QString::number(doc_.JpegQuality()));
+    // The main window is still in its own start-up here.
     showMainWindow_();
 }
 
-void InformationWindow::HScroll1_Change()
+void InformationWindow::qualityChanged()
 {
-    Label2->setText(QString::number(HScroll1->value()));
-    doc_.setJpegQuality(HScroll1->value());
+    qualityLabel->setText(QString::number(qualityBar->value()));
+    doc_.setJpegQuality(qualityBar->value());
 }
 
-void InformationWindow::Form_MouseDown(int16_t Button, int16_t, float, float)
+void InformationWindow::mousePressed(int16_t Button, int16_t, float, float)
 {
     if (Button & 1)
         shape_.beginCaptionDrag(this);

@@ -20,25 +20,25 @@ class InformationWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // showMainWindow: MainWindow.Show, which this window's load asks for.
+    // showMainWindow: MainWindow.showWindow, which this window's load asks for.
     InformationWindow(PictureDocument &doc, platform::WindowShape &shape,
                       std::function<void()> showMainWindow);
 
-    QLabel *Label1, *Label2, *Label3;
+    QLabel *fileNameLabel, *qualityLabel, *resolutionTitle;
     // The size the JPEG will have at the current quality ("約 123 KB").
     QLabel *SizeLabel;
     static QString sizeText(qint64 bytes);
-    QScrollBar *HScroll1;
+    QScrollBar *qualityBar;
 
-    void Form_Load();
-    void HScroll1_Change();
+    void loadWindow();
+    void qualityChanged();
     // Button: 1 left, 2 right, 4 middle; Shift: 1 Shift, 2 Ctrl, 4 Alt; X, Y in twips.
-    void Form_MouseDown(int16_t Button, int16_t Shift, float X, float Y);
+    void mousePressed(int16_t Button, int16_t Shift, float X, float Y);
 
     // Outer size in twips (no border: the client size).
     float Width() const;
     float Height() const;
-    void Show();
+    void showWindow();
     // Tab or Shift+Tab from the slider: back to the main window.
     std::function<void(bool forward)> tabOut;
 

@@ -28,7 +28,7 @@ const defs::ControlDef &def(const char *name)
 } // namespace
 
 MainWindow::MainWindow(PictureDocument &doc, const platform::Services &sys, OtherWindows others)
-    : CommonDialog1(sys.fileChooser), doc_(doc), sys_(sys), others_(std::move(others))
+    : fileDialog(sys.fileChooser), doc_(doc), sys_(sys), others_(std::move(others))
 {
     setWindowTitle(QString::fromUtf8(defs::MainWindow.caption));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/program.ico")));
@@ -38,7 +38,7 @@ MainWindow::MainWindow(PictureDocument &doc, const platform::Services &sys, Othe
     keepLookWhenDisabled(this);
     setAcceptDrops(true);
 
-    // The design places the client area (below the menu bar); Qt's geometry
+    // The table places the client area (below the menu bar); Qt's geometry
     // of a top-level excludes the frame but includes the menu bar.
     const int clientW = rt::twipsToPixels(defs::MainWindow.clientWidth);
     const int menuH = menuBarHeight(clientW);
@@ -63,32 +63,37 @@ void MainWindow::buildMenus()
         item->setObjectName(QString::fromLatin1(m.name));
         setChecked(item, m.checked);
     }
-    mnufile = menuBar()->findChild<QMenu *>(QStringLiteral("mnufile"));
-    mnuedit = menuBar()->findChild<QMenu *>(QStringLiteral("mnuedit"));
-    mnuwin = menuBar()->findChild<QMenu *>(QStringLiteral("mnuwin"));
+    fileMenu = menuBar()->findChild<QMenu *>(QStringLiteral("fileMenu"));
+    editMenu = menuBar()->findChild<QMenu *>(QStringLiteral("editMenu"));
+    windowMenu = menuBar()->findChild<QMenu *>(QStringLiteral("windowMenu"));
     auto item = [this](const char *name) {
         return menuBar()->findChild<QAction *>(QString::fromLatin1(name));
     };
-    mnuopen = item("mnuopen");
-    mnusave = item("mnusave");
-    mnuend = item("mnuend");
-    mnucopy = item("mnucopy");
-    mnuclip = item("mnuclip");
-    mnuie = item("mnuie");
-    mnuborder = item("mnuborder");
-    mnuoff = item("mnuoff");
-    mnuon = item("mnuon");
-    mnucompare = item("mnucompare");
-    mnuver = item("mnuver");
+    openItem = item("openItem");
+    saveItem = item("saveItem");
+    quitItem = item("quitItem");
+    copyDesktopItem = item("copyDesktopItem");
+    importClipboardItem = item("importClipboardItem");
+    browserCaptureItem = item("browserCaptureItem");
+    menuSeparator = item("menuSeparator");
+    offlineItem = item("offlineItem");
+    onlineItem = item("onlineItem");
+    compareItem = item("compareItem");
+    aboutItem = item("aboutItem");
     for (const defs::ShortcutDef &keys : defs::MainWindowShortcuts)
         item(keys.item)->setShortcut(QKeySequence(QString::fromLatin1(keys.keys)));
 
     const std::pair<QAction *, void (MainWindow::*)()> handlers[] = {
-        {mnuopen, &MainWindow::mnuopen_Click},       {mnusave, &MainWindow::mnusave_Click},
-        {mnuend, &MainWindow::mnuend_Click},         {mnucopy, &MainWindow::mnucopy_Click},
-        {mnuclip, &MainWindow::mnuclip_Click},       {mnuie, &MainWindow::mnuie_Click},
-        {mnuoff, &MainWindow::mnuoff_Click},         {mnuon, &MainWindow::mnuon_Click},
-        {mnucompare, &MainWindow::mnucompare_Click}, {mnuver, &MainWindow::mnuver_Click},
+        {openItem, &MainWindow::openChosen},
+        {saveItem, &MainWindow::saveChosen},
+        {quitItem, &MainWindow::quitChosen},
+        {copyDesktopItem, &MainWindow::copyDesktopChosen},
+        {importClipboardItem, &MainWindow::importClipboardChosen},
+        {browserCaptureItem, &MainWindow::browserCaptureChosen},
+        {offlineItem, &MainWindow::offlineChosen},
+        {onlineItem, &MainWindow::onlineChosen},
+        {compareItem, &MainWindow::compareChosen},
+        {aboutItem, &MainWindow::aboutChosen},
     };
     for (const auto &entry : handlers) {
         QAction *action = entry.first;
@@ -133,29 +138,29 @@ void MainWindow::buildControls()
     // A control's table row says whether it is measured in the strip's inner area.
     auto place = [this](QWidget *control, const char *name) {
         const defs::ControlDef &d = def(name);
-        defs::place(control, d, *d.container ? Picture2->innerOrigin() : QPoint());
+        defs::place(control, d, *d.container ? toolStrip->innerOrigin() : QPoint());
     };
 
     // The windowless image lies under every windowed control.
-    Image1 = new ImageBox(client);
-    place(Image1, "Image1");
+    pictureView = new ImageBox(client);
+    place(pictureView, "pictureView");
     // Named formats: an unnamed one makes Qt try every image plug-in on the file.
     QBitmap hand(QStringLiteral(":/pictures/hand.xbm"), "XBM");
     QBitmap handMask(QStringLiteral(":/pictures/hand_mask.xbm"), "XBM");
-    Image1->setCursor(QCursor(hand, handMask, 6, 0));
+    pictureView->setCursor(QCursor(hand, handMask, 6, 0));
 
-    Picture1 = new PictureBox(client, true);
-    place(Picture1, "Picture1");
-    Picture1->hide();
+    pictureBox = new PictureBox(client, true);
+    place(pictureBox, "pictureBox");
+    pictureBox->hide();
     // The picture box's background shows through transparent parts of its picture.
-    doc_.setPictureBackground(Picture1->palette().color(QPalette::Window));
+    doc_.setPictureBackground(pictureBox->palette().color(QPalette::Window));
     doc_.setPicture(QImage(QStringLiteral(":/pictures/logo.gif")));
-    Picture1->setPicture(doc_.picture());
+    pictureBox->setPicture(doc_.picture());
 
-    Picture2 = new PictureBox(client);
-    place(Picture2, "Picture2");
+    toolStrip = new PictureBox(client);
+    place(toolStrip, "toolStrip");
     // A frame that does nothing takes no focus: the keyboard starts at the buttons.
-    Picture2->setFocusPolicy(Qt::NoFocus);
+    toolStrip->setFocusPolicy(Qt::NoFocus);
 
     const struct {
         GraphicalButton *&button;
@@ -164,15 +169,18 @@ void MainWindow::buildControls()
         const char *downPicture;
         const char *toolTip; // what a new user reads when pointing at it
     } buttons[] = {
-        {Command1, "Command1", "open.gif", nullptr, "画像ファイルを開く"},
-        {Command2, "Command2", "save.gif", nullptr, "JPEGで保存"},
-        {Command3, "Command3", "copy.gif", nullptr, "デスクトップ全体をクリップボードにコピー"},
-        {Command4, "Command4", "set.gif", nullptr, "クリップボードの画像を取り込む"},
-        {Command5, "Command5", "browser.gif", "browser_down.gif", "ブラウザのページをキャプチャ"},
+        {openButton, "openButton", "open.gif", nullptr, "画像ファイルを開く"},
+        {saveButton, "saveButton", "save.gif", nullptr, "JPEGで保存"},
+        {copyDesktopButton, "copyDesktopButton", "copy.gif", nullptr,
+         "デスクトップ全体をクリップボードにコピー"},
+        {importClipboardButton, "importClipboardButton", "set.gif", nullptr,
+         "クリップボードの画像を取り込む"},
+        {browserButton, "browserButton", "browser.gif", "browser_down.gif",
+         "ブラウザのページをキャプチャ"},
     };
     for (const auto &b : buttons) {
         b.button = new GraphicalButton(
-            Picture2, QStringLiteral(":/pictures/") + QLatin1String(b.picture),
+            toolStrip, QStringLiteral(":/pictures/") + QLatin1String(b.picture),
             b.downPicture ? QStringLiteral(":/pictures/") + QLatin1String(b.downPicture)
                           : QString());
         place(b.button, b.name);
@@ -181,20 +189,21 @@ void MainWindow::buildControls()
         b.button->setAccessibleName(QString::fromUtf8(b.toolTip));
     }
 
-    Label1 = defs::label(Picture2, QString::fromUtf8(defs::MainWindowLabel1Caption));
-    Label1->setFont(defs::font(defs::MainWindowLabel1FontPt));
-    Label1->setWordWrap(false);
-    place(Label1, "Label1");
+    captureWaitTitle = defs::label(toolStrip, QString::fromUtf8(defs::MainWindowCaptureWaitTitle));
+    captureWaitTitle->setFont(defs::font(defs::MainWindowCaptureWaitTitleFontPt));
+    captureWaitTitle->setWordWrap(false);
+    place(captureWaitTitle, "captureWaitTitle");
 
-    Label2 = defs::label(Picture2, QString(), palette().color(QPalette::HighlightedText));
-    Label2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Label2->setLineWidth(1);
-    place(Label2, "Label2");
+    captureWaitLabel =
+        defs::label(toolStrip, QString(), palette().color(QPalette::HighlightedText));
+    captureWaitLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    captureWaitLabel->setLineWidth(1);
+    place(captureWaitLabel, "captureWaitLabel");
 
-    HScroll1 = defs::scrollBar(Picture2, defs::MainWindowHScroll1);
-    place(HScroll1, "HScroll1");
-    HScroll1->setAccessibleName(QString::fromUtf8(defs::MainWindowLabel1Caption));
-    Image1->setAccessibleName(QStringLiteral("画像"));
+    captureWaitBar = defs::scrollBar(toolStrip, defs::MainWindowCaptureWaitRange);
+    place(captureWaitBar, "captureWaitBar");
+    captureWaitBar->setAccessibleName(QString::fromUtf8(defs::MainWindowCaptureWaitTitle));
+    pictureView->setAccessibleName(QStringLiteral("画像"));
 
     QWidget *previous = nullptr;
     for (const char *name : defs::MainWindowTabOrder) {
@@ -205,36 +214,39 @@ void MainWindow::buildControls()
     }
 
     const std::pair<GraphicalButton *, void (MainWindow::*)()> clicks[] = {
-        {Command1, &MainWindow::Command1_Click}, {Command2, &MainWindow::Command2_Click},
-        {Command3, &MainWindow::Command3_Click}, {Command4, &MainWindow::Command4_Click},
-        {Command5, &MainWindow::Command5_Click},
+        {openButton, &MainWindow::openClicked},
+        {saveButton, &MainWindow::saveClicked},
+        {copyDesktopButton, &MainWindow::copyDesktopClicked},
+        {importClipboardButton, &MainWindow::importClipboardClicked},
+        {browserButton, &MainWindow::browserCaptureClicked},
     };
     for (const auto &entry : clicks) {
         void (MainWindow::*handler)() = entry.second;
         connect(entry.first, &QPushButton::clicked, this,
                 [this, handler] { rt::guard([this, handler] { (this->*handler)(); }); });
     }
-    connect(HScroll1, &QScrollBar::valueChanged, this,
-            [this] { rt::guard([this] { HScroll1_Change(); }); });
-    connect(Image1, &ImageBox::clicked, this, [this] { rt::guard([this] { Image1_Click(); }); });
+    connect(captureWaitBar, &QScrollBar::valueChanged, this,
+            [this] { rt::guard([this] { captureWaitChanged(); }); });
+    connect(pictureView, &ImageBox::clicked, this,
+            [this] { rt::guard([this] { pictureClicked(); }); });
 }
 
 // The document's changes, as this window shows them.
 void MainWindow::showDocument()
 {
     connect(&doc_, &PictureDocument::pictureChanged, this, [this] {
-        Picture1->setPicture(doc_.picture());
-        Image1->setPicture(doc_.shownPicture());
+        pictureBox->setPicture(doc_.picture());
+        pictureView->setPicture(doc_.shownPicture());
         describePicture();
     });
     connect(&doc_, &PictureDocument::fullSizeRequested, this, [this] {
-        Image1->setWidthTwips(Picture1->Width());
-        Image1->setHeightTwips(Picture1->Height());
+        pictureView->setWidthTwips(pictureBox->Width());
+        pictureView->setHeightTwips(pictureBox->Height());
     });
-    connect(&doc_, &PictureDocument::fitRequested, this, [this] { Form_Resize(); });
-    connect(&doc_, &PictureDocument::ieModeChanged, this, [this] {
-        setChecked(mnuoff, doc_.IEMode == 1);
-        setChecked(mnuon, doc_.IEMode == 0);
+    connect(&doc_, &PictureDocument::fitRequested, this, [this] { fitToPicture(); });
+    connect(&doc_, &PictureDocument::offlineModeChanged, this, [this] {
+        setChecked(offlineItem, doc_.offlineMode == 1);
+        setChecked(onlineItem, doc_.offlineMode == 0);
     });
 }
 
@@ -269,15 +281,15 @@ int MainWindow::menuBarHeight(int windowWidth) const
     return h > 0 ? h : menuBar()->sizeHint().height();
 }
 
-void MainWindow::Show()
+void MainWindow::showWindow()
 {
-    showWindow(this);
+    ::showWindow(this);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    rt::guard([this] { Form_Resize(); });
+    rt::guard([this] { fitToPicture(); });
 }
 
 void MainWindow::changeEvent(QEvent *event)
@@ -285,7 +297,7 @@ void MainWindow::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // Minimising and restoring resize a window on other systems; the layout expects to hear of it.
     if (event->type() == QEvent::WindowStateChange)
-        rt::guard([this] { Form_Resize(); });
+        rt::guard([this] { fitToPicture(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -297,7 +309,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     rt::guard([this, event] {
         int16_t Cancel = 0;
-        Form_Unload(Cancel);
+        unloadWindow(Cancel);
         if (Cancel)
             event->ignore();
     });
@@ -305,12 +317,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 // --- handlers ------------------------------------------------------------------------------
 
-void MainWindow::Form_Load()
+void MainWindow::loadWindow()
 {
-    // 1.-2. A second instance hands its file to the first, or else reports
+    // A second instance hands its file to the first, or else reports
     // itself; either way it ends, and the first is not touched otherwise.
     if (sys_.singleInstance->previousInstance()) {
-        if (!StartFile.isEmpty() && sys_.singleInstance->handOver(StartFile))
+        if (!startFile.isEmpty() && sys_.singleInstance->handOver(startFile))
             rt::End();
         platform::showMessage(*sys_.messageBox, QStringLiteral("既に起動されています"),
                               platform::MessageStyle::OkOnly, QStringLiteral("二重起動"));
@@ -319,40 +331,35 @@ void MainWindow::Form_Load()
     // Files of later starts come here, and this window to the front with them.
     sys_.singleInstance->acceptHandOvers([this](const QString &path) {
         openFromOutside(path);
-        rt::guard([this] { showWindow(this); });
+        rt::guard([this] { ::showWindow(this); });
     });
-    // 3.-5.
-    Image1->setPicture(doc_.shownPicture());
-    Image1->setWidthTwips(Picture1->Width());
-    Image1->setHeightTwips(Picture1->Height());
-    // 6.-11.
+    pictureView->setPicture(doc_.shownPicture());
+    pictureView->setWidthTwips(pictureBox->Width());
+    pictureView->setHeightTwips(pictureBox->Height());
     doc_.setJpegQuality(50);
-    doc_.IEMode = 1;
-    Label2->setText(QString::number(HScroll1->value()));
+    doc_.offlineMode = 1;
+    captureWaitLabel->setText(QString::number(captureWaitBar->value()));
     doc_.CaptureWait = 1500;
     showCaptureWait();
-    doc_.PicWidth = Picture1->Width();
-    doc_.PicHeight = rt::roundToInt32(Picture1->Height());
-    // 12. Its load shows this window, whose first resize needs PicWidth and PicHeight.
+    doc_.PicWidth = pictureBox->Width();
+    doc_.PicHeight = rt::roundToInt32(pictureBox->Height());
+    // Its load shows this window, whose first resize needs PicWidth and PicHeight.
     doc_.showInformationWindow();
-    // 13.
     doc_.showFileName(QStringLiteral("NO FILE"));
 }
 
-void MainWindow::Form_Resize()
+void MainWindow::fitToPicture()
 {
     // Minimised, the window has no inner area to fit anything into.
     if (isMinimized())
         return;
     const float PicWidth = doc_.PicWidth;
     const int32_t PicHeight = doc_.PicHeight;
-    // 1.
-    Picture2->setWidthTwips(ScaleWidth());
-    // 2.
+    toolStrip->setWidthTwips(ScaleWidth());
     if (Height() >= 3000) {
         const float W = ScaleWidth();
         const float S = ScaleHeight();
-        const float T = Picture2->Height();
+        const float T = toolStrip->Height();
         // An empty inner area would divide by zero: keep the picture's size then.
         if (W > 0 && S - T > 0) {
             const float rW = float(rt::quotient(PicWidth, W));
@@ -360,33 +367,33 @@ void MainWindow::Form_Resize()
             double w = rt::quotient(PicWidth, rW);
             double h = rt::quotient(PicHeight, rW);
             if (h <= S) {
-                Image1->setWidthTwips(float(w));
-                Image1->setHeightTwips(float(h));
+                pictureView->setWidthTwips(float(w));
+                pictureView->setHeightTwips(float(h));
             } else {
                 w = rt::quotient(PicWidth, rH);
                 h = rt::quotient(PicHeight, rH);
-                Image1->setWidthTwips(float(w));
-                Image1->setHeightTwips(float(h));
+                pictureView->setWidthTwips(float(w));
+                pictureView->setHeightTwips(float(h));
             }
         }
     }
-    // 3. Below 3000 the picture keeps its size.
-    // 4.
+    // Below 3000 the picture keeps its size; a window only somewhat short of
+    // that grows to it, so the picture is fitted again.
     const float H = Height();
     if (H >= 1000 && H <= 3000)
         setHeight(3000);
 }
 
-void MainWindow::Form_Unload(int16_t &)
+void MainWindow::unloadWindow(int16_t &)
 {
     others_.unloadInformationWindow();
     rt::End();
 }
 
-void MainWindow::HScroll1_Change()
+void MainWindow::captureWaitChanged()
 {
-    Label2->setText(QString::number(HScroll1->value()));
-    doc_.CaptureWait = rt::mul16(rt::cint16(HScroll1->value()), 10);
+    captureWaitLabel->setText(QString::number(captureWaitBar->value()));
+    doc_.CaptureWait = rt::mul16(rt::cint16(captureWaitBar->value()), 10);
     showCaptureWait();
 }
 
@@ -394,7 +401,8 @@ bool MainWindow::focusNextPrevChild(bool next)
 {
     // The keyboard reaches the quality slider too: Tab goes on into the
     // information window past the last control, Shift+Tab before the first.
-    QWidget *edge = next ? static_cast<QWidget *>(HScroll1) : static_cast<QWidget *>(Command1);
+    QWidget *edge =
+        next ? static_cast<QWidget *>(captureWaitBar) : static_cast<QWidget *>(openButton);
     if (focusWidget() == edge && others_.tabIntoInformationWindow) {
         others_.tabIntoInformationWindow(next);
         return true;
@@ -404,8 +412,8 @@ bool MainWindow::focusNextPrevChild(bool next)
 
 void MainWindow::takeFocusByTab(bool forward)
 {
-    showWindow(this);
-    (forward ? static_cast<QWidget *>(Command1) : static_cast<QWidget *>(HScroll1))
+    ::showWindow(this);
+    (forward ? static_cast<QWidget *>(openButton) : static_cast<QWidget *>(captureWaitBar))
         ->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
 }
 
@@ -413,11 +421,11 @@ void MainWindow::describePicture()
 {
     const QImage &picture = doc_.picture();
     const QString name = doc_.FileName.isEmpty() ? QString() : doc_.FileName + u'、';
-    Image1->setAccessibleDescription(picture.isNull() ? QStringLiteral("画像はありません")
-                                                      : QStringLiteral("%1%2×%3 ピクセル")
-                                                            .arg(name)
-                                                            .arg(picture.width())
-                                                            .arg(picture.height()));
+    pictureView->setAccessibleDescription(picture.isNull() ? QStringLiteral("画像はありません")
+                                                           : QStringLiteral("%1%2×%3 ピクセル")
+                                                                 .arg(name)
+                                                                 .arg(picture.width())
+                                                                 .arg(picture.height()));
 }
 
 void MainWindow::showCaptureWait()
@@ -425,45 +433,45 @@ void MainWindow::showCaptureWait()
     // The bare number says nothing: the slider says what it sets.
     const double seconds =
         double(doc_.CaptureWait) * 4000 * double(platform::EventLoop::PassNanoseconds) / 1e9;
-    HScroll1->setToolTip(
+    captureWaitBar->setToolTip(
         QStringLiteral("待ち時間: %1 秒").arg(seconds, 0, 'f', seconds < 1 ? 2 : 1));
 }
 
-void MainWindow::Image1_Click()
+void MainWindow::pictureClicked()
 {
     doc_.showInformationWindow();
     doc_.showFileName(doc_.FileName);
-    Form_Resize();
+    fitToPicture();
 }
 
-void MainWindow::Command1_Click()
+void MainWindow::openClicked()
 {
-    mnuopen_Click();
+    openChosen();
 }
-void MainWindow::Command2_Click()
+void MainWindow::saveClicked()
 {
-    mnusave_Click();
+    saveChosen();
 }
-void MainWindow::Command3_Click()
+void MainWindow::copyDesktopClicked()
 {
-    mnucopy_Click();
+    copyDesktopChosen();
 }
-void MainWindow::Command4_Click()
+void MainWindow::importClipboardClicked()
 {
-    mnuclip_Click();
+    importClipboardChosen();
 }
-void MainWindow::mnuie_Click()
+void MainWindow::browserCaptureChosen()
 {
-    Command5_Click();
+    browserCaptureClicked();
 }
-void MainWindow::mnuend_Click()
+void MainWindow::quitChosen()
 {
     rt::End();
 }
 
 void MainWindow::openGivenFile(const QString &path)
 {
-    picture_files::openFile(doc_, CommonDialog1, *sys_.pictureLoader, path, sys_.messageBox);
+    picture_files::openFile(doc_, fileDialog, *sys_.pictureLoader, path, sys_.messageBox);
 }
 
 void MainWindow::openFromOutside(const QString &path)
@@ -523,51 +531,49 @@ void MainWindow::dropEvent(QDropEvent *event)
     openFromOutside(path);
 }
 
-void MainWindow::mnuopen_Click()
+void MainWindow::openChosen()
 {
-    picture_files::openPicture(doc_, CommonDialog1, *sys_.pictureLoader, sys_.messageBox);
+    picture_files::openPicture(doc_, fileDialog, *sys_.pictureLoader, sys_.messageBox);
 }
-void MainWindow::mnusave_Click()
+void MainWindow::saveChosen()
 {
-    picture_files::saveJpeg(doc_, CommonDialog1,
+    picture_files::saveJpeg(doc_, fileDialog,
                             {*sys_.pictureLoader, *sys_.jpegWriter, *sys_.trash, *sys_.messageBox});
 }
-void MainWindow::mnucopy_Click()
+void MainWindow::copyDesktopChosen()
 {
     capture::copyDesktop(*sys_.screenGrabber, *sys_.clipboard, *sys_.eventLoop, *sys_.messageBox);
 }
-void MainWindow::mnuclip_Click()
+void MainWindow::importClipboardChosen()
 {
     capture::importClipboard(doc_, *sys_.clipboard);
 }
-void MainWindow::Command5_Click()
+void MainWindow::browserCaptureClicked()
 {
-    capture::captureBrowserPage(doc_, CommonDialog1,
+    capture::captureBrowserPage(doc_, fileDialog,
                                 {*sys_.inputPrompt, *sys_.browserFactory, *sys_.eventLoop,
                                  *sys_.screenGrabber, *sys_.clipboard, *sys_.windowActivator,
                                  *sys_.messageBox});
 }
-void MainWindow::mnuoff_Click()
+void MainWindow::offlineChosen()
 {
     capture::chooseOffline(doc_);
 }
-void MainWindow::mnuon_Click()
+void MainWindow::onlineChosen()
 {
     capture::chooseOnline(doc_);
 }
 
-void MainWindow::mnucompare_Click()
+void MainWindow::compareChosen()
 {
     if (others_.showCompareWindow)
         others_.showCompareWindow();
 }
 
-void MainWindow::mnuver_Click()
+void MainWindow::aboutChosen()
 {
-    // 1.
     others_.showAbout();
-    // 2.
+    // The box is modal: this window and the information window wait until it closes.
     setEnabled(false);
-    // 3.
     others_.enableInformationWindow(false);
 }

@@ -27,7 +27,7 @@ class MainWindow : public QMainWindow
 public:
     // What the main window's handlers ask of the program's other windows.
     struct OtherWindows {
-        std::function<void()> showAbout; // AboutBox.Show
+        std::function<void()> showAbout; // AboutBox.showWindow
         std::function<void()> showCompareWindow;
         std::function<void(bool)> enableInformationWindow; // InformationWindow.Enabled
         std::function<void()> unloadInformationWindow;     // Unload InformationWindow
@@ -40,7 +40,7 @@ public:
 
     // The file the program was started with: opened after the start, or
     // handed to the copy that runs already.
-    QString StartFile;
+    QString startFile;
     // Opens a file named from outside (the start, another start, a drop) as
     // Open does after its dialog.
     void openGivenFile(const QString &path);
@@ -48,45 +48,46 @@ public:
     void openFromOutside(const QString &path);
 
     // --- controls ---
-    PictureBox *Picture2;
-    GraphicalButton *Command1, *Command2, *Command3, *Command4, *Command5;
-    QLabel *Label1, *Label2;
-    QScrollBar *HScroll1;
-    PictureBox *Picture1;
-    ImageBox *Image1;
-    QMenu *mnufile, *mnuedit, *mnuwin;
-    CommonDialog CommonDialog1;
-    QAction *mnuopen, *mnusave, *mnuend, *mnucopy, *mnuclip, *mnuie, *mnuborder, *mnuoff, *mnuon,
-        *mnucompare, *mnuver;
+    PictureBox *toolStrip;
+    GraphicalButton *openButton, *saveButton, *copyDesktopButton, *importClipboardButton,
+        *browserButton;
+    QLabel *captureWaitTitle, *captureWaitLabel;
+    QScrollBar *captureWaitBar;
+    PictureBox *pictureBox;
+    ImageBox *pictureView;
+    QMenu *fileMenu, *editMenu, *windowMenu;
+    CommonDialog fileDialog;
+    QAction *openItem, *saveItem, *quitItem, *copyDesktopItem, *importClipboardItem,
+        *browserCaptureItem, *menuSeparator, *offlineItem, *onlineItem, *compareItem, *aboutItem;
 
     // --- handlers ---
-    void Form_Load();
-    void Form_Resize();
-    void Form_Unload(int16_t &Cancel);
-    void HScroll1_Change();
-    void Image1_Click();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command5_Click();
-    void mnuie_Click();
-    void mnuend_Click();
-    void mnuver_Click();
-    void mnucompare_Click();
-    void mnuopen_Click();
-    void mnusave_Click();
-    void mnucopy_Click();
-    void mnuclip_Click();
-    void mnuoff_Click();
-    void mnuon_Click();
+    void loadWindow();
+    void fitToPicture();
+    void unloadWindow(int16_t &Cancel);
+    void captureWaitChanged();
+    void pictureClicked();
+    void openClicked();
+    void saveClicked();
+    void copyDesktopClicked();
+    void importClipboardClicked();
+    void browserCaptureClicked();
+    void browserCaptureChosen();
+    void quitChosen();
+    void aboutChosen();
+    void compareChosen();
+    void openChosen();
+    void saveChosen();
+    void copyDesktopChosen();
+    void importClipboardChosen();
+    void offlineChosen();
+    void onlineChosen();
 
     // --- window properties, in twips ---
     float Height() const;        // outer height, frame included
     void setHeight(float twips); // raises a resize, as the layout expects
     float ScaleWidth() const;    // client area below the menu bar
     float ScaleHeight() const;
-    void Show();
+    void showWindow();
     // The menu items that have keys of their own (Ctrl+O ...): the program's
     // other windows take them too.
     QList<QAction *> keyedItems() const;

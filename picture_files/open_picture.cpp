@@ -23,18 +23,17 @@ int16_t entryFor(const QString &filter, const QString &file)
     return 1;
 }
 
-void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+void openPicture(PictureDocument &doc, CommonDialog &fileDialog, platform::PictureLoader &loader,
                  platform::MessageBox *messages)
 {
-    // 1.
-    CommonDialog1.CancelError = true;
-    // 2. From here any error ends the command silently; steps done stay done.
+    // So that Cancel in the dialog ends the command.
+    fileDialog.CancelError = true;
+    // From here any error ends the command silently; what is done stays done.
     try {
-        // 3.
         // Every JPEG name, and the formats phones, cameras, screenshot tools
         // and the web give, after the first three; the entry of the current
         // file is the one shown, so its folder does not look empty.
-        CommonDialog1.Filter =
+        fileDialog.Filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg;*.jpeg;*.jpe|") +
             QStringLiteral("BMP (*.bmp)|*.bmp|") + QStringLiteral("GIF (*.gif)|*.gif|") +
             QStringLiteral("PNG (*.png)|*.png|") +
@@ -43,39 +42,35 @@ void openPicture(PictureDocument &doc, CommonDialog &CommonDialog1, platform::Pi
             QStringLiteral("JPEG XL (*.jxl)|*.jxl|") +
             QStringLiteral("すべての画像|*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.heic;*.heif;*.hif;"
                            "*.avif;*.webp;*.tif;*.tiff;*.jxl|");
-        CommonDialog1.FilterIndex = entryFor(CommonDialog1.Filter, CommonDialog1.FileName);
-        const QString before = CommonDialog1.FileName;
-        CommonDialog1.ShowOpen();
-        // 4.-10. A file that cannot be opened leaves the dialog's name as it
+        fileDialog.FilterIndex = entryFor(fileDialog.Filter, fileDialog.FileName);
+        const QString before = fileDialog.FileName;
+        fileDialog.ShowOpen();
+        // A file that cannot be opened leaves the dialog's name as it
         // was too: Save offers it next.
-        if (!openFile(doc, CommonDialog1, loader, CommonDialog1.FileName, messages))
-            CommonDialog1.FileName = before;
+        if (!openFile(doc, fileDialog, loader, fileDialog.FileName, messages))
+            fileDialog.FileName = before;
     } catch (const rt::RuntimeError &) {
     }
 }
 
-bool openFile(PictureDocument &doc, CommonDialog &CommonDialog1, platform::PictureLoader &loader,
+bool openFile(PictureDocument &doc, CommonDialog &fileDialog, platform::PictureLoader &loader,
               const QString &path, platform::MessageBox *messages)
 {
-    // From here any error ends the command; steps done stay done.
+    // From here any error ends the command; what is done stays done.
     try {
-        // 5. The picture is loaded before the name is taken (4.): a file that
+        // The picture is loaded before the name is taken: a file that
         // cannot be read must not lend its name to the picture shown, or the
         // next Save would write that picture over it.
         const QImage picture = asChosen(loader.load(path), PictureChoices());
-        // 4.
-        CommonDialog1.FileName = path;
+        fileDialog.FileName = path;
         doc.FileName = path;
-        // 6. Picture1, and Image1 with it, show the picture.
+        // pictureBox, and pictureView with it, show the picture.
         doc.setPicture(picture, QFileInfo(path).size());
-        // 7.
         doc.showPictureAtFullSize();
-        // 8.
         doc.PicWidth = doc.pictureWidth();
         doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
-        // 9. Loads the information window (without showing it) if it is not loaded.
+        // Loads the information window (without showing it) if it is not loaded.
         doc.showFileName(doc.FileName);
-        // 10.
         doc.fitPicture();
         return true;
     } catch (const rt::RuntimeError &e) {

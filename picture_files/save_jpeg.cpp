@@ -60,30 +60,29 @@ QString typedJpegName(const QString &name)
                : name;
 }
 
-void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServices &sys)
+void saveJpeg(PictureDocument &doc, CommonDialog &fileDialog, const SaveServices &sys)
 {
     const QString Title = QStringLiteral("保存情況");
-    // 1.
-    CommonDialog1.CancelError = true;
-    // 2. From here any error ends the command silently; steps done stay done.
+    // So that Cancel in the dialog ends the command.
+    fileDialog.CancelError = true;
+    // From here any error ends the command silently; what is done stays done.
     try {
-        // 3.
-        CommonDialog1.Filter =
+        fileDialog.Filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
-        CommonDialog1.FilterIndex = 1;
+        fileDialog.FilterIndex = 1;
         // Offered under a JPEG name: one Enter must not put JPEG bytes under
         // the source's .png name. Cancelled, the shared name is as it was.
-        const QString before = CommonDialog1.FileName;
-        CommonDialog1.FileName = proposedJpegName(before);
+        const QString before = fileDialog.FileName;
+        fileDialog.FileName = proposedJpegName(before);
         try {
-            CommonDialog1.ShowSave();
+            fileDialog.ShowSave();
         } catch (const rt::RuntimeError &) {
-            CommonDialog1.FileName = before;
+            fileDialog.FileName = before;
             throw;
         }
-        // 4. A name typed without an extension is a JPEG name, as the filter says.
-        CommonDialog1.FileName = typedJpegName(CommonDialog1.FileName);
-        doc.FileName = CommonDialog1.FileName;
+        // A name typed without an extension is a JPEG name, as the filter says.
+        fileDialog.FileName = typedJpegName(fileDialog.FileName);
+        doc.FileName = fileDialog.FileName;
         // What the save works on is read once, now: a file handed over or
         // dropped while a question below is up changes none of it.
         const QString target = doc.FileName;
@@ -108,7 +107,7 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
         // of one picture needs no copy of the first.
         const bool ours = doc.writtenFiles.contains(target, picture.cacheKey());
         platform::OldFile old{ours ? nullptr : &sys.trash, false};
-        // 5.-6. Picture1's pixels, at their full size, at the document's quality.
+        // pictureBox's pixels, at their full size, at the document's quality.
         WriteResult result = sys.writer.write(picture, target, quality, old);
         if (result == WriteResult::NotKept) {
             if (!nonPicture && !ask(QStringLiteral("%1 はゴミ箱に残せません。\n"
@@ -119,7 +118,6 @@ void saveJpeg(PictureDocument &doc, CommonDialog &CommonDialog1, const SaveServi
         }
         if (result == WriteResult::Written)
             doc.writtenFiles.record(target, picture.cacheKey());
-        // 7.
         if (const QString message = writeMessage(result); !message.isEmpty())
             platform::showMessage(sys.messages, message, platform::MessageStyle::OkOnly, Title);
     } catch (const rt::RuntimeError &) {

@@ -87,8 +87,8 @@ inline qint64 captureOnePage(RealHarness &h, const QString &browserScript, const
         setEnvironment(h, "BROWSER", QFile::encodeName(browserScript));
     h.fakes.fileChooser.answers << onePage(dir.path(), colour);
     if (slider > 0)
-        h.f1().HScroll1->setValue(slider);
-    h.f1().Command5_Click();
+        h.f1().captureWaitBar->setValue(slider);
+    h.f1().browserCaptureClicked();
     setEnvironment(h, "BROWSER", {});
     setEnvironment(h, "TMPDIR", {});
     QFile pidFile(pids);

@@ -15,7 +15,7 @@ const QString Unavailable = QStringLiteral("現時点ではｼｽﾃﾑ情報を
 
 AboutBox &open(Harness &h)
 {
-    h.f1().mnuver->trigger();
+    h.f1().aboutItem->trigger();
     QCoreApplication::processEvents();
     return h.program->aboutBox();
 }
@@ -43,21 +43,21 @@ private slots:
         AboutBox &box = open(h);
         QVERIFY(box.isVisible());
         QCOMPARE(box.windowTitle(), QStringLiteral("みぽ様ツールのバージョン情報"));
-        QCOMPARE(box.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
-        QCOMPARE(box.lblTitle->text(), QStringLiteral("みぽＱＵＩＢＢＯ"));
-        QCOMPARE(box.lblDescription->text(), QStringLiteral("Jpeg//Bmp簡易変換ツール"));
-        QCOMPARE(box.lblDisclaimer->text(), QStringLiteral("Hollowmere　2000"));
-        QCOMPARE(box.cmdOK->text(), QStringLiteral("OK"));
-        QCOMPARE(box.cmdSysInfo->text(), QStringLiteral("ｼｽﾃﾑ情報(&S)..."));
+        QCOMPARE(box.versionLabel->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
+        QCOMPARE(box.titleLabel->text(), QStringLiteral("みぽＱＵＩＢＢＯ"));
+        QCOMPARE(box.descriptionLabel->text(), QStringLiteral("Jpeg//Bmp簡易変換ツール"));
+        QCOMPARE(box.disclaimerLabel->text(), QStringLiteral("Hollowmere　2000"));
+        QCOMPARE(box.okButton->text(), QStringLiteral("OK"));
+        QCOMPARE(box.systemInfoButton->text(), QStringLiteral("ｼｽﾃﾑ情報(&S)..."));
         QCOMPARE(box.size(), QSize(284, 245));
-        QVERIFY(box.cmdOK->isDefault());
-        QCOMPARE(box.focusWidget(), box.cmdOK);
-        QVERIFY(!box.picIcon->pixmap().isNull());
-        QCOMPARE(box.lblTitle->font().pointSizeF(), 14.25);
-        QVERIFY(box.lblTitle->font().bold() && box.lblTitle->font().italic());
-        QCOMPARE(box.lblTitle->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        // Cut at the right edge by design.
-        QVERIFY(box.lblTitle->geometry().right() > box.width());
+        QVERIFY(box.okButton->isDefault());
+        QCOMPARE(box.focusWidget(), box.okButton);
+        QVERIFY(!box.iconLabel->pixmap().isNull());
+        QCOMPARE(box.titleLabel->font().pointSizeF(), 14.25);
+        QVERIFY(box.titleLabel->font().bold() && box.titleLabel->font().italic());
+        QCOMPARE(box.titleLabel->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        // The title runs past the box's right edge, where it is cut on purpose.
+        QVERIFY(box.titleLabel->geometry().right() > box.width());
         QCOMPARE(h.fakes.windowShape.taskbarSkips, 2); // InformationWindow and the box
         QVERIFY(!h.f1().isEnabled());
         QVERIFY(!h.f2().isEnabled());
@@ -65,9 +65,9 @@ private slots:
         // While it is open, the main window's menu and the quality slider take nothing.
         QTest::mouseClick(h.f1().menuBar(), Qt::LeftButton, {}, QPoint(20, 8));
         QVERIFY(!QApplication::activePopupWidget());
-        QTest::mouseClick(h.f2().HScroll1, Qt::LeftButton, {}, QPoint(90, 4));
+        QTest::mouseClick(h.f2().qualityBar, Qt::LeftButton, {}, QPoint(90, 4));
         QCOMPARE(h.doc().JpegQuality(), 50);
-        QCOMPARE(h.f2().Label2->text(), QStringLiteral("50"));
+        QCOMPARE(h.f2().qualityLabel->text(), QStringLiteral("50"));
 
         // Tab goes between the two buttons, never to the icon; the keys of
         // the blocked windows do nothing.
@@ -77,9 +77,9 @@ private slots:
             QTest::keyClick(from, Qt::Key_Tab);
             QWidget *stop = box.focusWidget();
             QVERIFY(stop != from);
-            QVERIFY(stop == box.cmdOK || stop == box.cmdSysInfo);
+            QVERIFY(stop == box.okButton || stop == box.systemInfoButton);
         }
-        h.f1().mnuopen->activate(QAction::Trigger);
+        h.f1().openItem->activate(QAction::Trigger);
         QVERIFY(h.fakes.fileChooser.requests.isEmpty());
     }
 
@@ -87,7 +87,7 @@ private slots:
     {
         Harness h;
         h.start();
-        QTest::mouseClick(open(h).cmdOK, Qt::LeftButton);
+        QTest::mouseClick(open(h).okButton, Qt::LeftButton);
         QVERIFY(usable(h));
         QVERIFY(unloaded(h));
 
@@ -116,8 +116,8 @@ private slots:
         Harness h;
         h.start();
         AboutBox &box = open(h);
-        box.cmdSysInfo->setFocus();
-        QTest::keyClick(box.cmdSysInfo, Qt::Key_Return);
+        box.systemInfoButton->setFocus();
+        QTest::keyClick(box.systemInfoButton, Qt::Key_Return);
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(h.fakes.messageBox.calls[0].prompt, Unavailable);
         QVERIFY(!unloaded(h));
@@ -161,13 +161,13 @@ private slots:
         Harness h;
         h.start();
         AboutBox *first = &open(h);
-        first->lblDescription->setText(QStringLiteral("changed"));
-        first->cmdOK->click();
+        first->descriptionLabel->setText(QStringLiteral("changed"));
+        first->okButton->click();
         QVERIFY(unloaded(h));
         // Loading alone already gives the version line: "Ver.0.2β" is never shown.
         AboutBox &again = h.program->aboutBox();
-        QCOMPARE(again.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
-        QCOMPARE(again.lblDescription->text(), QStringLiteral("Jpeg//Bmp簡易変換ツール"));
+        QCOMPARE(again.versionLabel->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.3.0"));
+        QCOMPARE(again.descriptionLabel->text(), QStringLiteral("Jpeg//Bmp簡易変換ツール"));
     }
 
     void altSPressesSystemInformation()
@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls[0].style, int(platform::MessageStyle::OkOnly));
         // With a viewer installed the button starts it, and the box stays open.
         h.fakes.programLauncher.installed = {"gnome-system-monitor"};
-        box.cmdSysInfo->click();
+        box.systemInfoButton->click();
         QCOMPARE(h.fakes.programLauncher.started, QStringList{"/usr/bin/gnome-system-monitor"});
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QVERIFY(box.isVisible());

@@ -36,12 +36,12 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const QSize shown = f.Image1->size();
+        const QSize shown = f.pictureView->size();
         h.fakes.screenGrabber.screen = picture(1280, 1024);
         h.fakes.log.clear();
-        QTest::mouseClick(f.Command3, Qt::LeftButton);
+        QTest::mouseClick(f.copyDesktopButton, Qt::LeftButton);
         QCOMPARE(h.fakes.log, (QStringList{"grabScreen", "setPicture 1280x1024", "processEvents"}));
-        QCOMPARE(f.Image1->size(), shown);
+        QCOMPARE(f.pictureView->size(), shown);
         QCOMPARE(h.doc().PicWidth, 1020.0f);
     }
 
@@ -52,17 +52,17 @@ private slots:
         MainWindow &f = h.f1();
         h.f2().hide();
         h.fakes.clipboard.content = picture(800, 97);
-        QTest::mouseClick(f.Command4, Qt::LeftButton);
+        QTest::mouseClick(f.importClipboardButton, Qt::LeftButton);
         QVERIFY(h.f2().isVisible()); // shown again
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
-        QCOMPARE(f.Picture1->picture().size(), QSize(800, 97));
-        QCOMPARE(f.Image1->picture().cacheKey(), f.Picture1->picture().cacheKey());
-        QCOMPARE(f.Image1->width(), 457); // the layout ran
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(f.pictureBox->picture().size(), QSize(800, 97));
+        QCOMPARE(f.pictureView->picture().cacheKey(), f.pictureBox->picture().cacheKey());
+        QCOMPARE(f.pictureView->width(), 457); // the layout ran
         // Without a picture on the clipboard the window keeps its picture.
-        const qint64 key = f.Picture1->picture().cacheKey();
+        const qint64 key = f.pictureBox->picture().cacheKey();
         h.fakes.clipboard.content = QImage();
-        f.mnuclip->trigger();
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        f.importClipboardItem->trigger();
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         QVERIFY(h.unhandled.isEmpty());
     }
 
@@ -71,16 +71,16 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        f.mnuoff->trigger(); // already offline: nothing
-        QVERIFY(f.mnuoff->isChecked() && !f.mnuon->isChecked());
-        f.mnuon->trigger();
-        QVERIFY(!f.mnuoff->isChecked() && f.mnuon->isChecked());
-        QCOMPARE(h.doc().IEMode, int16_t(0));
-        f.mnuon->trigger();
-        QVERIFY(f.mnuon->isChecked());
-        f.mnuoff->trigger();
-        QVERIFY(f.mnuoff->isChecked() && !f.mnuon->isChecked());
-        QCOMPARE(h.doc().IEMode, int16_t(1));
+        f.offlineItem->trigger(); // already offline: nothing
+        QVERIFY(f.offlineItem->isChecked() && !f.onlineItem->isChecked());
+        f.onlineItem->trigger();
+        QVERIFY(!f.offlineItem->isChecked() && f.onlineItem->isChecked());
+        QCOMPARE(h.doc().offlineMode, int16_t(0));
+        f.onlineItem->trigger();
+        QVERIFY(f.onlineItem->isChecked());
+        f.offlineItem->trigger();
+        QVERIFY(f.offlineItem->isChecked() && !f.onlineItem->isChecked());
+        QCOMPARE(h.doc().offlineMode, int16_t(1));
     }
 
     // The menu item and the button run the capture; the layout comes after its message.
@@ -92,18 +92,18 @@ private slots:
         h.fakes.fileChooser.answers << QStringLiteral("/pages/a.html");
         h.fakes.screenGrabber.windowPictures = {platform::drawnWindow(800, 97)};
         QSize atMessage;
-        h.fakes.messageBox.onShow = [&](const auto &) { atMessage = f.Image1->size(); };
-        f.mnuie->trigger();
+        h.fakes.messageBox.onShow = [&](const auto &) { atMessage = f.pictureView->size(); };
+        f.browserCaptureItem->trigger();
         QCOMPARE(atMessage, QSize(187, 187));
-        QCOMPARE(f.Image1->width(), 457);
-        QCOMPARE(f.Picture1->picture().size(), QSize(800, 97));
+        QCOMPARE(f.pictureView->width(), 457);
+        QCOMPARE(f.pictureBox->picture().size(), QSize(800, 97));
         // The slider's wait: 10 per step, 4000 passes each.
-        f.HScroll1->setValue(1);
-        f.mnuon->trigger();
-        QTest::mouseClick(f.Command5, Qt::LeftButton);
+        f.captureWaitBar->setValue(1);
+        f.onlineItem->trigger();
+        QTest::mouseClick(f.browserButton, Qt::LeftButton);
         QCOMPARE(h.fakes.eventLoop.waits, (QList<int64_t>{6000001, 40001}));
         // The next dialog starts with the page's path.
-        f.mnuopen->trigger();
+        f.openItem->trigger();
         QCOMPARE(h.fakes.fileChooser.requests.last().startPath, QStringLiteral("/pages/a.html"));
     }
 

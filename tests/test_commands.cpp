@@ -66,17 +66,18 @@ struct Bench {
         doc.PicWidth = doc.pictureWidth();
         doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
         doc.setJpegQuality(50);
-        doc.IEMode = 1;
+        doc.offlineMode = 1;
         doc.CaptureWait = 1500;
         QObject::connect(&doc, &PictureDocument::informationWindowRequested,
-                         [this] { views << "InformationWindow.Show"; });
-        QObject::connect(&doc, &PictureDocument::fileNameShown,
-                         [this](const QString &n) { views << "InformationWindow.Label1 " + n; });
+                         [this] { views << "InformationWindow.showWindow"; });
+        QObject::connect(&doc, &PictureDocument::fileNameShown, [this](const QString &n) {
+            views << "InformationWindow.fileNameLabel " + n;
+        });
         QObject::connect(&doc, &PictureDocument::fullSizeRequested,
-                         [this] { views << "Image1 full size"; });
+                         [this] { views << "pictureView full size"; });
         QObject::connect(&doc, &PictureDocument::fitRequested, [this] {
-            views << "Form_Resize";
-            fakes.log << "Form_Resize";
+            views << "fitToPicture";
+            fakes.log << "fitToPicture";
         });
         QObject::connect(&doc, &PictureDocument::pictureChanged, [this] {
             views << QStringLiteral("picture %1x%2")
@@ -145,8 +146,9 @@ private slots:
         QCOMPARE(b.doc.PicWidth, 604.0f * 15);
         QCOMPARE(b.doc.PicHeight, 104 * 15);
         QCOMPARE(b.doc.picture().size(), QSize(600, 100));
-        QCOMPARE(b.views, (QStringList{"picture 600x100", "Image1 full size",
-                                       "InformationWindow.Label1 /photos/a.jpg", "Form_Resize"}));
+        QCOMPARE(b.views,
+                 (QStringList{"picture 600x100", "pictureView full size",
+                              "InformationWindow.fileNameLabel /photos/a.jpg", "fitToPicture"}));
         QVERIFY(b.fakes.messageBox.calls.isEmpty());
         // The next dialog, of any command, starts where this one ended.
         b.save();
@@ -227,8 +229,9 @@ private slots:
         Bench b;
         b.fakes.pictureLoader.pictures["/in/given.gif"] = picture(300, 30);
         picture_files::openFile(b.doc, b.dialog, b.fakes.pictureLoader, "/in/given.gif");
-        QCOMPARE(b.views, (QStringList{"picture 300x30", "Image1 full size",
-                                       "InformationWindow.Label1 /in/given.gif", "Form_Resize"}));
+        QCOMPARE(b.views,
+                 (QStringList{"picture 300x30", "pictureView full size",
+                              "InformationWindow.fileNameLabel /in/given.gif", "fitToPicture"}));
         QCOMPARE(b.doc.FileName, QStringLiteral("/in/given.gif"));
         QCOMPARE(b.doc.PicWidth, 304.0f * 15);
         QCOMPARE(b.dialog.FileName, QStringLiteral("/in/given.gif"));
@@ -860,7 +863,8 @@ private slots:
         b.doc.FileName = QStringLiteral("/kept.jpg");
         b.fakes.clipboard.content = picture(800, 97);
         capture::importClipboard(b.doc, b.fakes.clipboard);
-        QCOMPARE(b.views, (QStringList{"InformationWindow.Show", "picture 800x97", "Form_Resize"}));
+        QCOMPARE(b.views,
+                 (QStringList{"InformationWindow.showWindow", "picture 800x97", "fitToPicture"}));
         QCOMPARE(b.doc.PicWidth, 804.0f * 15);
         QCOMPARE(b.doc.PicHeight, 101 * 15);
         QCOMPARE(b.doc.FileName, QStringLiteral("/kept.jpg"));
@@ -870,7 +874,7 @@ private slots:
         b.fakes.clipboard.content = QImage();
         const qint64 key = b.doc.picture().cacheKey();
         capture::importClipboard(b.doc, b.fakes.clipboard);
-        QCOMPARE(b.views, (QStringList{"InformationWindow.Show", "Form_Resize"}));
+        QCOMPARE(b.views, (QStringList{"InformationWindow.showWindow", "fitToPicture"}));
         QCOMPARE(b.doc.picture().cacheKey(), key);
         QCOMPARE(b.doc.PicHeight, 101 * 15);
     }
@@ -880,15 +884,15 @@ private slots:
     void modes()
     {
         Bench b;
-        QSignalSpy changed(&b.doc, &PictureDocument::ieModeChanged);
+        QSignalSpy changed(&b.doc, &PictureDocument::offlineModeChanged);
         capture::chooseOffline(b.doc); // already offline: nothing
         QCOMPARE(changed.size(), 0);
         capture::chooseOnline(b.doc);
-        QCOMPARE(b.doc.IEMode, int16_t(0));
+        QCOMPARE(b.doc.offlineMode, int16_t(0));
         capture::chooseOnline(b.doc);
         QCOMPARE(changed.size(), 1);
         capture::chooseOffline(b.doc);
-        QCOMPARE(b.doc.IEMode, int16_t(1));
+        QCOMPARE(b.doc.offlineMode, int16_t(1));
         QCOMPARE(changed.size(), 2);
     }
 
@@ -909,7 +913,7 @@ private slots:
                               "grabWindowContent 7", "wait 6000001", "grabWindow 7",
                               "setPicture 800x97", "Visible 1", "processEvents", "Visible 1",
                               "picture", "Visible 1", "activate みぽＱＵＩＢＢＯ",
-                              "showMessage キャプチャ完了", "Form_Resize"}));
+                              "showMessage キャプチャ完了", "fitToPicture"}));
         QCOMPARE(b.fakes.messageBox.calls.last().title, QStringLiteral("キャプチャ処理"));
         QCOMPARE(b.fakes.messageBox.calls.last().style, int(platform::MessageStyle::OkOnly));
         QCOMPARE(b.doc.picture().size(), QSize(800, 97));
@@ -934,7 +938,7 @@ private slots:
                                            "grabWindowContent 7", "wait 6000001", "grabWindow 7",
                                            "setPicture 300x200", "processEvents", "picture",
                                            "activate みぽＱＵＩＢＢＯ",
-                                           "showMessage キャプチャ完了", "Form_Resize"}));
+                                           "showMessage キャプチャ完了", "fitToPicture"}));
         QVERIFY(b.fakes.fileChooser.requests.isEmpty());
     }
 

@@ -130,11 +130,11 @@ private slots:
         QVERIFY(view.divider() < 0.05);
 
         for (int quality : {0, 90}) {
-            h->f2().HScroll1->setValue(quality);
+            h->f2().qualityBar->setValue(quality);
             QVERIFY(jpegShown(*h, quality));
             const QString saved = dir.filePath(QStringLiteral("q%1.jpg").arg(quality));
             h->fakes.fileChooser.answers << saved;
-            h->f1().mnusave_Click();
+            h->f1().saveChosen();
             const QImage file(saved, "JPEG");
             QVERIFY(!file.isNull());
             QCOMPARE(file.size(), original.size());
@@ -259,7 +259,7 @@ private slots:
         view.setDivider(0);
         const QImage before = drawn(view);
 
-        h->f2().HScroll1->setValue(20);
+        h->f2().qualityBar->setValue(20);
         QVERIFY(view.jpegCaption().contains(QStringLiteral("作り直し中")));
         QVERIFY(w.sizeLabel->text().contains(QStringLiteral("計算中")));
         // Still the last JPEG, not an empty side.
@@ -305,7 +305,7 @@ private slots:
         h->doc().setPicture(wide);
         CompareWindow &w = openCompare(*h);
         CompareView &view = *w.view;
-        h->f2().HScroll1->setValue(95);
+        h->f2().qualityBar->setValue(95);
         QVERIFY(jpegShown(*h, 95));
         view.setDivider(0.5);
         const QImage shown = drawn(view);

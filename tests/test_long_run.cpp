@@ -66,11 +66,11 @@ private slots:
             const QString file = files[round % files.size()];
             h.fakes.fileChooser.answers << file
                                         << dir.filePath(QStringLiteral("out%1.jpg").arg(round % 3));
-            f.mnuopen->trigger();
+            f.openItem->trigger();
             QCOMPARE(h.doc().FileName, file);
             f.repaint(); // shown: the picture is scaled for the window
             QCoreApplication::processEvents();
-            f.mnusave->trigger();
+            f.saveItem->trigger();
             QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("JPEG変換完了♪"));
             h.fakes.messageBox.calls.clear();
             h.fakes.fileChooser.requests.clear();

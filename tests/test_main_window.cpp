@@ -49,24 +49,24 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("1500"));
         QCOMPARE(h.doc().CaptureWait, 1500);
-        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 3.0 秒"));
-        QCOMPARE(f.HScroll1->value(), 1500);
+        QCOMPARE(f.captureWaitBar->toolTip(), QStringLiteral("待ち時間: 3.0 秒"));
+        QCOMPARE(f.captureWaitBar->value(), 1500);
         QCOMPARE(h.doc().JpegQuality(), 50);
-        QCOMPARE(h.doc().IEMode, int16_t(1));
+        QCOMPARE(h.doc().offlineMode, int16_t(1));
         QVERIFY(h.doc().FileName.isEmpty());
         QCOMPARE(h.doc().PicWidth, 1020.0f);
         QCOMPARE(h.doc().PicHeight, 1020);
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
-        QCOMPARE(h.f2().Label2->text(), QStringLiteral("50"));
-        QCOMPARE(h.f2().Label3->text(), QStringLiteral("解像度"));
-        QCOMPARE(h.f2().HScroll1->value(), 50);
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(h.f2().qualityLabel->text(), QStringLiteral("50"));
+        QCOMPARE(h.f2().resolutionTitle->text(), QStringLiteral("解像度"));
+        QCOMPARE(h.f2().qualityBar->value(), 50);
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
         QVERIFY(h.unhandled.isEmpty());
         QVERIFY(!rt::ended());
 
-        // Captions and design geometry.
+        // Captions and geometry.
         QCOMPARE(f.windowTitle(), QStringLiteral("みぽＱＵＩＢＢＯ－IEキャプチャ機能付"));
         QCOMPARE(h.f2().windowTitle(), QStringLiteral("ファイルネーム"));
         QCOMPARE(f.centralWidget()->size(), QSize(457, 244));
@@ -75,9 +75,9 @@ private slots:
         QCOMPARE(h.f2().geometry().center(), QGuiApplication::primaryScreen()->geometry().center());
         QVERIFY(h.f2().windowFlags() & Qt::FramelessWindowHint);
         QVERIFY(!f.windowIcon().isNull());
-        QVERIFY(!f.Picture1->isVisible());
-        QCOMPARE(f.Picture1->size(), QSize(68, 68));
-        QCOMPARE(f.Picture1->picture().size(), QSize(64, 64));
+        QVERIFY(!f.pictureBox->isVisible());
+        QCOMPARE(f.pictureBox->size(), QSize(68, 68));
+        QCOMPARE(f.pictureBox->picture().size(), QSize(64, 64));
 
         // The picture information window: ellipse inscribed in 262 x 113, off the task bar.
         QCOMPARE(h.fakes.windowShape.regions.size(), 1);
@@ -88,56 +88,57 @@ private slots:
 
         // The first layout came from the first display: the logo fitted to the
         // height below the toolbar strip, which spans the width.
-        QCOMPARE(f.Picture2->width(), 457);
-        QCOMPARE(f.Image1->pos(), QPoint(0, 56));
-        QCOMPARE(f.Image1->size(), QSize(187, 187));
-        QCOMPARE(f.Image1->picture().cacheKey(), h.doc().shownPicture().cacheKey());
+        QCOMPARE(f.toolStrip->width(), 457);
+        QCOMPARE(f.pictureView->pos(), QPoint(0, 56));
+        QCOMPARE(f.pictureView->size(), QSize(187, 187));
+        QCOMPARE(f.pictureView->picture().cacheKey(), h.doc().shownPicture().cacheKey());
     }
 
-    void menusAsDesigned()
+    void menusAndTheirKeys()
     {
         Harness h;
         h.start();
         MainWindow &f = h.f1();
         QCOMPARE(captions(f.menuBar()->actions()),
                  (QStringList{"ファイル(&F)", "編集(&A)", "ウィンドウ(&W)"}));
-        QCOMPARE(captions(f.mnufile->actions()), (QStringList{"開く(&O)", "保存(&S)", "終了(&E)"}));
-        QCOMPARE(captions(f.mnuedit->actions()),
+        QCOMPARE(captions(f.fileMenu->actions()),
+                 (QStringList{"開く(&O)", "保存(&S)", "終了(&E)"}));
+        QCOMPARE(captions(f.editMenu->actions()),
                  (QStringList{"全体をクリップにコピー", "クリップボードの画像を取り込む",
                               "IEブラウザキャプチャ", "-", "ＩＥオフライン", "ＩＥオンライン"}));
-        QCOMPARE(captions(f.mnuwin->actions()),
+        QCOMPARE(captions(f.windowMenu->actions()),
                  (QStringList{"画質の比較(&C)", "バージョン情報(&B)"}));
         // The usual keys beside the mnemonics, on these items alone.
-        const QMap<QAction *, QString> keys{{f.mnuopen, "Ctrl+O"},
-                                            {f.mnusave, "Ctrl+S"},
-                                            {f.mnuend, "Ctrl+Q"},
-                                            {f.mnucompare, "Ctrl+K"}};
-        for (QMenu *menu : {f.mnufile, f.mnuedit, f.mnuwin})
+        const QMap<QAction *, QString> keys{{f.openItem, "Ctrl+O"},
+                                            {f.saveItem, "Ctrl+S"},
+                                            {f.quitItem, "Ctrl+Q"},
+                                            {f.compareItem, "Ctrl+K"}};
+        for (QMenu *menu : {f.fileMenu, f.editMenu, f.windowMenu})
             for (QAction *a : menu->actions()) {
                 QCOMPARE(a->shortcut(), QKeySequence(keys.value(a)));
                 QVERIFY(a->isEnabled());
             }
-        QVERIFY(f.mnuoff->isChecked());
-        QVERIFY(!f.mnuon->isChecked());
+        QVERIFY(f.offlineItem->isChecked());
+        QVERIFY(!f.onlineItem->isChecked());
         // An unchecked item shows no check box at all.
-        QVERIFY(!f.mnuon->isCheckable());
-        QVERIFY(f.mnuborder->isSeparator());
+        QVERIFY(!f.onlineItem->isCheckable());
+        QVERIFY(f.menuSeparator->isSeparator());
 
         // Triggering an item leaves its check mark to the handlers: the
         // offline item, chosen while offline, stays checked.
-        f.mnuoff->trigger();
-        QVERIFY(f.mnuoff->isChecked());
-        QVERIFY(!f.mnuon->isChecked());
+        f.offlineItem->trigger();
+        QVERIFY(f.offlineItem->isChecked());
+        QVERIFY(!f.onlineItem->isChecked());
         QVERIFY(!rt::ended());
     }
 
-    void toolbarAsDesigned()
+    void toolbarButtonsAndSlider()
     {
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const QList<QPushButton *> buttons{f.Command1, f.Command2, f.Command3, f.Command4,
-                                           f.Command5};
+        const QList<QPushButton *> buttons{f.openButton, f.saveButton, f.copyDesktopButton,
+                                           f.importClipboardButton, f.browserButton};
         for (int i = 0; i < buttons.size(); ++i) {
             // Inside the strip's two-pixel border, 48 pixels apart.
             QCOMPARE(buttons[i]->geometry(), QRect(2 + 8 + 48 * i, 2 + 8, 41, 41));
@@ -152,28 +153,29 @@ private slots:
                  (QStringList{"画像ファイルを開く", "JPEGで保存",
                               "デスクトップ全体をクリップボードにコピー",
                               "クリップボードの画像を取り込む", "ブラウザのページをキャプチャ"}));
-        QCOMPARE(f.Label1->text(), QStringLiteral("ＩＥキャプチャＴＩＭＥバー"));
-        QCOMPARE(f.Label1->geometry(), QRect(258, 10, 113, 9));
-        QCOMPARE(f.HScroll1->geometry(), QRect(258, 42, 153, 9));
-        QCOMPARE(f.Label1->font().pointSizeF(), 8.25);
+        QCOMPARE(f.captureWaitTitle->text(), QStringLiteral("ＩＥキャプチャＴＩＭＥバー"));
+        QCOMPARE(f.captureWaitTitle->geometry(), QRect(258, 10, 113, 9));
+        QCOMPARE(f.captureWaitBar->geometry(), QRect(258, 42, 153, 9));
+        QCOMPARE(f.captureWaitTitle->font().pointSizeF(), 8.25);
 
         // The browser button shows its lighter picture only while held down.
-        const qint64 normal = f.Command5->icon().cacheKey();
-        QTest::mousePress(f.Command5, Qt::LeftButton);
-        QVERIFY(f.Command5->icon().cacheKey() != normal);
-        QTest::mouseRelease(f.Command5, Qt::LeftButton);
-        QCOMPARE(f.Command5->icon().cacheKey(), normal);
+        const qint64 normal = f.browserButton->icon().cacheKey();
+        QTest::mousePress(f.browserButton, Qt::LeftButton);
+        QVERIFY(f.browserButton->icon().cacheKey() != normal);
+        QTest::mouseRelease(f.browserButton, Qt::LeftButton);
+        QCOMPARE(f.browserButton->icon().cacheKey(), normal);
 
         // The hand pointer over the picture and nowhere else.
-        QCOMPARE(f.Image1->cursor().shape(), Qt::BitmapCursor);
-        QCOMPARE(f.Image1->cursor().hotSpot(), QPoint(6, 0));
+        QCOMPARE(f.pictureView->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(f.pictureView->cursor().hotSpot(), QPoint(6, 0));
         QCOMPARE(f.centralWidget()->cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(f.Picture2->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(f.toolStrip->cursor().shape(), Qt::ArrowCursor);
 
         // Focus order: the strip, the five buttons, the slider.
-        QWidget *w = f.Picture2;
-        for (QWidget *next : std::initializer_list<QWidget *>{f.Command1, f.Command2, f.Command3,
-                                                              f.Command4, f.Command5, f.HScroll1}) {
+        QWidget *w = f.toolStrip;
+        for (QWidget *next : std::initializer_list<QWidget *>{
+                 f.openButton, f.saveButton, f.copyDesktopButton, f.importClipboardButton,
+                 f.browserButton, f.captureWaitBar}) {
             do
                 w = w->nextInFocusChain();
             while (w->focusPolicy() == Qt::NoFocus);
@@ -186,42 +188,43 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        f.HScroll1->setFocus();
-        QTest::keyClick(f.HScroll1, Qt::Key_Home);
-        QCOMPARE(f.Label2->text(), QStringLiteral("1"));
+        f.captureWaitBar->setFocus();
+        QTest::keyClick(f.captureWaitBar, Qt::Key_Home);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("1"));
         QCOMPARE(h.doc().CaptureWait, 10);
-        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 0.02 秒"));
-        QTest::keyClick(f.HScroll1, Qt::Key_End);
-        QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
+        QCOMPARE(f.captureWaitBar->toolTip(), QStringLiteral("待ち時間: 0.02 秒"));
+        QTest::keyClick(f.captureWaitBar, Qt::Key_End);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("3000"));
         QCOMPARE(h.doc().CaptureWait, 30000);
-        QCOMPARE(f.HScroll1->toolTip(), QStringLiteral("待ち時間: 60.0 秒"));
+        QCOMPARE(f.captureWaitBar->toolTip(), QStringLiteral("待ち時間: 60.0 秒"));
         // Left and up step down, right and down step up, as on any scroll bar.
-        QTest::keyClick(f.HScroll1, Qt::Key_Left);
+        QTest::keyClick(f.captureWaitBar, Qt::Key_Left);
         QCOMPARE(h.doc().CaptureWait, 29990);
-        QTest::keyClick(f.HScroll1, Qt::Key_Up);
-        QTest::keyClick(f.HScroll1, Qt::Key_PageUp);
-        QCOMPARE(f.Label2->text(), QStringLiteral("2997"));
-        QTest::keyClick(f.HScroll1, Qt::Key_Right);
-        QTest::keyClick(f.HScroll1, Qt::Key_PageDown);
-        QTest::keyClick(f.HScroll1, Qt::Key_Down);
-        QCOMPARE(f.Label2->text(), QStringLiteral("3000"));
+        QTest::keyClick(f.captureWaitBar, Qt::Key_Up);
+        QTest::keyClick(f.captureWaitBar, Qt::Key_PageUp);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("2997"));
+        QTest::keyClick(f.captureWaitBar, Qt::Key_Right);
+        QTest::keyClick(f.captureWaitBar, Qt::Key_PageDown);
+        QTest::keyClick(f.captureWaitBar, Qt::Key_Down);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("3000"));
         // Back to the start-up position gives ten times the value, not 1500.
-        f.HScroll1->setValue(1500);
-        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        f.captureWaitBar->setValue(1500);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("1500"));
         QCOMPARE(h.doc().CaptureWait, 15000);
 
         // A dragged thumb changes nothing until it is released.
-        f.HScroll1->setSliderDown(true);
-        f.HScroll1->setSliderPosition(200);
-        QCOMPARE(f.Label2->text(), QStringLiteral("1500"));
+        f.captureWaitBar->setSliderDown(true);
+        f.captureWaitBar->setSliderPosition(200);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("1500"));
         QCOMPARE(h.doc().CaptureWait, 15000);
-        f.HScroll1->setSliderDown(false);
-        QCOMPARE(f.Label2->text(), QStringLiteral("200"));
+        f.captureWaitBar->setSliderDown(false);
+        QCOMPARE(f.captureWaitLabel->text(), QStringLiteral("200"));
         QCOMPARE(h.doc().CaptureWait, 2000);
 
         // A click on the track steps by one.
-        QTest::mouseClick(f.HScroll1, Qt::LeftButton, {}, QPoint(f.HScroll1->width() - 20, 4));
-        QCOMPARE(f.HScroll1->value(), 201);
+        QTest::mouseClick(f.captureWaitBar, Qt::LeftButton, {},
+                          QPoint(f.captureWaitBar->width() - 20, 4));
+        QCOMPARE(f.captureWaitBar->value(), 201);
         QCOMPARE(h.doc().CaptureWait, 2010);
     }
 
@@ -230,21 +233,21 @@ private slots:
         Harness h;
         h.start();
         InformationWindow &f = h.f2();
-        f.HScroll1->setFocus();
-        QTest::keyClick(f.HScroll1, Qt::Key_Home);
-        QCOMPARE(f.Label2->text(), QStringLiteral("0"));
+        f.qualityBar->setFocus();
+        QTest::keyClick(f.qualityBar, Qt::Key_Home);
+        QCOMPARE(f.qualityLabel->text(), QStringLiteral("0"));
         QCOMPARE(h.doc().JpegQuality(), 0);
-        QTest::keyClick(f.HScroll1, Qt::Key_End);
-        QCOMPARE(f.Label2->text(), QStringLiteral("100"));
+        QTest::keyClick(f.qualityBar, Qt::Key_End);
+        QCOMPARE(f.qualityLabel->text(), QStringLiteral("100"));
         QCOMPARE(h.doc().JpegQuality(), 100);
-        f.HScroll1->setSliderDown(true);
-        f.HScroll1->setSliderPosition(30);
+        f.qualityBar->setSliderDown(true);
+        f.qualityBar->setSliderPosition(30);
         QCOMPARE(h.doc().JpegQuality(), 100);
-        f.HScroll1->setSliderDown(false);
+        f.qualityBar->setSliderDown(false);
         QCOMPARE(h.doc().JpegQuality(), 30);
-        QCOMPARE(f.Label2->text(), QStringLiteral("30"));
-        QCOMPARE(f.HScroll1->focusPolicy(), Qt::StrongFocus);
-        for (QLabel *l : {f.Label1, f.Label2, f.Label3})
+        QCOMPARE(f.qualityLabel->text(), QStringLiteral("30"));
+        QCOMPARE(f.qualityBar->focusPolicy(), Qt::StrongFocus);
+        for (QLabel *l : {f.fileNameLabel, f.qualityLabel, f.resolutionTitle})
             QCOMPARE(l->focusPolicy(), Qt::NoFocus);
     }
 
@@ -260,12 +263,12 @@ private slots:
         QTest::mousePress(&f, Qt::MiddleButton, {}, background);
         QTest::mouseRelease(&f, Qt::MiddleButton, {}, background);
         QCOMPARE(h.fakes.windowShape.drags, 0);
-        for (QLabel *l : {f.Label1, f.Label2, f.Label3}) {
+        for (QLabel *l : {f.fileNameLabel, f.qualityLabel, f.resolutionTitle}) {
             QTest::mousePress(l, Qt::LeftButton, {}, QPoint(3, 3));
             QTest::mouseRelease(l, Qt::LeftButton, {}, QPoint(3, 3));
         }
-        QTest::mousePress(f.HScroll1, Qt::LeftButton, {}, QPoint(40, 4));
-        QTest::mouseRelease(f.HScroll1, Qt::LeftButton, {}, QPoint(40, 4));
+        QTest::mousePress(f.qualityBar, Qt::LeftButton, {}, QPoint(40, 4));
+        QTest::mouseRelease(f.qualityBar, Qt::LeftButton, {}, QPoint(40, 4));
         QCOMPARE(h.fakes.windowShape.drags, 0);
         QTest::mousePress(&f, Qt::LeftButton, Qt::ShiftModifier, background);
         QCOMPARE(h.fakes.windowShape.drags, 1);
@@ -288,13 +291,13 @@ private slots:
         setOuterHeight(f, 133);
         QCOMPARE(f.frameGeometry().height(), 200);
         QCOMPARE(f.Height(), 3000.0f);
-        QCOMPARE(f.Image1->size(), fitted(200));
+        QCOMPARE(f.pictureView->size(), fitted(200));
 
         // Exactly 3000: fitted, and stays.
         setOuterHeight(f, 260);
         setOuterHeight(f, 200);
         QCOMPARE(f.frameGeometry().height(), 200);
-        QCOMPARE(f.Image1->size(), fitted(200));
+        QCOMPARE(f.pictureView->size(), fitted(200));
 
         // 1000 twips (66.7 px) is the lowest height that snaps.
         setOuterHeight(f, 67);
@@ -302,22 +305,22 @@ private slots:
 
         // Below 1000 twips the window stays and the picture keeps its size.
         setOuterHeight(f, 300);
-        const QSize before = f.Image1->size();
+        const QSize before = f.pictureView->size();
         setOuterHeight(f, 66);
         QCOMPARE(f.frameGeometry().height(), 66);
-        QCOMPARE(f.Image1->size(), before);
+        QCOMPARE(f.pictureView->size(), before);
         // The strip spans the width at any height.
         f.resize(600, f.height());
         QCoreApplication::processEvents();
-        QCOMPARE(f.Picture2->width(), 600);
-        QCOMPARE(f.Picture2->height(), 57);
-        QCOMPARE(f.Image1->size(), before);
+        QCOMPARE(f.toolStrip->width(), 600);
+        QCOMPARE(f.toolStrip->height(), 57);
+        QCOMPARE(f.pictureView->size(), before);
         f.resize(380, 400);
         QCoreApplication::processEvents();
-        QCOMPARE(f.Picture2->width(), 380);
+        QCOMPARE(f.toolStrip->width(), 380);
         // No toolbar control moved.
-        QCOMPARE(f.Command5->pos(), QPoint(202, 10));
-        QCOMPARE(f.HScroll1->pos(), QPoint(258, 42));
+        QCOMPARE(f.browserButton->pos(), QPoint(202, 10));
+        QCOMPARE(f.captureWaitBar->pos(), QPoint(258, 42));
         QVERIFY(h.unhandled.isEmpty());
     }
 
@@ -328,31 +331,31 @@ private slots:
         MainWindow &f = h.f1();
         f.resize(457, 244 + f.menuBar()->height());
         QCoreApplication::processEvents();
-        const double W = f.ScaleWidth(), S = f.ScaleHeight(), T = f.Picture2->Height();
+        const double W = f.ScaleWidth(), S = f.ScaleHeight(), T = f.toolStrip->Height();
 
         // Wide: as wide as the window, aspect kept.
         adopt(h.doc(), 400, 100);
-        f.Form_Resize();
-        QCOMPARE(f.Image1->width(), 457);
-        QCOMPARE(f.Image1->height(), px(W * 104 / 404));
+        f.fitToPicture();
+        QCOMPARE(f.pictureView->width(), 457);
+        QCOMPARE(f.pictureView->height(), px(W * 104 / 404));
 
         // Tall: as tall as the window below the strip, narrower than the window.
         adopt(h.doc(), 100, 400);
-        f.Form_Resize();
-        QCOMPARE(f.Image1->height(), px(S - T));
-        QCOMPARE(f.Image1->width(), px((S - T) * 104 / 404));
-        QVERIFY(f.Image1->width() < f.width());
+        f.fitToPicture();
+        QCOMPARE(f.pictureView->height(), px(S - T));
+        QCOMPARE(f.pictureView->width(), px((S - T) * 104 / 404));
+        QVERIFY(f.pictureView->width() < f.width());
 
         // Width-fitted height between S - T and S: the width fit stays and
         // the picture reaches below the window's lower edge.
         adopt(h.doc(), 200, 96);
         const double h100 = W * 100 / 204;
         QVERIFY(h100 > S - T && h100 <= S);
-        f.Form_Resize();
-        QCOMPARE(f.Image1->width(), 457);
-        QCOMPARE(f.Image1->height(), px(h100));
-        QVERIFY(f.Image1->geometry().bottom() >= f.centralWidget()->height());
-        QCOMPARE(f.Image1->pos(), QPoint(0, 56));
+        f.fitToPicture();
+        QCOMPARE(f.pictureView->width(), 457);
+        QCOMPARE(f.pictureView->height(), px(h100));
+        QVERIFY(f.pictureView->geometry().bottom() >= f.centralWidget()->height());
+        QCOMPARE(f.pictureView->pos(), QPoint(0, 56));
         // The layout changes nothing in the state record.
         QCOMPARE(h.doc().PicWidth, 204.0f * 15);
         QCOMPARE(h.doc().PicHeight, 100 * 15);
@@ -363,12 +366,12 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const QSize before = f.Image1->size();
+        const QSize before = f.pictureView->size();
         // A zero inner width at a tall outer height would divide by zero.
         f.setMinimumSize(0, 0);
         f.resize(0, 400);
-        f.Form_Resize();
-        QCOMPARE(f.Image1->size(), before);
+        f.fitToPicture();
+        QCOMPARE(f.pictureView->size(), before);
         QVERIFY(h.unhandled.isEmpty());
         f.resize(457, 300);
         QCoreApplication::processEvents();
@@ -378,7 +381,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(f.isMinimized());
         f.resize(300, 100);
-        f.Form_Resize();
+        f.fitToPicture();
         QCOMPARE(f.height(), 100);
         QVERIFY(h.unhandled.isEmpty());
         QVERIFY(!rt::ended());
@@ -393,7 +396,7 @@ private slots:
         // Called directly, the error reaches the caller.
         bool raised = false;
         try {
-            f.Form_Resize();
+            f.fitToPicture();
         } catch (const rt::RuntimeError &e) {
             raised = e.number() == rt::ErrOverflow;
         }
@@ -410,15 +413,15 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const QSize before = f.Image1->size();
-        QTest::mouseClick(f.Image1, Qt::LeftButton, {}, QPoint(10, 10));
-        QCOMPARE(h.f2().Label1->text(), QString());
+        const QSize before = f.pictureView->size();
+        QTest::mouseClick(f.pictureView, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(h.f2().fileNameLabel->text(), QString());
         QVERIFY(h.f2().isVisible());
-        QCOMPARE(f.Image1->size(), before);
+        QCOMPARE(f.pictureView->size(), before);
         // Other buttons do not click it.
-        h.f2().Label1->setText(QStringLiteral("x"));
-        QTest::mouseClick(f.Image1, Qt::RightButton, {}, QPoint(10, 10));
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("x"));
+        h.f2().fileNameLabel->setText(QStringLiteral("x"));
+        QTest::mouseClick(f.pictureView, Qt::RightButton, {}, QPoint(10, 10));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("x"));
     }
 
     void secondInstanceReportsAndEnds()
@@ -441,7 +444,7 @@ private slots:
     {
         Harness h;
         h.start();
-        h.f1().mnuend->trigger();
+        h.f1().quitItem->trigger();
         QVERIFY(rt::ended());
         QCOMPARE(h.quitStatus, 0);
         QVERIFY(h.program->informationWindowSlot().loaded());
@@ -463,16 +466,16 @@ private slots:
     {
         Harness h;
         h.start();
-        h.f2().Label1->setText(QStringLiteral("C:/x.jpg"));
-        h.f2().HScroll1->setValue(80);
+        h.f2().fileNameLabel->setText(QStringLiteral("C:/x.jpg"));
+        h.f2().qualityBar->setValue(80);
         h.program->informationWindowSlot().unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!h.program->informationWindowSlot().loaded());
         InformationWindow &again = h.f2(); // loads it again
         QVERIFY(h.program->informationWindowSlot().loaded());
-        QCOMPARE(again.Label1->text(), QString());
-        QCOMPARE(again.HScroll1->value(), 50);
-        QCOMPARE(again.Label2->text(), QStringLiteral("80")); // its load shows JpegQuality
+        QCOMPARE(again.fileNameLabel->text(), QString());
+        QCOMPARE(again.qualityBar->value(), 50);
+        QCOMPARE(again.qualityLabel->text(), QStringLiteral("80")); // its load shows JpegQuality
         QCOMPARE(h.fakes.windowShape.regions.size(), 2);
     }
 
@@ -502,8 +505,8 @@ private slots:
         QCoreApplication::sendEvent(&f, &drop);
         QCOMPARE(h.fakes.pictureLoader.loaded, QStringList{"/drop/a.png"}); // the first only
         QCOMPARE(h.doc().FileName, QStringLiteral("/drop/a.png"));
-        QCOMPARE(f.Picture1->picture().size(), QSize(120, 60));
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/drop/a.png"));
+        QCOMPARE(f.pictureBox->picture().size(), QSize(120, 60));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("/drop/a.png"));
     }
 
     // A second start with a file hands it over and ends without a word; one
@@ -536,11 +539,11 @@ private slots:
         h.program->start(QStringLiteral("/photos/x.jpg"));
         QVERIFY(QTest::qWaitForWindowExposed(&h.f1()));
         QCOMPARE(h.doc().FileName, QStringLiteral("/photos/x.jpg"));
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/photos/x.jpg"));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("/photos/x.jpg"));
         QVERIFY(h.fakes.singleInstance.accept);
         h.fakes.singleInstance.accept(QStringLiteral("/photos/y.jpg"));
         QCOMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
-        QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20));
+        QCOMPARE(h.f1().pictureBox->picture().size(), QSize(50, 20));
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
     }
 
@@ -571,7 +574,7 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls[0].title, QStringLiteral("みぽＱＵＩＢＢＯ"));
         // The picture and its name stay: a Save now offers y.jpg, not the notes.
         QCOMPARE(h.doc().FileName, QStringLiteral("/photos/y.jpg"));
-        QCOMPARE(h.f1().Picture1->picture().size(), QSize(50, 20));
+        QCOMPARE(h.f1().pictureBox->picture().size(), QSize(50, 20));
     }
 
     // A large photo decodes while both windows keep painting; a file handed
@@ -617,14 +620,14 @@ private slots:
         QVERIFY(mainWindow.paints > 0);
         QVERIFY(qualityWindow.paints > 0);
         QCOMPARE(h.doc().FileName, big);
-        QCOMPARE(h.f1().Picture1->picture().size(), QSize(3000, 2000));
+        QCOMPARE(h.f1().pictureBox->picture().size(), QSize(3000, 2000));
         QTRY_COMPARE(h.doc().FileName, small);
-        QCOMPARE(h.f1().Picture1->picture().size(), QSize(40, 30));
+        QCOMPARE(h.f1().pictureBox->picture().size(), QSize(40, 30));
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
     }
 
     // The size read-out: its words, and its place inside the ellipse beside the
-    // quality number, covering nothing of the design.
+    // quality number, covering no other control.
     void sizeReadOut()
     {
         QCOMPARE(InformationWindow::sizeText(PictureDocument::JpegSizeComing), QStringLiteral("…"));
@@ -642,8 +645,8 @@ private slots:
         QCOMPARE(f.SizeLabel->text(), InformationWindow::sizeText(h.doc().jpegSize()));
         const QRect r = f.SizeLabel->geometry();
         for (const QWidget *w :
-             {static_cast<QWidget *>(f.Label1), static_cast<QWidget *>(f.Label2),
-              static_cast<QWidget *>(f.Label3), static_cast<QWidget *>(f.HScroll1)})
+             {static_cast<QWidget *>(f.fileNameLabel), static_cast<QWidget *>(f.qualityLabel),
+              static_cast<QWidget *>(f.resolutionTitle), static_cast<QWidget *>(f.qualityBar)})
             QVERIFY2(!r.intersects(w->geometry()), qPrintable(w->objectName()));
         const double a = f.width() / 2.0, b = f.height() / 2.0;
         for (const QPoint p : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()}) {
@@ -654,11 +657,11 @@ private slots:
         // A new quality: the size is read out again (the double's sizes tell
         // the qualities apart, which the rounded text may not) and shown.
         QVERIFY(h.doc().jpegSize() != 64 * 64 + 90);
-        f.HScroll1->setValue(90);
+        f.qualityBar->setValue(90);
         QTRY_COMPARE(h.doc().jpegSize(), qint64(64 * 64 + 90));
         QCOMPARE(f.SizeLabel->text(), InformationWindow::sizeText(64 * 64 + 90));
         // The slider carries it for a screen reader.
-        QCOMPARE(f.HScroll1->accessibleDescription(),
+        QCOMPARE(f.qualityBar->accessibleDescription(),
                  QStringLiteral("JPEG の大きさ ") + InformationWindow::sizeText(64 * 64 + 90));
     }
 
@@ -667,11 +670,11 @@ private slots:
     {
         Harness h;
         h.start();
-        for (QScrollBar *slider : {h.f1().HScroll1, h.f2().HScroll1}) {
+        for (QScrollBar *slider : {h.f1().captureWaitBar, h.f2().qualityBar}) {
             QWidget *window = slider->window();
             window->activateWindow();
             QTRY_COMPARE(QApplication::activeWindow(), window);
-            h.f1().Command1->setFocus();
+            h.f1().openButton->setFocus();
             window->setFocus();
             slider->clearFocus();
             QTRY_VERIFY(!slider->hasFocus());

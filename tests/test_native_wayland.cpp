@@ -67,7 +67,7 @@ private slots:
         h.start();
         captureOnePage(h, {}, dir, "#1e90ff", 400); // 4 s for a cold browser to draw
         endProcessIn(dir.filePath(QStringLiteral("pids")));
-        const QImage shot = h.f1().Picture1->picture();
+        const QImage shot = h.f1().pictureBox->picture();
         QVERIFY(!h.fakes.messageBox.calls.isEmpty());
         QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("キャプチャ完了"));
         QVERIFY2(share(shot, Page) > 0.25, qPrintable(QStringLiteral("%1x%2, %3 of it the page")
@@ -98,14 +98,14 @@ private slots:
         RealHarness h;
         h.start();
         adopt(h.doc(), 321, 123);
-        const qint64 key = h.f1().Picture1->picture().cacheKey();
+        const qint64 key = h.f1().pictureBox->picture().cacheKey();
         setEnvironment(h, "BROWSER", browser);
         h.fakes.fileChooser.answers << QStringLiteral("/nowhere/page.html");
-        h.f1().Command5_Click();
+        h.f1().browserCaptureClicked();
         setEnvironment(h, "BROWSER", {});
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(h.fakes.messageBox.calls[0].prompt, said);
-        QCOMPARE(h.f1().Picture1->picture().cacheKey(), key);
+        QCOMPARE(h.f1().pictureBox->picture().cacheKey(), key);
     }
 
     // The elliptical window is see-through outside its ellipse: its corners

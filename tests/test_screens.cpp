@@ -24,7 +24,7 @@ private slots:
         QTRY_COMPARE(f.windowHandle()->screen(), right);
 
         // The About box at its place, from the corner of the main window's screen.
-        f.mnuver_Click();
+        f.aboutChosen();
         AboutBox &about = h.program->aboutBox();
         QTRY_VERIFY(about.isVisible());
         QCOMPARE(about.geometry().topLeft(), right->geometry().topLeft() + QPoint(75, 118));

@@ -201,7 +201,7 @@ QLabel *label(QWidget *parent, const QString &text, const QColor &background)
     // A press on a label is the label's own: it never reaches the window below it.
     l->setAttribute(Qt::WA_NoMousePropagation);
     if (background.isValid()) {
-        // A background the design fixes keeps its text readable under any theme.
+        // A fixed background keeps black text, readable under any theme.
         l->setAutoFillBackground(true);
         QPalette p = l->palette();
         p.setColor(QPalette::Window, background);

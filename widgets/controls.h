@@ -94,7 +94,7 @@ QScreen *ownersScreen(const QWidget *window);
 
 namespace defs
 {
-// The design's fonts: the named face (or its stand-ins) at the given size.
+// The program's fonts: the named face (or its stand-ins) at the given size.
 QFont font(double pointSize, bool bold = false, bool italic = false);
 // Places a control from its table row inside its container's inner area.
 void place(QWidget *control, const ControlDef &def, QPoint innerOrigin = {});

@@ -36,7 +36,7 @@ QImage QtClipboard::picture()
         const QImage own = clipboard->image();
         return withinLimits(own) ? own : QImage();
     }
-    SelectionReader reader(std::chrono::steady_clock::now() + ImportTime);
+    SelectionReader reader(std::chrono::steady_clock::now() + importTime_);
     const std::optional<QByteArray> targets = reader.read(reader.intern("TARGETS"), 1 << 20);
     if (!targets)
         return {};

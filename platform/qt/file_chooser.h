@@ -6,8 +6,8 @@
 namespace platform
 {
 
-// Qt's own file dialog (the same on every desktop), with the design's
-// behaviour: no overwrite question, no default suffix, typed names of files
+// Qt's own file dialog (the same on every desktop), with the program's
+// own rules: no overwrite question, no default suffix, typed names of files
 // that do not exist are accepted.
 class QtFileChooser : public FileChooser
 {
