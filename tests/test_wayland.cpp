@@ -53,7 +53,9 @@ private slots:
         solid.setProcessEnvironment(env);
         solid.start(sessionFile("solid_window"), {Solid.name()});
         QVERIFY(solid.waitForStarted());
-        QTest::qWait(1500); // mapped and drawn by the compositor
+        // Mapped and drawn by the compositor: in the portal's picture of the screen.
+        const std::unique_ptr<platform::ScreenGrabber> grabber = platform::makeScreenGrabber();
+        QTRY_VERIFY_WITH_TIMEOUT(share(grabber->grabScreen().picture, Solid) > 0.01, 30000);
         QCOMPARE(solid.state(), QProcess::Running);
     }
 
@@ -70,12 +72,12 @@ private slots:
         MainWindow &f = h.f1();
         QElapsedTimer clock;
         clock.start();
-        f.mnucopy_Click();
+        f.copyDesktopChosen();
         qInfo("desktop copy through the portal: %lld ms", clock.elapsed());
         QVERIFY2(h.fakes.messageBox.calls.isEmpty(),
                  qPrintable(h.fakes.messageBox.calls.value(0).prompt));
-        f.mnuclip_Click();
-        const QImage shot = f.Picture1->picture();
+        f.importClipboardChosen();
+        const QImage shot = f.pictureBox->picture();
         QCOMPARE(shot.size(), QSize(1280, 1024));
         // The native Wayland window is in it: no black picture.
         QVERIFY2(share(shot, Solid) > 0.1, qPrintable(QString::number(share(shot, Solid))));
@@ -115,7 +117,7 @@ private slots:
         h.start();
         QTemporaryDir dir;
         const qint64 pid = captureOnePage(h, sessionFile("browser.sh"), dir, "#1e90ff");
-        const QImage shot = h.f1().Picture1->picture();
+        const QImage shot = h.f1().pictureBox->picture();
         QVERIFY2(share(shot, Page) > 0.5, qPrintable(QStringLiteral("%1x%2, %3 of it the page")
                                                          .arg(shot.width())
                                                          .arg(shot.height())
@@ -133,10 +135,8 @@ private slots:
         RealHarness h;
         h.start();
         InformationWindow &info = h.f2();
-        QTest::qWait(500);
         const QRect r = info.frameGeometry();
-        const QImage screen = h.services.screenGrabber->grabScreen().picture;
-        QCOMPARE(screen.size(), QSize(1280, 1024));
+        QImage screen;
         const QColor yellow(250, 253, 185);
         const auto near = [&](QPoint at) {
             const QColor p = screen.pixelColor(at);
@@ -144,6 +144,11 @@ private slots:
                        qAbs(p.blue() - yellow.blue()) <
                    20;
         };
+        // Once the compositor shows it.
+        QTRY_VERIFY_WITH_TIMEOUT((screen = h.services.screenGrabber->grabScreen().picture,
+                                  !screen.isNull() && near(QPoint(r.left() + 40, r.center().y()))),
+                                 15000);
+        QCOMPARE(screen.size(), QSize(1280, 1024));
         for (const QPoint corner : {r.topLeft() + QPoint(3, 3), r.topRight() + QPoint(-3, 3),
                                     r.bottomLeft() + QPoint(3, -3), r.bottomRight() - QPoint(3, 3)})
             QVERIFY2(!near(corner), qPrintable(screen.pixelColor(corner).name()));
@@ -187,13 +192,19 @@ private slots:
     {
         QFile::remove(QDir(qEnvironmentVariable("MIPO_DBUS_SERVICES"))
                           .filePath("org.freedesktop.portal.Desktop.service"));
-        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-            if (cmdline.open(QIODevice::ReadOnly) &&
-                cmdline.readAll().startsWith("/usr/libexec/xdg-desktop-portal\0"))
-                ::kill(pid_t(entry.toLongLong()), SIGTERM);
-        }
-        QTest::qWait(300);
+        const auto portals = [] {
+            QList<pid_t> found;
+            for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+                QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+                if (cmdline.open(QIODevice::ReadOnly) &&
+                    cmdline.readAll().startsWith("/usr/libexec/xdg-desktop-portal\0"))
+                    found << pid_t(entry.toLongLong());
+            }
+            return found;
+        };
+        for (const pid_t pid : portals())
+            ::kill(pid, SIGTERM);
+        QTRY_VERIFY(portals().isEmpty());
         RealHarness h;
         h.start();
         QImage known(31, 17, QImage::Format_RGB32);
@@ -201,7 +212,7 @@ private slots:
         QGuiApplication::clipboard()->setImage(known);
         QElapsedTimer clock;
         clock.start();
-        h.f1().mnucopy_Click();
+        h.f1().copyDesktopChosen();
         qInfo("desktop copy without a portal: %lld ms", clock.elapsed());
         QCOMPARE(h.fakes.messageBox.calls.size(), 1);
         QCOMPARE(h.fakes.messageBox.calls[0].prompt, QStringLiteral("画面を読み取れませんでした"));
