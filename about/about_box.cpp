@@ -71,16 +71,16 @@ AboutBox::AboutBox(const platform::Services &sys, OtherWindows others)
     descriptionLabel->setPalette(black);
     defs::place(descriptionLabel, def("descriptionLabel"));
 
-    auto *Line1 = new QFrame(this);
-    Line1->setObjectName(QStringLiteral("Line1"));
-    Line1->setFrameStyle(QFrame::NoFrame);
-    Line1->setAutoFillBackground(true);
-    QPalette grey = Line1->palette();
-    grey.setColor(QPalette::Window, defs::color(defs::AboutBoxLine1Color));
-    Line1->setPalette(grey);
-    const int *l = defs::AboutBoxLine1;
-    Line1->setGeometry(rt::twipsToPixels(l[0]), rt::twipsToPixels(l[1]),
-                       rt::twipsToPixels(l[2] - l[0]), 1);
+    auto *dividerLine = new QFrame(this);
+    dividerLine->setObjectName(QStringLiteral("dividerLine"));
+    dividerLine->setFrameStyle(QFrame::NoFrame);
+    dividerLine->setAutoFillBackground(true);
+    QPalette grey = dividerLine->palette();
+    grey.setColor(QPalette::Window, defs::color(defs::AboutBoxDividerLineColor));
+    dividerLine->setPalette(grey);
+    const int *l = defs::AboutBoxDividerLine;
+    dividerLine->setGeometry(rt::twipsToPixels(l[0]), rt::twipsToPixels(l[1]),
+                             rt::twipsToPixels(l[2] - l[0]), 1);
 
     // Created before the buttons, so that they are drawn above it.
     disclaimerLabel = defs::label(this, text("disclaimerLabel"));
@@ -165,5 +165,5 @@ void AboutBox::systemInfoClicked()
 
 void AboutBox::startSystemInfo()
 {
-    about::startSysInfo(*sys_.programLauncher, *sys_.messageBox);
+    about::startSystemInfo(*sys_.programLauncher, *sys_.messageBox);
 }

@@ -6,7 +6,7 @@
 namespace about
 {
 
-void startSysInfo(platform::ProgramLauncher &launcher, platform::MessageBox &messages)
+void startSystemInfo(platform::ProgramLauncher &launcher, platform::MessageBox &messages)
 {
     // The first viewer found is the only one tried.
     for (const QString &name : SystemInfoViewers) {

@@ -19,5 +19,5 @@ inline const QStringList SystemInfoViewers{
     QStringLiteral("xfce4-taskmanager"),    QStringLiteral("lxtask"),
 };
 
-void startSysInfo(platform::ProgramLauncher &launcher, platform::MessageBox &messages);
+void startSystemInfo(platform::ProgramLauncher &launcher, platform::MessageBox &messages);
 } // namespace about

@@ -4,7 +4,7 @@
 #include "core/runtime.h"
 #include "core/services.h"
 #include "document/picture_document.h"
-#include "picture_files/common_dialog.h"
+#include "picture_files/file_dialog.h"
 
 #include <algorithm>
 #include <functional>
@@ -124,21 +124,21 @@ void chooseOnline(PictureDocument &doc)
     }
 }
 
-void captureBrowserPage(PictureDocument &doc, CommonDialog &fileDialog,
+void captureBrowserPage(PictureDocument &doc, FileDialog &fileDialog,
                         const BrowserCaptureServices &sys)
 {
     const bool offline = doc.offlineMode == 1;
     QString target;
-    std::unique_ptr<platform::Browser> ie; // released on every way out; its window stays open
+    std::unique_ptr<platform::Browser> browser; // released on every way out; its window stays open
     if (offline) {
         // So that Cancel in the dialog ends the command.
-        fileDialog.CancelError = true;
+        fileDialog.cancelRaisesError = true;
         // From here any error ends the command silently; what is done stays done.
         try {
-            fileDialog.Filter = QStringLiteral("html//htm (*.html;*.htm)|*.html;*.htm");
-            fileDialog.FilterIndex = 1;
-            fileDialog.ShowOpen();
-            target = fileDialog.FileName;
+            fileDialog.filter = QStringLiteral("html//htm (*.html;*.htm)|*.html;*.htm");
+            fileDialog.filterIndex = 1;
+            fileDialog.showOpen();
+            target = fileDialog.fileName;
         } catch (const rt::RuntimeError &) {
             return;
         }
@@ -156,26 +156,26 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &fileDialog,
     // The offline variant ends silently at an error; the online one reports it
     // and goes on running (what it has done stays done).
     try {
-        ie = sys.browsers.create();
-        ie->setVisible(true);
-        ie->open(target);
+        browser = sys.browsers.create();
+        browser->setVisible(true);
+        browser->open(target);
         std::unique_ptr<platform::WaitNote> note =
             sys.loop.noteWait(QStringLiteral("ブラウザがページを表示するのを待っています…"));
         // The counted wait is for the page to draw, so it starts once the
         // browser's new window is there and has drawn something: a cold
         // browser takes many seconds to put its first window up.
         PageWait pageWait(
-            sys.loop, *ie, [&note] { return note && note->cancelled(); },
+            sys.loop, *browser, [&note] { return note && note->cancelled(); },
             sys.browsers.windowBoundMs());
         const bool seesWindows = sys.grabber.seesWindows();
         platform::ScreenGrabber::Window shown = 0;
         if (seesWindows) {
-            while ((shown = ie->window()) == 0 || blank(sys.grabber.grabWindowContent(shown)))
+            while ((shown = browser->window()) == 0 || blank(sys.grabber.grabWindowContent(shown)))
                 pageWait.step();
         }
         // Where no window can be seen, only the browser's process tells
         // whether a page can be there: any end of it means none.
-        const auto gone = [&] { return noPageFrom(*ie, !seesWindows).has_value(); };
+        const auto gone = [&] { return noPageFrom(*browser, !seesWindows).has_value(); };
         // Formed once, in 32-bit arithmetic.
         const int32_t bound = rt::mul32(doc.CaptureWait, 4000);
         sys.loop.countedWait(int64_t(bound) + 1, gone);
@@ -183,7 +183,7 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &fileDialog,
         if (note->cancelled())
             throw Cancelled();
         if (!seesWindows)
-            checkBrowser(*ie, true);
+            checkBrowser(*browser, true);
         // The note goes before the picture is taken, which it must not be in.
         note.reset();
         // Alt + Print Screen: the browser's window, with its frame, on the
@@ -196,20 +196,20 @@ void captureBrowserPage(PictureDocument &doc, CommonDialog &fileDialog,
             window = sys.grabber.grabWindow(shown);
         }
         if (!seesWindows)
-            checkBrowser(*ie, true);
+            checkBrowser(*browser, true);
         if (window.isNull())
             throw rt::RuntimeError(rt::ErrCantCreateObject,
                                    QStringLiteral("ウィンドウを読み取れませんでした"));
         sys.clipboard.setPicture(window);
         if (offline)
-            ie->setVisible(true);
+            browser->setVisible(true);
         sys.loop.processEvents();
         rt::checkpoint();
         if (offline)
-            ie->setVisible(true);
+            browser->setVisible(true);
         adoptClipboardPicture(doc, sys.clipboard);
         if (offline)
-            ie->setVisible(true);
+            browser->setVisible(true);
         // The browser has taken the front: this program takes it back.
         sys.activator.activate(platform::applicationTitle());
         platform::showMessage(sys.messages, QStringLiteral("キャプチャ完了"),

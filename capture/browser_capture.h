@@ -1,7 +1,7 @@
 #pragma once
 // The browser capture and its two modes.
 
-class CommonDialog;
+class FileDialog;
 class PictureDocument;
 
 namespace platform
@@ -29,7 +29,7 @@ struct BrowserCaptureServices {
 
 // Opens a local HTML file (offline) or a typed address (online) in a new
 // browser window, waits, and takes that window in as the current picture.
-void captureBrowserPage(PictureDocument &doc, CommonDialog &dialog,
+void captureBrowserPage(PictureDocument &doc, FileDialog &dialog,
                         const BrowserCaptureServices &sys);
 // The mode menu's two items.
 void chooseOffline(PictureDocument &doc);

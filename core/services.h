@@ -1,7 +1,7 @@
 #pragma once
 // The narrow interfaces through which the program's logic reaches the
 // platform, each named by what it does. Each has a Linux implementation
-// (linux_services.h) and a test double (tests/doubles.h).
+// in platform/ and a test double in tests/support/doubles/.
 
 #include <QImage>
 #include <QString>

@@ -21,7 +21,7 @@ public:
     PictureDocument();
 
     // --- the main window's state record ---
-    QString FileName;
+    QString fileName;
     float PicWidth = 0;
     int32_t PicHeight = 0;
     int16_t offlineMode = 0; // 1 offline (a local HTML file), 0 online (a typed address)

@@ -420,7 +420,7 @@ void MainWindow::takeFocusByTab(bool forward)
 void MainWindow::describePicture()
 {
     const QImage &picture = doc_.picture();
-    const QString name = doc_.FileName.isEmpty() ? QString() : doc_.FileName + u'、';
+    const QString name = doc_.fileName.isEmpty() ? QString() : doc_.fileName + u'、';
     pictureView->setAccessibleDescription(picture.isNull() ? QStringLiteral("画像はありません")
                                                            : QStringLiteral("%1%2×%3 ピクセル")
                                                                  .arg(name)
@@ -440,7 +440,7 @@ void MainWindow::showCaptureWait()
 void MainWindow::pictureClicked()
 {
     doc_.showInformationWindow();
-    doc_.showFileName(doc_.FileName);
+    doc_.showFileName(doc_.fileName);
     fitToPicture();
 }
 

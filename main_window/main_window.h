@@ -4,7 +4,7 @@
 // picture-file commands.
 
 #include "core/services.h"
-#include "picture_files/common_dialog.h"
+#include "picture_files/file_dialog.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -56,7 +56,7 @@ public:
     PictureBox *pictureBox;
     ImageBox *pictureView;
     QMenu *fileMenu, *editMenu, *windowMenu;
-    CommonDialog fileDialog;
+    FileDialog fileDialog;
     QAction *openItem, *saveItem, *quitItem, *copyDesktopItem, *importClipboardItem,
         *browserCaptureItem, *menuSeparator, *offlineItem, *onlineItem, *compareItem, *aboutItem;
 

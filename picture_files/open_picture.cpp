@@ -3,7 +3,7 @@
 #include "core/runtime.h"
 #include "core/services.h"
 #include "document/picture_document.h"
-#include "picture_files/common_dialog.h"
+#include "picture_files/file_dialog.h"
 #include "picture_files/picture_choices.h"
 
 #include <QDir>
@@ -14,7 +14,7 @@ namespace picture_files
 
 int16_t entryFor(const QString &filter, const QString &file)
 {
-    const platform::FileChooser::Request entries = CommonDialog::parseFilter(filter);
+    const platform::FileChooser::Request entries = FileDialog::parseFilter(filter);
     const QString name = QFileInfo(file).fileName();
     for (qsizetype i = 0; !name.isEmpty() && i < entries.patterns.size(); ++i)
         for (const QString &pattern : entries.patterns[i])
@@ -23,17 +23,17 @@ int16_t entryFor(const QString &filter, const QString &file)
     return 1;
 }
 
-void openPicture(PictureDocument &doc, CommonDialog &fileDialog, platform::PictureLoader &loader,
+void openPicture(PictureDocument &doc, FileDialog &fileDialog, platform::PictureLoader &loader,
                  platform::MessageBox *messages)
 {
     // So that Cancel in the dialog ends the command.
-    fileDialog.CancelError = true;
+    fileDialog.cancelRaisesError = true;
     // From here any error ends the command silently; what is done stays done.
     try {
         // Every JPEG name, and the formats phones, cameras, screenshot tools
         // and the web give, after the first three; the entry of the current
         // file is the one shown, so its folder does not look empty.
-        fileDialog.Filter =
+        fileDialog.filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg;*.jpeg;*.jpe|") +
             QStringLiteral("BMP (*.bmp)|*.bmp|") + QStringLiteral("GIF (*.gif)|*.gif|") +
             QStringLiteral("PNG (*.png)|*.png|") +
@@ -42,18 +42,18 @@ void openPicture(PictureDocument &doc, CommonDialog &fileDialog, platform::Pictu
             QStringLiteral("JPEG XL (*.jxl)|*.jxl|") +
             QStringLiteral("すべての画像|*.jpg;*.jpeg;*.jpe;*.bmp;*.gif;*.png;*.heic;*.heif;*.hif;"
                            "*.avif;*.webp;*.tif;*.tiff;*.jxl|");
-        fileDialog.FilterIndex = entryFor(fileDialog.Filter, fileDialog.FileName);
-        const QString before = fileDialog.FileName;
-        fileDialog.ShowOpen();
+        fileDialog.filterIndex = entryFor(fileDialog.filter, fileDialog.fileName);
+        const QString before = fileDialog.fileName;
+        fileDialog.showOpen();
         // A file that cannot be opened leaves the dialog's name as it
         // was too: Save offers it next.
-        if (!openFile(doc, fileDialog, loader, fileDialog.FileName, messages))
-            fileDialog.FileName = before;
+        if (!openFile(doc, fileDialog, loader, fileDialog.fileName, messages))
+            fileDialog.fileName = before;
     } catch (const rt::RuntimeError &) {
     }
 }
 
-bool openFile(PictureDocument &doc, CommonDialog &fileDialog, platform::PictureLoader &loader,
+bool openFile(PictureDocument &doc, FileDialog &fileDialog, platform::PictureLoader &loader,
               const QString &path, platform::MessageBox *messages)
 {
     // From here any error ends the command; what is done stays done.
@@ -62,15 +62,15 @@ bool openFile(PictureDocument &doc, CommonDialog &fileDialog, platform::PictureL
         // cannot be read must not lend its name to the picture shown, or the
         // next Save would write that picture over it.
         const QImage picture = asChosen(loader.load(path), PictureChoices());
-        fileDialog.FileName = path;
-        doc.FileName = path;
+        fileDialog.fileName = path;
+        doc.fileName = path;
         // pictureBox, and pictureView with it, show the picture.
         doc.setPicture(picture, QFileInfo(path).size());
         doc.showPictureAtFullSize();
         doc.PicWidth = doc.pictureWidth();
         doc.PicHeight = rt::roundToInt32(doc.pictureHeight());
         // Loads the information window (without showing it) if it is not loaded.
-        doc.showFileName(doc.FileName);
+        doc.showFileName(doc.fileName);
         doc.fitPicture();
         return true;
     } catch (const rt::RuntimeError &e) {

@@ -1,7 +1,7 @@
 #pragma once
 // The Open command: a picture file becomes the current picture.
 
-class CommonDialog;
+class FileDialog;
 class PictureDocument;
 
 namespace platform
@@ -17,7 +17,7 @@ class QString;
 namespace picture_files
 {
 // A chosen file that cannot be opened is said so, with a message box.
-void openPicture(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader,
+void openPicture(PictureDocument &doc, FileDialog &dialog, platform::PictureLoader &loader,
                  platform::MessageBox *messages = nullptr);
 // The 1-based entry of the dialog filter whose patterns match the file's name
 // (case aside), else the first.
@@ -27,6 +27,6 @@ int16_t entryFor(const QString &filter, const QString &file);
 // With a message box, a file that cannot be opened is said so, and nothing
 // changes: the name, the picture and the quality stay as they were. True
 // when the file was opened.
-bool openFile(PictureDocument &doc, CommonDialog &dialog, platform::PictureLoader &loader,
+bool openFile(PictureDocument &doc, FileDialog &dialog, platform::PictureLoader &loader,
               const QString &path, platform::MessageBox *messages = nullptr);
 } // namespace picture_files

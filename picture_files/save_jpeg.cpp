@@ -3,7 +3,7 @@
 #include "core/runtime.h"
 #include "core/services.h"
 #include "document/picture_document.h"
-#include "picture_files/common_dialog.h"
+#include "picture_files/file_dialog.h"
 #include "platform/files/file_names.h"
 
 #include <QFileInfo>
@@ -60,32 +60,32 @@ QString typedJpegName(const QString &name)
                : name;
 }
 
-void saveJpeg(PictureDocument &doc, CommonDialog &fileDialog, const SaveServices &sys)
+void saveJpeg(PictureDocument &doc, FileDialog &fileDialog, const SaveServices &sys)
 {
     const QString Title = QStringLiteral("保存情況");
     // So that Cancel in the dialog ends the command.
-    fileDialog.CancelError = true;
+    fileDialog.cancelRaisesError = true;
     // From here any error ends the command silently; what is done stays done.
     try {
-        fileDialog.Filter =
+        fileDialog.filter =
             QStringLiteral("JPEG (*.jpg)|*.jpg|") + QStringLiteral("BMP (*.bmp)|*.bmp|");
-        fileDialog.FilterIndex = 1;
+        fileDialog.filterIndex = 1;
         // Offered under a JPEG name: one Enter must not put JPEG bytes under
         // the source's .png name. Cancelled, the shared name is as it was.
-        const QString before = fileDialog.FileName;
-        fileDialog.FileName = proposedJpegName(before);
+        const QString before = fileDialog.fileName;
+        fileDialog.fileName = proposedJpegName(before);
         try {
-            fileDialog.ShowSave();
+            fileDialog.showSave();
         } catch (const rt::RuntimeError &) {
-            fileDialog.FileName = before;
+            fileDialog.fileName = before;
             throw;
         }
         // A name typed without an extension is a JPEG name, as the filter says.
-        fileDialog.FileName = typedJpegName(fileDialog.FileName);
-        doc.FileName = fileDialog.FileName;
+        fileDialog.fileName = typedJpegName(fileDialog.fileName);
+        doc.fileName = fileDialog.fileName;
         // What the save works on is read once, now: a file handed over or
         // dropped while a question below is up changes none of it.
-        const QString target = doc.FileName;
+        const QString target = doc.fileName;
         const QImage picture = doc.picture();
         const int32_t quality = doc.JpegQuality();
         const auto ask = [&](const QString &question) {

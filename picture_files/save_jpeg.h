@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-class CommonDialog;
+class FileDialog;
 class PictureDocument;
 
 namespace platform
@@ -29,7 +29,7 @@ struct SaveServices {
 
 // A file it replaces goes to the desktop trash first, unless this run wrote
 // it; where there is no trash for it, the user is asked.
-void saveJpeg(PictureDocument &doc, CommonDialog &dialog, const SaveServices &sys);
+void saveJpeg(PictureDocument &doc, FileDialog &dialog, const SaveServices &sys);
 
 // The name the Save dialog offers for the current one: the same with .jpg
 // when it is not a JPEG name.

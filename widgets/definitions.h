@@ -136,9 +136,9 @@ inline constexpr ControlDef AboutBoxControls[] = {
     {"okButton",             "",        2640,  2520,  1310,   345},
     {"systemInfoButton",        "",        2640,  3000,  1310,   345},
 };
-// Line1: from (90, 2445) to (3960, 2445), grey, one pixel.
-inline constexpr int AboutBoxLine1[4] = {90, 2445, 3960, 2445};
-inline constexpr Rgb AboutBoxLine1Color{128, 128, 128};
+// The divider line: from (90, 2445) to (3960, 2445), grey, one pixel.
+inline constexpr int AboutBoxDividerLine[4] = {90, 2445, 3960, 2445};
+inline constexpr Rgb AboutBoxDividerLineColor{128, 128, 128};
 inline constexpr Rgb AboutBoxTitleColor{255, 0, 0};
 inline constexpr double AboutBoxTitleFontPt = 14.25;
 // The box's texts are always black, so its face stays the classic light grey.

@@ -1,8 +1,8 @@
-#include "picture_files/common_dialog.h"
+#include "picture_files/file_dialog.h"
 
 #include "core/runtime.h"
 
-platform::FileChooser::Request CommonDialog::parseFilter(const QString &filter)
+platform::FileChooser::Request FileDialog::parseFilter(const QString &filter)
 {
     platform::FileChooser::Request request;
     QStringList parts = filter.split(u'|');
@@ -19,27 +19,27 @@ platform::FileChooser::Request CommonDialog::parseFilter(const QString &filter)
     return request;
 }
 
-void CommonDialog::ShowOpen()
+void FileDialog::showOpen()
 {
     show(false);
 }
-void CommonDialog::ShowSave()
+void FileDialog::showSave()
 {
     show(true);
 }
 
-void CommonDialog::show(bool save)
+void FileDialog::show(bool save)
 {
-    platform::FileChooser::Request request = parseFilter(Filter);
+    platform::FileChooser::Request request = parseFilter(filter);
     request.save = save;
-    request.selected = FilterIndex > 0 ? FilterIndex - 1 : 0;
-    request.startPath = FileName;
+    request.selected = filterIndex > 0 ? filterIndex - 1 : 0;
+    request.startPath = fileName;
     const std::optional<QString> chosen = chooser_->choose(request);
     rt::checkpoint();
     if (!chosen) {
-        if (CancelError)
+        if (cancelRaisesError)
             throw rt::RuntimeError(rt::ErrCancel);
         return;
     }
-    FileName = *chosen;
+    fileName = *chosen;
 }

@@ -8,19 +8,19 @@
 
 #include <cstdint>
 
-class CommonDialog
+class FileDialog
 {
 public:
-    explicit CommonDialog(platform::FileChooser *chooser) : chooser_(chooser) {}
+    explicit FileDialog(platform::FileChooser *chooser) : chooser_(chooser) {}
 
-    bool CancelError = false;
-    QString Filter;          // "description|pattern|description|pattern|", patterns split by ";"
-    int16_t FilterIndex = 0; // 1-based
-    QString FileName;
+    bool cancelRaisesError = false;
+    QString filter;          // "description|pattern|description|pattern|", patterns split by ";"
+    int16_t filterIndex = 0; // 1-based
+    QString fileName;
 
-    // Modal; with CancelError, Cancel raises the cancel error.
-    void ShowOpen();
-    void ShowSave();
+    // Modal; with cancelRaisesError, Cancel raises the cancel error.
+    void showOpen();
+    void showSave();
 
     // Filter as entries: descriptions and each one's patterns.
     static platform::FileChooser::Request parseFilter(const QString &filter);
