@@ -1,0 +1,21 @@
+#pragma once
+// The file-dialog double: records each request and answers as scripted.
+
+#include "core/services.h"
+
+#include <QList>
+#include <optional>
+
+namespace platform
+{
+
+class FakeFileChooser : public FileChooser
+{
+public:
+    std::optional<QString> choose(const Request &request) override;
+
+    QList<Request> requests;
+    QList<std::optional<QString>> answers; // taken in order; cancel once they run out
+};
+
+} // namespace platform
