@@ -1,6 +1,7 @@
 #pragma once
 // The browser double and its factory.
 
+#include "core/runtime.h"
 #include "core/services.h"
 #include "doubles/log.h"
 
@@ -47,5 +48,24 @@ public:
     int created = 0;
     Log log;
 };
+
+inline void FakeBrowser::setVisible(bool visible)
+{
+    log_(QStringLiteral("Visible %1").arg(visible));
+}
+
+inline void FakeBrowser::open(const QString &target)
+{
+    log_(QStringLiteral("open ") + target);
+}
+
+inline std::unique_ptr<Browser> FakeBrowserFactory::create()
+{
+    log(QStringLiteral("create"));
+    if (!available)
+        throw rt::RuntimeError(rt::ErrCantCreateObject);
+    ++created;
+    return std::make_unique<FakeBrowser>(log, window, appearsAfter, exitStatus);
+}
 
 } // namespace platform

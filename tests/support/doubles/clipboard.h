@@ -16,4 +16,16 @@ public:
     Log log;
 };
 
+inline void FakeClipboard::setPicture(const QImage &p)
+{
+    log(QStringLiteral("setPicture %1x%2").arg(p.width()).arg(p.height()));
+    content = p;
+}
+
+inline QImage FakeClipboard::picture()
+{
+    log(QStringLiteral("picture"));
+    return content;
+}
+
 } // namespace platform

@@ -47,4 +47,12 @@ struct FakeServices {
     Services services() { return servicesOf(*this); }
 };
 
+inline FakeServices::FakeServices()
+{
+    messageBox.log = &log;
+    for (Log *l : {&screenGrabber.log, &clipboard.log, &eventLoop.log, &browserFactory.log,
+                   &inputPrompt.log, &windowActivator.log})
+        l->lines = &log;
+}
+
 } // namespace platform

@@ -18,4 +18,10 @@ public:
     QList<std::optional<QString>> answers; // taken in order; cancel once they run out
 };
 
+inline std::optional<QString> FakeFileChooser::choose(const Request &request)
+{
+    requests.append(request);
+    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+}
+
 } // namespace platform

@@ -23,4 +23,12 @@ public:
     Log log;
 };
 
+inline QString FakeInputPrompt::ask(const QString &prompt, const QString &title,
+                                    const QString &defaultText)
+{
+    calls.append({prompt, title, defaultText});
+    log(QStringLiteral("ask"));
+    return answer.value_or(defaultText);
+}
+
 } // namespace platform

@@ -1,10 +1,14 @@
 #pragma once
 // The JPEG-writer double: records what it is asked to write.
 
+#include "core/runtime.h"
 #include "core/services.h"
+#include "platform/files/file_names.h"
 
 #include <QList>
 #include <mutex>
+
+#include <fcntl.h>
 
 namespace platform
 {
@@ -40,5 +44,21 @@ public:
     WriteResult result = WriteResult::Written;
     std::mutex lock;
 };
+
+inline WriteResult FakeJpegWriter::write(const QImage &picture, const QString &path,
+                                         int32_t quality, OldFile old)
+{
+    const FileInFolder file{AT_FDCWD, nameBytes(path), path};
+    const bool kept = old.keepIn && kindOf(path).regular && old.keepIn->keepCopy(file);
+    if (old.keepIn && kindOf(path).regular && !kept && !old.mayLose)
+        return WriteResult::NotKept;
+    {
+        const std::lock_guard hold(lock);
+        calls.append({picture, path, quality});
+    }
+    if (kept && result != WriteResult::Written)
+        old.keepIn->takeBack(file);
+    return result;
+}
 
 } // namespace platform

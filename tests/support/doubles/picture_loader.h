@@ -1,6 +1,7 @@
 #pragma once
 // The picture-loader double: pictures by path.
 
+#include "core/runtime.h"
 #include "core/services.h"
 
 #include <QMap>
@@ -24,5 +25,13 @@ public:
     QMap<QString, QImage> pictures;
     QStringList loaded;
 };
+
+inline QImage FakePictureLoader::load(const QString &path)
+{
+    loaded.append(path);
+    if (!pictures.contains(path))
+        throw rt::RuntimeError(rt::ErrInvalidPicture);
+    return pictures.value(path);
+}
 
 } // namespace platform

@@ -20,4 +20,18 @@ public:
     QStringList asked, started;
 };
 
+inline QString FakeProgramLauncher::find(const QString &name)
+{
+    asked << name;
+    return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+}
+
+inline bool FakeProgramLauncher::start(const QString &path)
+{
+    if (unstartable.contains(path))
+        return false;
+    started << path;
+    return true;
+}
+
 } // namespace platform

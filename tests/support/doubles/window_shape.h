@@ -23,4 +23,19 @@ public:
     int taskbarSkips = 0;
 };
 
+inline void FakeWindowShape::setEllipticRegion(QWidget *, int left, int top, int right, int bottom)
+{
+    regions.append(QRect(QPoint(left, top), QPoint(right, bottom)));
+}
+
+inline void FakeWindowShape::beginCaptionDrag(QWidget *)
+{
+    ++drags;
+}
+
+inline void FakeWindowShape::skipTaskbar(QWidget *)
+{
+    ++taskbarSkips;
+}
+
 } // namespace platform
