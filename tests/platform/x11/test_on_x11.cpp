@@ -103,6 +103,21 @@ void drag(QPoint from, QPoint by, const char *button = "1")
     QTRY_COMPARE(seen.releases, 1);
 }
 
+// The top-level window the X server finds under the pointer, the windows'
+// input shapes and stacking taken into account.
+xcb_window_t topLevelUnderPointer()
+{
+    xcb_connection_t *c = platform::x11::connection();
+    const platform::x11::Reply<xcb_query_pointer_reply_t> r(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, platform::x11::root(c)), nullptr));
+    return r ? r->child : xcb_window_t(XCB_NONE);
+}
+
+xcb_window_t topLevel(QWidget *w)
+{
+    return platform::x11::topLevelOf(platform::x11::connection(), xcb_window_t(w->winId()));
+}
+
 // Whether the X server stacks one top-level window above another.
 bool stackedAbove(QWidget *upper, QWidget *lower)
 {
@@ -136,9 +151,12 @@ private slots:
         f.raise();
         QTRY_VERIFY(stackedAbove(&f, &below));
 
+        // Clicked once the X server has the window below under the pointer
+        // there: placed, stacked and shaped as it will be.
         const QPoint corner = f.geometry().topLeft() + QPoint(3, 3);
-        xdotool(
-            {"mousemove", QString::number(corner.x()), QString::number(corner.y()), "click", "1"});
+        movePointer(corner);
+        QTRY_COMPARE_WITH_TIMEOUT(topLevelUnderPointer(), topLevel(&below), 15000);
+        xdotool({"click", "1"});
         QTRY_COMPARE(below.presses, 1);
 
         // Inside the ellipse the window itself takes the click.
@@ -146,9 +164,10 @@ private slots:
         below.setGeometry(QRect(inside - QPoint(5, 5), QSize(10, 10)));
         f.raise();
         QTRY_VERIFY(stackedAbove(&f, &below));
+        movePointer(inside);
+        QTRY_COMPARE_WITH_TIMEOUT(topLevelUnderPointer(), topLevel(&f), 15000);
         PointerEventsSeen seen;
-        xdotool(
-            {"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"});
+        xdotool({"click", "1"});
         QTRY_COMPARE(seen.releases, 1);
         QCOMPARE(below.presses, 1);
     }
