@@ -118,6 +118,17 @@ xcb_window_t topLevel(QWidget *w)
     return platform::x11::topLevelOf(platform::x11::connection(), xcb_window_t(w->winId()));
 }
 
+// Where the X server has a window's top-left corner on the screen, which the
+// window manager may have placed elsewhere than the program asked.
+QPoint placedAt(QWidget *w)
+{
+    xcb_connection_t *c = platform::x11::connection();
+    const platform::x11::Reply<xcb_translate_coordinates_reply_t> r(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, xcb_window_t(w->winId()), platform::x11::root(c), 0, 0),
+        nullptr));
+    return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+}
+
 // Whether the X server stacks one top-level window above another.
 bool stackedAbove(QWidget *upper, QWidget *lower)
 {
@@ -142,26 +153,32 @@ private slots:
         QVERIFY(!f.mask().contains(QPoint(2, 2)));
         QVERIFY(!f.mask().contains(QPoint(259, 110)));
 
-        // A window right below the information window's corner.
+        // A window right below the information window's corner. The points
+        // are taken from where the X server has the window: on a busy start
+        // the program may not have heard yet where the window manager put it.
+        const QPoint at = placedAt(&f);
         ClickRecorder below;
         below.setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-        below.setGeometry(QRect(f.geometry().topLeft(), QSize(40, 40)));
+        below.setGeometry(QRect(at, QSize(40, 40)));
         below.show();
         QVERIFY(QTest::qWaitForWindowExposed(&below, 30000));
+        QTRY_COMPARE(placedAt(&below), at);
         f.raise();
         QTRY_VERIFY(stackedAbove(&f, &below));
 
         // Clicked once the X server has the window below under the pointer
         // there: placed, stacked and shaped as it will be.
-        const QPoint corner = f.geometry().topLeft() + QPoint(3, 3);
+        QCOMPARE(placedAt(&f), at);
+        const QPoint corner = at + QPoint(3, 3);
         movePointer(corner);
         QTRY_COMPARE_WITH_TIMEOUT(topLevelUnderPointer(), topLevel(&below), 15000);
         xdotool({"click", "1"});
         QTRY_COMPARE(below.presses, 1);
 
         // Inside the ellipse the window itself takes the click.
-        const QPoint inside = f.geometry().topLeft() + QPoint(30, 56);
+        const QPoint inside = at + QPoint(30, 56);
         below.setGeometry(QRect(inside - QPoint(5, 5), QSize(10, 10)));
+        QTRY_COMPARE(placedAt(&below), inside - QPoint(5, 5));
         f.raise();
         QTRY_VERIFY(stackedAbove(&f, &below));
         movePointer(inside);
