@@ -10,9 +10,13 @@ if [[ ${CI:-} != true && ${MIPO_PACKAGE_TEST:-} != 1 ]] || ((EUID != 0)); then
     exit 77
 fi
 here=$(dirname "$(realpath "$0")")
-# The package is built as users get it: a Release build of its own.
-build=$(realpath -m "$1/package-release")
-cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+# The package is built as users get it, from a Release build: the one given
+# when it is one (CI's; the tests install nothing), else one of its own.
+build=$(realpath "$1")
+if ! grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt"; then
+    build=$(realpath -m "$1/package-release")
+    cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" --target mipoquibbo >/dev/null
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/mipoquibbo_*_*.deb | head -n1)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan), makes the seed
-# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 150),
+# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 60),
 # starting from the corpus kept in tests/fuzz/corpus/<target>/. What the run
 # adds is merged back there, minimised (commit it, and the next run starts
 # where this one ended). A crashing input is copied into
@@ -8,7 +8,7 @@
 # file there) and the run fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${FUZZ_SECONDS:-150}
+seconds=${FUZZ_SECONDS:-60}
 missing=()
 for p in clang libclang-rt-14-dev python3-pil; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
