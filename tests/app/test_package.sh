@@ -10,10 +10,11 @@ if [[ ${CI:-} != true && ${MIPO_PACKAGE_TEST:-} != 1 ]] || ((EUID != 0)); then
     exit 77
 fi
 here=$(dirname "$(realpath "$0")")
-# The package is built as users get it, from a Release build: the one given
-# when it is one (CI's; the tests install nothing), else one of its own.
+# The package is built as Debian builds packages: optimised, the debug
+# information stripped. The build given is used when it is optimised (CI's;
+# the tests install nothing), else one of its own.
 build=$(realpath "$1")
-if ! grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$build/CMakeCache.txt"; then
+if ! grep -qxE 'CMAKE_BUILD_TYPE:STRING=(Release|RelWithDebInfo)' "$build/CMakeCache.txt"; then
     build=$(realpath -m "$1/package-release")
     cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIPO_BUILD_TESTS=OFF >/dev/null
 fi
