@@ -122,20 +122,15 @@ xcb_window_t topLevel(QWidget *w)
 // window manager may have placed elsewhere than the program asked.
 QPoint placedAt(QWidget *w)
 {
-    xcb_connection_t *c = platform::x11::connection();
-    const platform::x11::Reply<xcb_translate_coordinates_reply_t> r(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, xcb_window_t(w->winId()), platform::x11::root(c), 0, 0),
-        nullptr));
-    return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+    const auto placement = platform::x11::placementOf(platform::x11::connection(), topLevel(w));
+    return placement ? placement->client.topLeft() : QPoint(-1, -1);
 }
 
 // Whether the X server stacks one top-level window above another.
 bool stackedAbove(QWidget *upper, QWidget *lower)
 {
-    xcb_connection_t *c = platform::x11::connection();
     const QList<xcb_window_t> order = platform::x11::viewableTopLevelsInOrder();
-    return order.indexOf(platform::x11::topLevelOf(c, xcb_window_t(upper->winId()))) >
-           order.indexOf(platform::x11::topLevelOf(c, xcb_window_t(lower->winId())));
+    return order.indexOf(topLevel(upper)) > order.indexOf(topLevel(lower));
 }
 } // namespace
 
