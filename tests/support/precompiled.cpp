@@ -1,0 +1,1 @@
+// Only here to carry the tests' precompiled header (tests/CMakeLists.txt).
