@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan), makes the seed
-# corpus and runs each target for a bounded time (FUZZ_SECONDS, default 60),
-# starting from the corpus kept in tests/fuzz/corpus/<target>/. What the run
-# adds is merged back there, minimised (commit it, and the next run starts
-# where this one ended). A crashing input is copied into
-# tests/fuzz/regressions/<target>/ (keep it: the test suite replays every
-# file there) and the run fails.
+# corpus and runs the targets side by side, one a core, for a bounded time
+# (FUZZ_SECONDS, default 60), starting from the corpus kept in
+# tests/fuzz/corpus/<target>/. What the run adds is merged back there,
+# minimised (commit it, and the next run starts where this one ended). A
+# crashing input is copied into tests/fuzz/regressions/<target>/ (keep it: the
+# test suite replays every file there) and the run fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-60}
@@ -25,14 +25,14 @@ trap 'rm -rf "$work"' EXIT
 # Leaks inside the system's libraries (dav1d on a broken stream) are theirs.
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 /usr/bin/python3 tests/fuzz/make_seeds.py "$work/seeds"
-status=0
-for target in fuzz_loader fuzz_encoder; do
-    kept=tests/fuzz/corpus/$target
+# One target on each core, at the same time; each reports when both are done.
+fuzz() {
+    local target=$1 kept=tests/fuzz/corpus/$1 seeds=()
     mkdir -p "$kept" "$work/$target" "$work/$target-crashes" "$work/$target-merged"
     cp -r "$kept/." "$work/$target/"
-    seeds=()
     [[ $target == fuzz_loader ]] && seeds=("$work/seeds")
     echo "--- $target: $seconds s from $(find "$kept" -type f | wc -l) kept inputs"
+    local status=0
     if ! build-fuzz/tests/fuzz/$target "$work/$target" "${seeds[@]}" -max_total_time="$seconds" \
         -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 \
         -artifact_prefix="$work/$target-crashes/" 2>&1 | tail -n 12; then
@@ -52,5 +52,16 @@ for target in fuzz_loader fuzz_encoder; do
         echo "$target found crashing inputs: tests/fuzz/regressions/$target/"
         status=1
     fi
+    return $status
+}
+pids=()
+for target in fuzz_loader fuzz_encoder; do
+    fuzz "$target" >"$work/$target.log" 2>&1 &
+    pids+=($!)
 done
+status=0
+for i in 0 1; do
+    wait "${pids[$i]}" || status=1
+done
+cat "$work/fuzz_loader.log" "$work/fuzz_encoder.log"
 exit $status
