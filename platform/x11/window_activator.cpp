@@ -3,12 +3,34 @@
 #include "platform/x11/x11.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
 namespace platform
 {
 using x11::atom;
 using x11::windowTitle;
+
+namespace
+{
+bool frontIsOurs(xcb_connection_t *c)
+{
+    const QList<uint32_t> front =
+        x11::property32(c, x11::root(c), atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    if (front.isEmpty() || front.first() == XCB_NONE)
+        return false;
+    for (const QWidget *w : QApplication::topLevelWidgets())
+        if (w->internalWinId() == front.first())
+            return true;
+    return false;
+}
+
+void askForFront(xcb_connection_t *c, xcb_window_t target)
+{
+    // Asked as a pager would ask: window managers honour that at once.
+    x11::sendToRoot(c, target, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
+}
+} // namespace
 
 void X11WindowActivator::activate(const QString &title)
 {
@@ -31,8 +53,17 @@ void X11WindowActivator::activate(const QString &title)
         if (target == XCB_NONE)
             target = prefixed;
         if (target != XCB_NONE) {
-            // Asked as a pager would ask: window managers honour that at once.
-            x11::sendToRoot(c, target, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
+            askForFront(c, target);
+            // A browser still coming up can ask for the front after this
+            // (a loaded machine delays its own request past the page it
+            // shows): while the front is not this program's, it is asked for
+            // again a few times within the first seconds.
+            for (const int ms : {300, 1000, 2500})
+                QTimer::singleShot(ms, qApp, [target] {
+                    xcb_connection_t *now = x11::connection();
+                    if (now && !frontIsOurs(now))
+                        askForFront(now, target);
+                });
             return;
         }
     }

@@ -3,6 +3,7 @@
 #include "capture_cases.h"
 #include "platform/qt/browser_process.h"
 #include "platform/qt/wait_note.h"
+#include "platform/x11/x11.h"
 #include "real_harness.h"
 
 #include <QClipboard>
@@ -249,6 +250,18 @@ private slots:
         xcb_disconnect(silent);
     }
 
+    // The title of the window the window manager has in front.
+    static QString frontTitle()
+    {
+        xcb_connection_t *c = platform::x11::connection();
+        const QList<uint32_t> front = platform::x11::property32(
+            c, platform::x11::root(c), platform::x11::atom(c, "_NET_ACTIVE_WINDOW"),
+            XCB_ATOM_WINDOW);
+        if (front.isEmpty() || front.first() == XCB_NONE)
+            return QStringLiteral("nothing in front");
+        return QStringLiteral("in front: ") + platform::x11::windowTitle(c, front.first());
+    }
+
     void offlineCaptureThroughChromium()
     {
         if (!capture_cases::chromiumInstalled())
@@ -264,7 +277,7 @@ private slots:
             return;
         QCOMPARE(h.doc().fileName, QStringLiteral("/kept.jpg"));
         // The program's window is in front again, the browser still open.
-        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QTRY_VERIFY2(QApplication::activeWindow() == &f, qPrintable(frontTitle()));
         QVERIFY(pid > 0);
         QCOMPARE(::kill(pid_t(pid), 0), 0);
         ::kill(pid_t(pid), SIGTERM);

@@ -3,6 +3,7 @@
 #include "about/about_box.h"
 #include "compare_window/compare_window.h"
 #include "harness.h"
+#include "platform/x11/window_activator.h"
 #include "platform/x11/window_shape.h"
 #include "platform/x11/x11.h"
 
@@ -296,6 +297,41 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
         xdotool({"key", "ctrl+q"});
         QTRY_VERIFY(rt::ended());
+    }
+
+    // After a capture the program takes the front back from the browser,
+    // also from one that asks for the front again a moment later.
+    void frontTakenBackFromALateWindow()
+    {
+        Harness h;
+        h.start();
+        MainWindow &f = h.f1();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QProcess other;
+        other.start(QStringLiteral(SOLID_WINDOW), {QStringLiteral("#3050d0")});
+        QVERIFY(other.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == nullptr, 30000);
+        const QString otherId = [] {
+            QProcess p;
+            p.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+            p.waitForFinished(10000);
+            return QString::fromLatin1(p.readAllStandardOutput().trimmed());
+        }();
+        QVERIFY(!otherId.isEmpty());
+
+        platform::X11WindowActivator().activate(platform::applicationTitle());
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        // The other window asks for the front once more, as a browser still
+        // coming up does: it has it for a moment, then the program again.
+        bool lost = false;
+        const QMetaObject::Connection watch = QObject::connect(
+            qApp, &QGuiApplication::focusWindowChanged, [&](QWindow *w) { lost |= !w; });
+        xdotool({"windowactivate", otherId});
+        QTRY_VERIFY(lost);
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
+        QObject::disconnect(watch);
+        other.kill();
+        other.waitForFinished(10000);
     }
 
     void mainWindowUnderAWindowManager()
