@@ -184,7 +184,13 @@ private slots:
                 [&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 10000);
             for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
                 listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
+            // A typed name replaces the selected one only while the dialog
+            // has the keyboard, as it has for someone typing; a loaded
+            // machine may give it the keyboard after the listing.
+            d->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(d));
             auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            edit->setFocus();
             edit->setText(typed);
             QTest::keyClick(edit, Qt::Key_Return);
         });
