@@ -277,7 +277,8 @@ private slots:
             return;
         QCOMPARE(h.doc().fileName, QStringLiteral("/kept.jpg"));
         // The program's window is in front again, the browser still open.
-        QTRY_VERIFY2(QApplication::activeWindow() == &f, qPrintable(frontTitle()));
+        QTRY_VERIFY2_WITH_TIMEOUT(QApplication::activeWindow() == &f, qPrintable(frontTitle()),
+                                  15000);
         QVERIFY(pid > 0);
         QCOMPARE(::kill(pid_t(pid), 0), 0);
         ::kill(pid_t(pid), SIGTERM);
