@@ -54,12 +54,7 @@ void X11WindowActivator::activate(const QString &title)
             target = prefixed;
         if (target != XCB_NONE) {
             askForFront(c, target);
-            // A browser that has just shown its page can ask for the front
-            // after this, seconds later on a loaded machine. Within the next
-            // ten seconds, while the program also shows that the capture is
-            // done, the front is asked for again whenever another program
-            // has it.
-            for (const int ms : {300, 1000, 2500, 5000, 10000})
+            for (const int ms : againAfterMs)
                 QTimer::singleShot(ms, qApp, [target] {
                     xcb_connection_t *now = x11::connection();
                     if (now && !frontIsOurs(now))
