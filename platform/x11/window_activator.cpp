@@ -15,12 +15,11 @@ namespace
 {
 bool frontIsOurs(xcb_connection_t *c)
 {
-    const QList<uint32_t> front =
-        x11::property32(c, x11::root(c), atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-    if (front.isEmpty() || front.first() == XCB_NONE)
+    const xcb_window_t front = x11::namedActiveWindow(c);
+    if (front == XCB_NONE)
         return false;
     for (const QWidget *w : QApplication::topLevelWidgets())
-        if (w->internalWinId() == front.first())
+        if (w->internalWinId() == front)
             return true;
     return false;
 }

@@ -164,6 +164,13 @@ std::optional<Placement> placementOf(xcb_connection_t *c, xcb_window_t top)
     return p;
 }
 
+xcb_window_t namedActiveWindow(xcb_connection_t *c)
+{
+    const QList<uint32_t> named =
+        property32(c, root(c), atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    return named.isEmpty() ? XCB_NONE : named.first();
+}
+
 QString windowTitle(xcb_connection_t *c, xcb_window_t w)
 {
     const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(

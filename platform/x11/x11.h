@@ -55,6 +55,8 @@ struct Placement {
 };
 std::optional<Placement> placementOf(xcb_connection_t *c, xcb_window_t top);
 
+// The window _NET_ACTIVE_WINDOW names; none when no window manager says.
+xcb_window_t namedActiveWindow(xcb_connection_t *c);
 // A window's _NET_WM_NAME; empty when it has none.
 QString windowTitle(xcb_connection_t *c, xcb_window_t w);
 // WM_CLASS's two names (instance, class), lower case.

@@ -24,13 +24,6 @@ QImage x11::wholeVirtualScreen()
     return screen->grabWindow(0, all.x(), all.y(), all.width(), all.height()).toImage();
 }
 
-xcb_window_t x11::namedActiveWindow(xcb_connection_t *c)
-{
-    const QList<uint32_t> named =
-        x11::property32(c, x11::root(c), atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
-    return named.isEmpty() ? XCB_NONE : named.first();
-}
-
 // What the program inside a top-level window drew, without any frame; read
 // from the window itself, so also where others cover it.
 QImage x11::clientPixels(ScreenGrabber::Window window)

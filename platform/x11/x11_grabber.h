@@ -25,8 +25,6 @@ namespace x11
 {
 // The whole virtual screen as Qt grabs it.
 QImage wholeVirtualScreen();
-// The window _NET_ACTIVE_WINDOW names; none when no window manager says.
-xcb_window_t namedActiveWindow(xcb_connection_t *c);
 // What the program inside a top-level window drew, without any frame; read
 // from the window itself, so also where others cover it.
 QImage clientPixels(ScreenGrabber::Window window);

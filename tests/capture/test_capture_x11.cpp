@@ -254,12 +254,10 @@ private slots:
     static QString frontTitle()
     {
         xcb_connection_t *c = platform::x11::connection();
-        const QList<uint32_t> front = platform::x11::property32(
-            c, platform::x11::root(c), platform::x11::atom(c, "_NET_ACTIVE_WINDOW"),
-            XCB_ATOM_WINDOW);
-        if (front.isEmpty() || front.first() == XCB_NONE)
+        const xcb_window_t front = platform::x11::namedActiveWindow(c);
+        if (front == XCB_NONE)
             return QStringLiteral("nothing in front");
-        return QStringLiteral("in front: ") + platform::x11::windowTitle(c, front.first());
+        return QStringLiteral("in front: ") + platform::x11::windowTitle(c, front);
     }
 
     void offlineCaptureThroughChromium()

@@ -25,7 +25,7 @@ trap 'rm -rf "$work"' EXIT
 # Leaks inside the system's libraries (dav1d on a broken stream) are theirs.
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 /usr/bin/python3 tests/fuzz/make_seeds.py "$work/seeds"
-# One target on each core, at the same time; each reports when both are done.
+# One target on each core, at the same time; their reports follow once both are done.
 fuzz() {
     local target=$1 kept=tests/fuzz/corpus/$1 seeds=()
     mkdir -p "$kept" "$work/$target" "$work/$target-crashes" "$work/$target-merged"
@@ -60,8 +60,8 @@ for target in fuzz_loader fuzz_encoder; do
     pids+=($!)
 done
 status=0
-for i in 0 1; do
-    wait "${pids[$i]}" || status=1
+for pid in "${pids[@]}"; do
+    wait "$pid" || status=1
 done
 cat "$work/fuzz_loader.log" "$work/fuzz_encoder.log"
 exit $status

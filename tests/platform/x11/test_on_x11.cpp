@@ -311,33 +311,23 @@ private slots:
         other.start(QStringLiteral(SOLID_WINDOW), {QStringLiteral("#3050d0")});
         QVERIFY(other.waitForStarted(30000));
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == nullptr, 30000);
-        const QString otherId = [] {
-            QProcess p;
-            p.start(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
-            p.waitForFinished(10000);
-            return QString::fromLatin1(p.readAllStandardOutput().trimmed());
-        }();
-        QVERIFY(!otherId.isEmpty());
+        xcb_connection_t *c = platform::x11::connection();
+        const xcb_window_t otherWindow = platform::x11::namedActiveWindow(c);
+        QVERIFY(otherWindow != XCB_NONE);
 
         // With the program in front, the other window asks for the front
         // just after the program asked again, as a browser still coming up
         // does, and has it until the program asks once more a second later.
-        xcb_connection_t *c = platform::x11::connection();
-        const auto front = [c] {
-            const QList<uint32_t> w = platform::x11::property32(
-                c, platform::x11::root(c), platform::x11::atom(c, "_NET_ACTIVE_WINDOW"),
-                XCB_ATOM_WINDOW);
-            return w.isEmpty() ? 0U : w.first();
-        };
         platform::X11WindowActivator(QList<int>()).activate(platform::applicationTitle());
-        QTRY_COMPARE(front(), uint32_t(f.winId()));
+        QTRY_COMPARE(platform::x11::namedActiveWindow(c), xcb_window_t(f.winId()));
         platform::X11WindowActivator({1000}).activate(platform::applicationTitle());
-        platform::x11::sendToRoot(c, otherId.toUInt(), "_NET_ACTIVE_WINDOW",
+        platform::x11::sendToRoot(c, otherWindow, "_NET_ACTIVE_WINDOW",
                                   {2, XCB_CURRENT_TIME, 0, 0, 0});
         bool otherHadIt = false;
         QTRY_VERIFY([&] {
-            otherHadIt |= front() == otherId.toUInt();
-            return otherHadIt && front() == uint32_t(f.winId());
+            const xcb_window_t front = platform::x11::namedActiveWindow(c);
+            otherHadIt |= front == otherWindow;
+            return otherHadIt && front == xcb_window_t(f.winId());
         }());
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(&f));
         other.kill();
