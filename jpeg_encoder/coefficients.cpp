@@ -24,37 +24,43 @@ namespace
 // last half sample of the picture (seen, the rest is padding) at its right
 // and bottom edges. Rows beyond the MCU row repeat its edge too; the decoder
 // sees the neighbouring row instead, a small difference.
+// The four samples the decoder makes from one half sample add up to that
+// sample's neighbourhood weighed 1:6:1 each way (times 4/64), so the mean
+// error of a cell needs two passes over the half plane, not the full one.
+// scratch: twice the half plane.
 void halveForDecoder(const float *full, int width, int height, int seenWidth, int seenHeight,
-                     float *half, float *upsampled, int rounds)
+                     float *half, float *scratch, int rounds)
 {
     const int w = width / 2, h = height / 2, lastX = (seenWidth + 1) / 2 - 1,
               lastY = (seenHeight + 1) / 2 - 1;
-    const auto at = [&](int y, int x) { return half[size_t(y) * size_t(w) + size_t(x)]; };
+    const size_t cells = size_t(w) * size_t(h);
+    float *mean = scratch, *across = scratch + cells;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const float *a = full + size_t(2 * y) * size_t(width) + size_t(2 * x);
-            half[size_t(y) * size_t(w) + size_t(x)] = (a[0] + a[1] + a[width] + a[width + 1]) / 4;
+            mean[size_t(y) * size_t(w) + size_t(x)] = (a[0] + a[1] + a[width] + a[width + 1]) / 4;
         }
+    std::copy(mean, mean + cells, half);
+    // The neighbour after i: the next one up to the last seen, then i itself.
+    const auto after = [](int i, int last) { return i < last ? i + 1 : i; };
     for (int round = 0; round < rounds; ++round) {
-        for (int y = 0; y < height; ++y) {
-            const int i = y / 2, iNear = std::clamp(y % 2 ? i + 1 : i - 1, 0, std::max(i, lastY));
-            for (int x = 0; x < width; ++x) {
-                const int j = x / 2,
-                          jNear = std::clamp(x % 2 ? j + 1 : j - 1, 0, std::max(j, lastX));
-                upsampled[size_t(y) * size_t(width) + size_t(x)] =
-                    (9 * at(i, j) + 3 * at(iNear, j) + 3 * at(i, jNear) + at(iNear, jNear)) / 16;
+        for (int y = 0; y < h; ++y) {
+            const float *in = half + size_t(y) * size_t(w);
+            float *out = across + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x)
+                out[x] = in[std::max(x - 1, 0)] + 6 * in[x] + in[after(x, lastX)];
+        }
+        for (int y = 0; y < h; ++y) {
+            const float *above = across + size_t(std::max(y - 1, 0)) * size_t(w),
+                        *row = across + size_t(y) * size_t(w),
+                        *below = across + size_t(after(y, lastY)) * size_t(w),
+                        *target = mean + size_t(y) * size_t(w);
+            float *v = half + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x) {
+                const float decoded = (above[x] + 6 * row[x] + below[x]) / 64;
+                v[x] = std::clamp(v[x] + (target[x] - decoded), -128.0f, 127.0f);
             }
         }
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const size_t k = size_t(2 * y) * size_t(width) + size_t(2 * x);
-                const float error =
-                    (full[k] - upsampled[k]) + (full[k + 1] - upsampled[k + 1]) +
-                    (full[k + size_t(width)] - upsampled[k + size_t(width)]) +
-                    (full[k + size_t(width) + 1] - upsampled[k + size_t(width) + 1]);
-                float &v = half[size_t(y) * size_t(w) + size_t(x)];
-                v = std::clamp(v + error / 4, -128.0f, 127.0f);
-            }
     }
 }
 
@@ -162,12 +168,16 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
         const int sourceRow = std::min(row * mcuHeight_ + y, height - 1);
         const uchar *p = picture.constScanLine(sourceRow);
         const size_t at = size_t(y) * size_t(paddedWidth_);
-        for (int x = 0; x < paddedWidth_; ++x) {
-            const YCbCr c = toYCbCr(p + 4 * ptrdiff_t(std::min(x, width - 1)));
-            luma[at + size_t(x)] = c.y;
-            cb[at + size_t(x)] = c.cb;
-            cr[at + size_t(x)] = c.cr;
+        float *ly = luma + at, *lcb = cb + at, *lcr = cr + at;
+        for (int x = 0; x < width; ++x) {
+            const YCbCr c = toYCbCr(p + 4 * ptrdiff_t(x));
+            ly[x] = c.y;
+            lcb[x] = c.cb;
+            lcr[x] = c.cr;
         }
+        std::fill(ly + width, ly + paddedWidth_, ly[width - 1]);
+        std::fill(lcb + width, lcb + paddedWidth_, lcb[width - 1]);
+        std::fill(lcr + width, lcr + paddedWidth_, lcr[width - 1]);
     }
     // How much each luma block's errors count. Scored by butteraugli and
     // SSIMULACRA, lost texture shows more than the faint ripples left in
@@ -188,11 +198,10 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                     const float *line =
                         luma + size_t(by * 8 + i) * size_t(paddedWidth_) + size_t(bx) * 8;
                     const float *below = i < 7 ? line + paddedWidth_ : line;
-                    for (int j = 0; j < 8; ++j) {
-                        const float g = std::abs(line[std::min(j + 1, 7)] - line[j]) +
-                                        std::abs(below[j] - line[j]);
-                        spread += std::sqrt(g);
-                    }
+                    for (int j = 0; j < 7; ++j)
+                        spread += std::sqrt(std::abs(line[j + 1] - line[j]) +
+                                            std::abs(below[j] - line[j]));
+                    spread += std::sqrt(std::abs(below[7] - line[7]));
                 }
                 spread /= 64;
                 activity[size_t(by) * size_t(lumaColumns) + size_t(bx)] = spread * spread;
@@ -222,10 +231,10 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
         if (ci > 0 && sx == 2 && sy == 2) {
             std::vector<float> &half = scratch.halves[ci - 1];
             half.resize(scratch.planes[ci].size() / 4);
-            scratch.upsampled.resize(scratch.planes[ci].size());
+            scratch.halvingScratch.resize(scratch.planes[ci].size() / 2);
             halveForDecoder(plane, paddedWidth_, mcuHeight_, width,
                             std::min(mcuHeight_, height - row * mcuHeight_), half.data(),
-                            scratch.upsampled.data(), 2);
+                            scratch.halvingScratch.data(), 2);
             plane = half.data();
             gx = gy = 1;
             planeWidth = paddedWidth_ / 2;

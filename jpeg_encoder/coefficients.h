@@ -49,7 +49,7 @@ private:
         std::vector<float> planes[3];
         std::vector<float> errorScales, activity; // per luma block of the row
         // The colour planes at half resolution both ways, when halved.
-        std::vector<float> halves[2], upsampled;
+        std::vector<float> halves[2], halvingScratch;
         Scratch(int width, int height)
         {
             for (auto &p : planes)

@@ -215,7 +215,7 @@ private slots:
             {smoothPhoto(1, 1), 1,
              "eac2bf82a40dc5276adac94a735e61fede476aa0806c5b9b1b9ae8e66d4a8eb6"},
             {blackOnWhite(160, 96), 75,
-             "d1b856c29933bb63bccb5a9cca752530759cae3ccf360ad7f4012ce588aa8b8b"},
+             "1f1172f0739bfa63fae5dd2569493bc84aebcd12be7d6ed73a690007e685d43a"},
         };
         QSet<int> samplings, baseline;
         for (const Case &c : cases) {
