@@ -105,23 +105,30 @@ WriteResult Coefficients::allocate(const QImage &picture, int32_t quality, Sampl
     jpeg_create_compress(&holder_);
     // All blocks in memory, whatever JPEGMEM says: there is no backing store.
     holder_.mem->max_memory_to_use = 0;
-    describe(holder_, picture, quality, false);
-    const JQUANT_TBL *lumaTable = holder_.quant_tbl_ptrs[0];
-    double logSum = 0;
-    for (int i = 1; i < 64; ++i)
-        logSum += std::log(double(std::max<UINT16>(lumaTable->quantval[i], 1)));
-    typicalStep_ = float(std::exp(logSum / 63));
+    const auto typicalLumaStep = [this] {
+        const JQUANT_TBL *lumaTable = holder_.quant_tbl_ptrs[0];
+        double logSum = 0;
+        for (int i = 1; i < 64; ++i)
+            logSum += std::log(double(std::max<UINT16>(lumaTable->quantval[i], 1)));
+        return float(std::exp(logSum / 63));
+    };
+    // The sampling is weighed with settings of its own: its thresholds were
+    // set on coloured text and photos, and the tuning of the tables for
+    // fewer bytes at each quality should not move them.
+    describe(holder_, picture, quality, false, SamplingTuning);
+    samplingStep_ = typicalLumaStep();
     if (sampling == Sampling::Estimated) {
-        colourWorth_ =
-            colourDetailWorth(picture, BlockQuantizer(settingsFor(holder_, 1, typicalStep_)),
-                              BlockQuantizer(settingsFor(holder_, 2, typicalStep_)));
+        colourWorth_ = colourDetailWorth(
+            picture, BlockQuantizer(settingsFor(holder_, 1, samplingStep_, SamplingTuning)),
+            BlockQuantizer(settingsFor(holder_, 2, samplingStep_, SamplingTuning)));
         // At 100 the colour is whole wherever it has any detail to lose.
         colourWhole_ = colourWorth_ > (quality >= 100 ? 0 : 1);
     } else {
         colourWhole_ = sampling == Sampling::Whole;
     }
-    if (colourWhole_)
-        describe(holder_, picture, quality, true);
+    tuning_ = tuningFor(quality);
+    describe(holder_, picture, quality, colourWhole_, tuning_);
+    typicalStep_ = typicalLumaStep();
     const int width = picture.width(), height = picture.height();
     const int maxH = holder_.comp_info[0].h_samp_factor, maxV = holder_.comp_info[0].v_samp_factor;
     mcuHeight_ = 8 * maxV;
@@ -140,7 +147,7 @@ WriteResult Coefficients::allocate(const QImage &picture, int32_t quality, Sampl
         arrays_[ci] = holder_.mem->request_virt_barray(
             reinterpret_cast<j_common_ptr>(&holder_), JPOOL_IMAGE, FALSE, JDIMENSION(c.arrayWidth),
             JDIMENSION(arrayHeight), JDIMENSION(arrayHeight));
-        c.quantizer.emplace(settingsFor(holder_, ci, typicalStep_));
+        c.quantizer.emplace(settingsFor(holder_, ci, typicalStep_, tuning_));
         const std::array<uint8_t, 256> dcLengths =
             BlockQuantizer::codeLengths(holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->bits,
                                         holder_.dc_huff_tbl_ptrs[info.dc_tbl_no]->huffval);
@@ -182,12 +189,14 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
     // How much each luma block's errors count. Scored by butteraugli and
     // SSIMULACRA, lost texture shows more than the faint ripples left in
     // quiet blocks, against the usual masking argument: the busiest blocks
-    // count up to twice, the quietest half. A block beside a quiet one is
-    // judged as quiet, as its errors show along the border.
+    // count up to twice, the quietest half, a difference that fades away
+    // towards 90. A block beside a quiet one is judged as quiet, as its
+    // errors show along the border.
     const int lumaColumns = components_[0].arrayWidth, lumaRows = components_[0].v;
     std::vector<float> &scales = scratch.errorScales;
     scales.assign(size_t(lumaColumns) * size_t(lumaRows), 1.0f);
-    constexpr float Strength = 0.3f, Softening = 2, Typical = 6;
+    const float Strength = tuning_.busyWeight;
+    constexpr float Softening = 2, Typical = 6;
     {
         std::vector<float> &activity = scratch.activity;
         activity.assign(scales.size(), 0.0f);

@@ -37,8 +37,9 @@ public:
     bool colourWhole() const { return colourWhole_; }
     // colourDetailWorth's answer, where the sampling was estimated.
     double colourWorth() const { return colourWorth_; }
-    // The luma quantiser's typical step (the geometric mean of its AC steps).
-    float typicalStep() const { return typicalStep_; }
+    // The luma quantiser's typical step (the geometric mean of its AC steps)
+    // under the settings the choice of sampling weighs with.
+    float samplingStep() const { return samplingStep_; }
     // How many AC values are not zero: about how large the file will be.
     int64_t nonZero() const { return nonZero_.load(); }
 
@@ -84,7 +85,8 @@ private:
     int mcuHeight_ = 8, mcuRows_ = 0, paddedWidth_ = 0;
     bool colourWhole_ = false;
     double colourWorth_ = 0;
-    float typicalStep_ = 1;
+    float typicalStep_ = 1, samplingStep_ = 1;
+    Tuning tuning_{};
     std::atomic<int64_t> nonZero_{0};
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 // after jpeglib.h, which it needs
 #include <jerror.h>
@@ -65,30 +66,44 @@ constexpr unsigned AnnexKLuma[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  
                                      77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
                                      103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
 
-// The tables before scaling by quality. Luma is the usual table halfway (in
-// logarithms) to a flat 16: its coarse high frequencies smear text and fine
-// edges, which butteraugli and SSIMULACRA see plainly. Colour grows evenly
-// with frequency, and Cr, which carries the reds the eye picks out first,
-// is a little finer than Cb.
-std::array<unsigned, 64> baseTable(int component)
+// The tables before scaling by quality. Luma is the usual table part of
+// the way (in logarithms) to a flat 16: its coarse high frequencies smear
+// text and fine edges, which butteraugli and SSIMULACRA see plainly; its DC
+// step is finer at low qualities, where a coarse one leaves flat areas in
+// visible blocks. Colour grows evenly with frequency, and Cr, which carries
+// the reds the eye picks out first, is a little finer than Cb.
+std::array<unsigned, 64> baseTable(int component, const Tuning &tuning)
 {
-    constexpr float Flatness = 0.5f, ColourDc = 17, ColourSlope = 6;
     const float colourScale = component == 2 ? 0.8f : 1.0f;
     std::array<unsigned, 64> t{};
     for (size_t n = 0; n < 64; ++n) {
         const auto r = float(size_t(n / 8) + n % 8); // the row plus the column
         float v;
         if (component == 0)
-            v = std::pow(float(AnnexKLuma[n]), 1 - Flatness) * std::pow(16.0f, Flatness);
+            v = std::pow(float(AnnexKLuma[n]), 1 - tuning.flatness) *
+                std::pow(16.0f, tuning.flatness) * (n == 0 ? tuning.lumaDc : 1.0f);
         else
-            v = colourScale * (ColourDc + ColourSlope * r);
+            v = colourScale * (tuning.colourDc + tuning.colourSlope * r);
         t[n] = unsigned(std::clamp(std::lround(v), 1L, 255L));
     }
     return t;
 }
+
+constexpr int Anchors[] = {30, 50, 75, 90};
+// Towards low qualities a finer luma DC, a luma table nearer the usual one,
+// a finer colour DC and a smaller lambda; at 90 colour errors count as much
+// as luma errors, busy blocks no more than quiet ones, and the bits more.
+constexpr Tuning AtAnchors[] = {
+    // luma DC, flatness, colour DC, colour slope, colour weight, lambda, busy weight
+    {0.7f, 0.3f, 14, 6, 0.6f, 0.04f, 0.3f},  // 30
+    {1.0f, 0.4f, 14, 6, 0.6f, 0.045f, 0.3f}, // 50
+    {1.0f, 0.45f, 17, 6, 0.6f, 0.05f, 0.3f}, // 75
+    {1.0f, 0.5f, 17, 6, 1.0f, 0.07f, 0.0f},  // 90
+};
 } // namespace
 
-void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t quality, bool colourWhole)
+void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t quality, bool colourWhole,
+              const Tuning &tuning)
 {
     cinfo.image_width = JDIMENSION(picture.width());
     cinfo.image_height = JDIMENSION(picture.height());
@@ -97,7 +112,7 @@ void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t qualit
     jpeg_set_defaults(&cinfo);
     const int scale = jpeg_quality_scaling(std::clamp(quality, 1, 100));
     for (int c = 0; c < 3; ++c) {
-        const std::array<unsigned, 64> table = baseTable(c);
+        const std::array<unsigned, 64> table = baseTable(c, tuning);
         jpeg_add_quant_table(&cinfo, c, table.data(), scale, TRUE);
         cinfo.comp_info[c].quant_tbl_no = c;
     }
@@ -107,12 +122,30 @@ void describe(jpeg_compress_struct &cinfo, const QImage &picture, int32_t qualit
     }
 }
 
-// How errors and bits are weighed in the choice of coefficients, tuned on
-// photos and screenshots for the fewest bytes at equal butteraugli,
-// SSIMULACRA, PSNR and SSIM.
-constexpr float ErrorExponent = 1.1f, LambdaScale = 0.05f, ColourWeight = 0.6f;
+Tuning tuningFor(int32_t quality)
+{
+    const float q = float(std::clamp(quality, Anchors[0], Anchors[std::size(Anchors) - 1]));
+    size_t i = 0;
+    while (i + 2 < std::size(Anchors) && q > float(Anchors[i + 1]))
+        ++i;
+    const float t = (q - float(Anchors[i])) / float(Anchors[i + 1] - Anchors[i]);
+    const Tuning &a = AtAnchors[i], &b = AtAnchors[i + 1];
+    const auto mix = [t](float x, float y) { return x + t * (y - x); };
+    return {mix(a.lumaDc, b.lumaDc),
+            mix(a.flatness, b.flatness),
+            mix(a.colourDc, b.colourDc),
+            mix(a.colourSlope, b.colourSlope),
+            mix(a.colourWeight, b.colourWeight),
+            mix(a.lambdaScale, b.lambdaScale),
+            mix(a.busyWeight, b.busyWeight)};
+}
 
-QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, float typicalStep)
+// Coarse steps are where the eye forgives most: their errors weigh less,
+// as (typical step / step)^ErrorExponent.
+constexpr float ErrorExponent = 1.1f;
+
+QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, float typicalStep,
+                              const Tuning &tuning)
 {
     const jpeg_component_info &info = cinfo.comp_info[component];
     QuantizerSettings s;
@@ -121,9 +154,9 @@ QuantizerSettings settingsFor(const jpeg_compress_struct &cinfo, int component, 
     const JHUFF_TBL *ac = cinfo.ac_huff_tbl_ptrs[info.ac_tbl_no];
     s.acBits = BlockQuantizer::codeLengths(ac->bits, ac->huffval);
     s.typicalStep = typicalStep;
-    s.componentWeight = component == 0 ? 1.0f : ColourWeight;
+    s.componentWeight = component == 0 ? 1.0f : tuning.colourWeight;
     s.errorExponent = ErrorExponent;
-    s.lambdaScale = LambdaScale;
+    s.lambdaScale = tuning.lambdaScale;
     return s;
 }
 

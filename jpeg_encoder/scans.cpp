@@ -91,7 +91,7 @@ WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_
     progress.base.progress_monitor = checkAbandoned;
     progress.abandoned = abandoned;
     cinfo.progress = &progress.base;
-    describe(cinfo, picture, quality, coefficients.colourWhole());
+    describe(cinfo, picture, quality, coefficients.colourWhole(), tuningFor(quality));
     // Optimised Huffman tables: the same coefficients, fewer bytes.
     cinfo.optimize_coding = TRUE;
     if (progressive) {

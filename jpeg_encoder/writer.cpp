@@ -53,7 +53,7 @@ WriteResult encode(const QImage &picture, int32_t quality, const std::atomic_boo
     *chosen =
         coefficients.colourWhole() ? Coefficients::Sampling::Whole : Coefficients::Sampling::Halved;
     *colourWorth = coefficients.colourWorth();
-    *typicalStep = coefficients.typicalStep();
+    *typicalStep = coefficients.samplingStep();
     const Markers markers = markersOf(picture);
     constexpr int64_t BaselineMayWin = 50000;
     if (coefficients.nonZero() > BaselineMayWin)
