@@ -109,8 +109,12 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out, float errorSc
         const float x = c[size_t(n)];
         const float w = errorScale * weight_[size_t(n)];
         prefixZero[k + 1] = prefixZero[k] + w * x * x;
-        const int nearest = std::clamp(roundHalfAway(x * inverse_[size_t(n)]), -MaxAc, MaxAc);
         choices[k] = 0;
+        // Most values round to zero, and zero is their only choice.
+        const float scaled = x * inverse_[size_t(n)];
+        if (scaled < 0.5f && scaled > -0.5f)
+            continue;
+        const int nearest = std::clamp(roundHalfAway(scaled), -MaxAc, MaxAc);
         for (int v : {nearest, nearest - (nearest > 0) + (nearest < 0)}) {
             if (v == 0)
                 continue;
