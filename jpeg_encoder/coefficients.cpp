@@ -259,16 +259,19 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                     continue;
                 }
                 gather(plane, planeWidth, bx, by, gx, gy, samples);
-                // Only pure white (255, 255, 255) and pure black come this near
-                // the limits; most blocks have neither.
-                const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
-                if (ci == 0 && (*highest > 126.9f || *lowest < -127.9f)) {
-                    uint64_t white = 0, black = 0;
-                    for (size_t n = 0; n < 64; ++n) {
-                        white |= uint64_t(samples[n] > 126.9f) << n;
-                        black |= uint64_t(samples[n] < -127.9f) << n;
+                if (ci == 0) {
+                    // Only pure white (255, 255, 255) and pure black come this
+                    // near the limits; most blocks have neither.
+                    const auto [lowest, highest] =
+                        std::minmax_element(samples.begin(), samples.end());
+                    if (*highest > 126.9f || *lowest < -127.9f) {
+                        uint64_t white = 0, black = 0;
+                        for (size_t n = 0; n < 64; ++n) {
+                            white |= uint64_t(samples[n] > 126.9f) << n;
+                            black |= uint64_t(samples[n] < -127.9f) << n;
+                        }
+                        c.quantizer->letClippedOvershoot(samples, white, black);
                     }
-                    c.quantizer->letClippedOvershoot(samples, white, black);
                 }
                 // The mean of the luma blocks' scales this block covers.
                 float scale = 0;

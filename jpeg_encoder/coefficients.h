@@ -40,6 +40,9 @@ public:
     // The luma quantiser's typical step (the geometric mean of its AC steps)
     // under the settings the choice of sampling weighs with.
     float samplingStep() const { return samplingStep_; }
+    // The tables' and weights' setting for the quality, which the writers
+    // describe the file with.
+    const Tuning &tuning() const { return tuning_; }
     // How many AC values are not zero: about how large the file will be.
     int64_t nonZero() const { return nonZero_.load(); }
 

@@ -91,7 +91,7 @@ WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_
     progress.base.progress_monitor = checkAbandoned;
     progress.abandoned = abandoned;
     cinfo.progress = &progress.base;
-    describe(cinfo, picture, quality, coefficients.colourWhole(), tuningFor(quality));
+    describe(cinfo, picture, quality, coefficients.colourWhole(), coefficients.tuning());
     // Optimised Huffman tables: the same coefficients, fewer bytes.
     cinfo.optimize_coding = TRUE;
     if (progressive) {
