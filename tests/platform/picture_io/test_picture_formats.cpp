@@ -33,19 +33,27 @@ namespace
 {
 
 // Display P3 and Adobe RGB (1998), as phones and cameras embed them.
+// Each made once: a profile's header holds the second it was made in, and
+// a picture's profile is compared with these byte for byte.
 QByteArray displayP3()
 {
-    colour::Chromaticities c;
-    c.redX = 0.680, c.redY = 0.320, c.greenX = 0.265, c.greenY = 0.690;
-    c.blueX = 0.150, c.blueY = 0.060;
-    return colour::rgbProfile(c, 0, true);
+    static const QByteArray profile = [] {
+        colour::Chromaticities c;
+        c.redX = 0.680, c.redY = 0.320, c.greenX = 0.265, c.greenY = 0.690;
+        c.blueX = 0.150, c.blueY = 0.060;
+        return colour::rgbProfile(c, 0, true);
+    }();
+    return profile;
 }
 
 QByteArray adobeRgb()
 {
-    colour::Chromaticities c;
-    c.greenX = 0.21, c.greenY = 0.71;
-    return colour::rgbProfile(c, 563.0 / 256.0);
+    static const QByteArray profile = [] {
+        colour::Chromaticities c;
+        c.greenX = 0.21, c.greenY = 0.71;
+        return colour::rgbProfile(c, 563.0 / 256.0);
+    }();
+    return profile;
 }
 
 // Flat patches on the 16-pixel grid JPEG codes in, of saturated and everyday
