@@ -29,12 +29,12 @@ QString sessionFile(const char *name)
     return QDir(qEnvironmentVariable("MIPO_SESSION_FILES")).filePath(QString::fromLatin1(name));
 }
 
+// A command to sway, whose failure the caller's polling outlasts.
 void swaymsg(const QStringList &args)
 {
     QProcess p;
     p.start(QStringLiteral("swaymsg"), args);
-    QVERIFY(p.waitForFinished(5000));
-    QCOMPARE(p.exitCode(), 0);
+    p.waitForFinished(5000);
 }
 } // namespace
 
@@ -85,6 +85,8 @@ private slots:
         // the focus (sway gives it to every new window).
         platform::ScreenGrabber &grabber = *h.services.screenGrabber;
         const auto mainWindowActive = [&] {
+            // Until the window is mapped sway finds nothing to focus and
+            // says so; the next try asks again.
             if (grabber.activeWindow() != platform::ScreenGrabber::Window(f.winId()))
                 swaymsg({QStringLiteral("[title=\"IEキャプチャ機能付\"]"), "focus"});
             return grabber.grabWindow(grabber.activeWindow()).size() == f.frameGeometry().size();
