@@ -44,11 +44,16 @@ void halveForDecoder(const float *full, int width, int height, int seenWidth, in
     // The neighbour after i: the next one up to the last seen, then i itself.
     const auto after = [](int i, int last) { return i < last ? i + 1 : i; };
     for (int round = 0; round < rounds; ++round) {
+        // The edges apart, so that the inner loop has no tests and vectorises.
+        const int inner = std::clamp(lastX, 1, w);
         for (int y = 0; y < h; ++y) {
             const float *in = half + size_t(y) * size_t(w);
             float *out = across + size_t(y) * size_t(w);
-            for (int x = 0; x < w; ++x)
-                out[x] = in[std::max(x - 1, 0)] + 6 * in[x] + in[after(x, lastX)];
+            out[0] = in[0] + 6 * in[0] + in[after(0, lastX)];
+            for (int x = 1; x < inner; ++x)
+                out[x] = in[x - 1] + 6 * in[x] + in[x + 1];
+            for (int x = inner; x < w; ++x)
+                out[x] = in[x - 1] + 6 * in[x] + in[x];
         }
         for (int y = 0; y < h; ++y) {
             const float *above = across + size_t(std::max(y - 1, 0)) * size_t(w),
@@ -197,7 +202,8 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
     scales.assign(size_t(lumaColumns) * size_t(lumaRows), 1.0f);
     const float Strength = tuning_.busyWeight;
     constexpr float Softening = 2, Typical = 6;
-    {
+    // Without any strength every scale is 1: nothing to measure.
+    if (Strength != 0) {
         std::vector<float> &activity = scratch.activity;
         activity.assign(scales.size(), 0.0f);
         for (int by = 0; by < lumaRows; ++by)
@@ -215,17 +221,28 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                 spread /= 64;
                 activity[size_t(by) * size_t(lumaColumns) + size_t(bx)] = spread * spread;
             }
+        // The least of each block's neighbourhood, rows first: the MCU row
+        // has at most two rows of luma blocks.
         const int columns = components_[0].widthInBlocks;
-        for (int by = 0; by < lumaRows; ++by)
-            for (int bx = 0; bx < columns; ++bx) {
-                float least = activity[size_t(by) * size_t(lumaColumns) + size_t(bx)];
-                for (int y = std::max(by - 1, 0); y <= std::min(by + 1, lumaRows - 1); ++y)
-                    for (int x = std::max(bx - 1, 0); x <= std::min(bx + 1, columns - 1); ++x)
-                        least =
-                            std::min(least, activity[size_t(y) * size_t(lumaColumns) + size_t(x)]);
-                scales[size_t(by) * size_t(lumaColumns) + size_t(bx)] = std::clamp(
-                    std::pow((least + Softening) / (Typical + Softening), Strength), 0.5f, 2.0f);
-            }
+        std::vector<float> &column = scratch.columnLeast;
+        column.resize(size_t(columns));
+        for (int bx = 0; bx < columns; ++bx) {
+            column[size_t(bx)] = activity[size_t(bx)];
+            for (int by = 1; by < lumaRows; ++by)
+                column[size_t(bx)] = std::min(
+                    column[size_t(bx)], activity[size_t(by) * size_t(lumaColumns) + size_t(bx)]);
+        }
+        for (int bx = 0; bx < columns; ++bx) {
+            float least = column[size_t(bx)];
+            if (bx > 0)
+                least = std::min(least, column[size_t(bx) - 1]);
+            if (bx + 1 < columns)
+                least = std::min(least, column[size_t(bx) + 1]);
+            const float scale = std::clamp(
+                std::pow((least + Softening) / (Typical + Softening), Strength), 0.5f, 2.0f);
+            for (int by = 0; by < lumaRows; ++by)
+                scales[size_t(by) * size_t(lumaColumns) + size_t(bx)] = scale;
+        }
     }
     Block samples, coefficients;
     QuantizedBlock values;
@@ -262,9 +279,10 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                 if (ci == 0) {
                     // Only pure white (255, 255, 255) and pure black come this
                     // near the limits; most blocks have neither.
-                    const auto [lowest, highest] =
-                        std::minmax_element(samples.begin(), samples.end());
-                    if (*highest > 126.9f || *lowest < -127.9f) {
+                    int nearLimit = 0;
+                    for (const float v : samples)
+                        nearLimit |= int(v > 126.9f) | int(v < -127.9f);
+                    if (nearLimit) {
                         uint64_t white = 0, black = 0;
                         for (size_t n = 0; n < 64; ++n) {
                             white |= uint64_t(samples[n] > 126.9f) << n;

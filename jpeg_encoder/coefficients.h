@@ -51,7 +51,7 @@ private:
     // resolution, edges repeated as far as the blocks reach.
     struct Scratch {
         std::vector<float> planes[3];
-        std::vector<float> errorScales, activity; // per luma block of the row
+        std::vector<float> errorScales, activity, columnLeast; // per luma block of the row
         // The colour planes at half resolution both ways, when halved.
         std::vector<float> halves[2], halvingScratch;
         Scratch(int width, int height)

@@ -22,10 +22,8 @@ constexpr int MaxDc = 2047;
 
 int magnitudeBits(int v)
 {
-    int bits = 0;
-    for (v = std::abs(v); v; v >>= 1)
-        ++bits;
-    return bits;
+    const auto magnitude = unsigned(std::abs(v));
+    return magnitude ? 32 - __builtin_clz(magnitude) : 0;
 }
 
 // The finer half of the frequencies, either index 4 or more: what halving the
@@ -98,33 +96,55 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out, float errorSc
     int value[64][2];
     float valueError[64][2];
     int choices[64];
-    // Positions that can be non-zero, ascending.
+    // The weighted error of each coefficient left out, and its value in
+    // steps, in natural order: loops without tests, which vectorise.
+    float zeroError[64], scaled[64];
+    int roundsAway[64];
+    for (size_t n = 0; n < 64; ++n) {
+        const float w = errorScale * weight_[n];
+        zeroError[n] = w * c[n] * c[n];
+        scaled[n] = c[n] * inverse_[n];
+        roundsAway[n] = int(std::abs(scaled[n]) >= 0.5f);
+    }
+    // Positions that can be non-zero, ascending. Most values round to zero,
+    // and zero is their only choice; which ones is close to random, so the
+    // list is made without a branch to mispredict.
     int kept[64];
     int keptCount = 0;
     // prefixZero[k]: the zero errors of positions 1..k-1.
     float prefixZero[65];
     prefixZero[0] = prefixZero[1] = 0;
     for (int k = 1; k < 64; ++k) {
-        const int n = ZigZag[size_t(k)];
-        const float x = c[size_t(n)];
-        const float w = errorScale * weight_[size_t(n)];
-        prefixZero[k + 1] = prefixZero[k] + w * x * x;
+        const size_t n = ZigZag[size_t(k)];
+        prefixZero[k + 1] = prefixZero[k] + zeroError[n];
+        kept[keptCount] = k;
+        keptCount += roundsAway[n];
+    }
+    for (int a = 0; a < keptCount; ++a) {
+        const int k = kept[a];
+        const size_t n = ZigZag[size_t(k)];
+        const float x = c[n], w = errorScale * weight_[n];
         choices[k] = 0;
-        // Most values round to zero, and zero is their only choice.
-        const float scaled = x * inverse_[size_t(n)];
-        if (scaled < 0.5f && scaled > -0.5f)
-            continue;
-        const int nearest = std::clamp(roundHalfAway(scaled), -MaxAc, MaxAc);
-        for (int v : {nearest, nearest - (nearest > 0) + (nearest < 0)}) {
+        const int nearest = std::clamp(roundHalfAway(scaled[n]), -MaxAc, MaxAc);
+        const int nearer = nearest - (nearest > 0) + (nearest < 0);
+        for (int v : {nearest, nearer}) {
             if (v == 0)
                 continue;
-            const float e = x - float(v) * step_[size_t(n)];
+            const float e = x - float(v) * step_[n];
+            const float error = w * e * e;
+            // Of two values coded in as many bits, the one of less error
+            // costs less after any run (the nearest, but for rounding).
+            if (choices[k] == 1 && magnitudeBits(v) == magnitudeBits(value[k][0])) {
+                if (error < valueError[k][0]) {
+                    value[k][0] = v;
+                    valueError[k][0] = error;
+                }
+                continue;
+            }
             value[k][choices[k]] = v;
-            valueError[k][choices[k]] = w * e * e;
+            valueError[k][choices[k]] = error;
             ++choices[k];
         }
-        if (choices[k])
-            kept[keptCount++] = k;
     }
 
     // Dynamic programming over the last non-zero position: best[k] is the
@@ -166,8 +186,7 @@ void BlockQuantizer::quantize(const Block &c, QuantizedBlock &out, float errorSc
             last = k;
         }
     }
-    for (int k = 1; k < 64; ++k)
-        out[ZigZag[size_t(k)]] = 0;
+    std::fill(out.begin() + 1, out.end(), int16_t(0));
     for (int k = last; k > 0; k = from[k])
         out[ZigZag[size_t(k)]] = int16_t(chosen[k]);
 }
