@@ -162,6 +162,35 @@ QByteArray wholeContent(QIODevice &device, qint64 maxBytes)
 }
 
 // The components a JPEG's frame header gives, from its headers alone.
+// Qt's name of the reader for a file that starts with head; empty where Qt
+// is to tell from the content.
+QByteArray qtFormatOf(const QByteArray &head)
+{
+    using picture_formats::Kind;
+    const Kind kind =
+        picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size()).kind;
+    // Netpbm: "P1" to "P6" and a space; Qt reads all six as "ppm".
+    if (kind == Kind::Unknown && head.size() >= 3 && head[0] == 'P' && head[1] >= '1' &&
+        head[1] <= '6' && QChar::isSpace(uchar(head[2])))
+        return "ppm";
+    switch (kind) {
+    case Kind::Jpeg:
+        return "jpeg";
+    case Kind::Png:
+        return "png";
+    case Kind::Gif:
+        return "gif";
+    case Kind::Bmp:
+        return "bmp";
+    case Kind::WebP:
+        return "webp";
+    case Kind::Tiff:
+        return "tiff";
+    default:
+        return {};
+    }
+}
+
 int jpegComponents(const QByteArray &headers)
 {
     QBuffer buffer;
@@ -176,6 +205,7 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     if (!device.seek(0) || device.size() <= 0 || device.size() > limits().maxFileBytes)
         return {};
     QByteArray content = device.read(4096);
+    const QByteArray head = content;
     using picture_formats::Kind;
     const Kind kind =
         picture_formats::sniff(reinterpret_cast<const uchar *>(content.constData()), content.size())
@@ -214,8 +244,13 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     }
     if (!device.seek(0))
         return {};
-    QImageReader reader(&device, format);
-    reader.setDecideFormatFromContent(format.isEmpty());
+    // Named, and with Qt's guessing off, the kind's reader is the only one
+    // loaded; to guess, even for a kind it reads itself, Qt loads every image
+    // plugin installed to ask each one, some milliseconds of every conversion.
+    const QByteArray named = format.isEmpty() ? qtFormatOf(head) : format;
+    QImageReader reader(&device, named);
+    reader.setAutoDetectImageFormat(named.isEmpty());
+    reader.setDecideFormatFromContent(named.isEmpty());
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return {};
@@ -252,9 +287,13 @@ qint64 QtPictureLoader::pixelsOf(const QString &path)
     int error = 0;
     if (!openRegular(path, file, error))
         return 0;
-    QImageReader reader(&file);
-    if (const QSize size = reader.size(); size.isValid() && !size.isEmpty())
-        return std::min(qint64(size.width()) * size.height(), MaxPixels);
+    const QByteArray named = qtFormatOf(file.read(4096));
+    if (!named.isEmpty() && file.seek(0)) {
+        QImageReader reader(&file, named);
+        reader.setAutoDetectImageFormat(false);
+        if (const QSize size = reader.size(); size.isValid() && !size.isEmpty())
+            return std::min(qint64(size.width()) * size.height(), MaxPixels);
+    }
     // Formats whose size Qt's reader does not tell (HEIF, JPEG XL) hold a
     // photo in about a tenth of a byte a pixel.
     return std::min(file.size() * 10, MaxPixels);
