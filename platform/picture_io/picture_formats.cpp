@@ -1,12 +1,10 @@
 #include "platform/picture_io/picture_formats.h"
 
 #include "platform/picture_io/colour_profiles.h"
+#include "platform/picture_io/lazy_codecs.h"
 
 #include <QTransform>
 
-#include <jxl/decode.h>
-#include <jxl/thread_parallel_runner.h>
-#include <libheif/heif.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -26,6 +24,17 @@ namespace platform::picture_formats
 
 namespace
 {
+
+// Only once decodeHeif or decodeJpegXl has found its library loaded.
+const lazy_codecs::Heif &libheif()
+{
+    return *lazy_codecs::heif();
+}
+
+const lazy_codecs::Jxl &libjxl()
+{
+    return *lazy_codecs::jxl();
+}
 
 bool startsWith(const uchar *data, qsizetype size, qsizetype at, const char *magic, qsizetype n)
 {
@@ -68,32 +77,33 @@ Sniffed sniffIsoMedia(const uchar *data, qsizetype size)
 }
 
 struct HeifContext {
-    heif_context *ctx = heif_context_alloc();
+    heif_context *ctx = libheif().heif_context_alloc();
     heif_image_handle *handle = nullptr;
     ~HeifContext()
     {
         if (handle)
-            heif_image_handle_release(handle);
-        heif_context_free(ctx);
+            libheif().heif_image_handle_release(handle);
+        libheif().heif_context_free(ctx);
     }
 };
 
 QByteArray heifProfile(const heif_image_handle *handle)
 {
-    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    const heif_color_profile_type type = libheif().heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
-        QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)),
+        QByteArray icc(qsizetype(libheif().heif_image_handle_get_raw_color_profile_size(handle)),
                        Qt::Uninitialized);
         if (icc.isEmpty() ||
-            heif_image_handle_get_raw_color_profile(handle, icc.data()).code != heif_error_Ok)
+            libheif().heif_image_handle_get_raw_color_profile(handle, icc.data()).code !=
+                heif_error_Ok)
             return {};
         return icc;
     }
     heif_color_profile_nclx *nclx = nullptr;
-    const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    const heif_error got = libheif().heif_image_handle_get_nclx_color_profile(handle, &nclx);
     // libheif may hand over a description even when it says it failed.
     const std::unique_ptr<heif_color_profile_nclx, void (*)(heif_color_profile_nclx *)> owned(
-        nclx, heif_nclx_color_profile_free);
+        nclx, libheif().heif_nclx_color_profile_free);
     if (got.code != heif_error_Ok || !nclx)
         return {};
     if (nclx->color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
@@ -125,19 +135,21 @@ QByteArray heifProfile(const heif_image_handle *handle)
 metadata::Read heifMetadata(const heif_image_handle *handle)
 {
     const auto block = [handle](const char *type, const char *contentType) {
-        const int n = heif_image_handle_get_number_of_metadata_blocks(handle, type);
+        const int n = libheif().heif_image_handle_get_number_of_metadata_blocks(handle, type);
         if (n <= 0)
             return QByteArray();
         std::vector<heif_item_id> ids(static_cast<size_t>(n));
-        heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids.data(), n);
+        libheif().heif_image_handle_get_list_of_metadata_block_IDs(handle, type, ids.data(), n);
         for (const heif_item_id id : ids) {
-            if (contentType && std::strcmp(heif_image_handle_get_metadata_content_type(handle, id),
-                                           contentType) != 0)
+            if (contentType &&
+                std::strcmp(libheif().heif_image_handle_get_metadata_content_type(handle, id),
+                            contentType) != 0)
                 continue;
-            QByteArray bytes(qsizetype(heif_image_handle_get_metadata_size(handle, id)),
+            QByteArray bytes(qsizetype(libheif().heif_image_handle_get_metadata_size(handle, id)),
                              Qt::Uninitialized);
             if (!bytes.isEmpty() &&
-                heif_image_handle_get_metadata(handle, id, bytes.data()).code == heif_error_Ok)
+                libheif().heif_image_handle_get_metadata(handle, id, bytes.data()).code ==
+                    heif_error_Ok)
                 return bytes;
         }
         return QByteArray();
@@ -262,17 +274,21 @@ Sniffed sniff(const uchar *data, qsizetype size)
 
 QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limits &limits)
 {
+    if (!lazy_codecs::heif())
+        return {};
     HeifContext heif;
     if (!heif.ctx)
         return {};
-    heif_context_set_maximum_image_size_limit(heif.ctx, 65535);
-    if (heif_context_read_from_memory_without_copy(heif.ctx, data, size_t(size), nullptr).code !=
-            heif_error_Ok ||
-        heif_context_get_primary_image_handle(heif.ctx, &heif.handle).code != heif_error_Ok)
+    libheif().heif_context_set_maximum_image_size_limit(heif.ctx, 65535);
+    if (libheif()
+                .heif_context_read_from_memory_without_copy(heif.ctx, data, size_t(size), nullptr)
+                .code != heif_error_Ok ||
+        libheif().heif_context_get_primary_image_handle(heif.ctx, &heif.handle).code !=
+            heif_error_Ok)
         return {};
-    const qint64 width = heif_image_handle_get_width(heif.handle),
-                 height = heif_image_handle_get_height(heif.handle);
-    const int bits = std::max(8, heif_image_handle_get_luma_bits_per_pixel(heif.handle));
+    const qint64 width = libheif().heif_image_handle_get_width(heif.handle),
+                 height = libheif().heif_image_handle_get_height(heif.handle);
+    const int bits = std::max(8, libheif().heif_image_handle_get_luma_bits_per_pixel(heif.handle));
     // The decoded planes (up to 16 bits a sample) beside the 8-bit picture.
     const qint64 planeBytes = width * height * 3 * ((bits + 7) / 8);
     if (width <= 0 || height <= 0 || width * height > limits.maxPixels ||
@@ -282,32 +298,36 @@ QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limit
     // a grid says its own size apart from the picture's, and libheif would
     // allocate what it says. (A grid is cropped to the picture by less than
     // a tile; a coded picture is padded by a few pixels.)
-    heif_context_set_maximum_image_size_limit(heif.ctx, int(std::max(width, height)) + 1024);
-    const bool alpha = heif_image_handle_has_alpha_channel(heif.handle);
+    libheif().heif_context_set_maximum_image_size_limit(heif.ctx,
+                                                        int(std::max(width, height)) + 1024);
+    const bool alpha = libheif().heif_image_handle_has_alpha_channel(heif.handle);
     const std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options *)> options(
-        heif_decoding_options_alloc(), heif_decoding_options_free);
+        libheif().heif_decoding_options_alloc(), libheif().heif_decoding_options_free);
     if (!options)
         return {};
     options->convert_hdr_to_8bit = 1;
     heif_image *decoded = nullptr;
-    if (heif_decode_image(heif.handle, &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          options.get())
+    if (libheif()
+                .heif_decode_image(heif.handle, &decoded, heif_colorspace_RGB,
+                                   alpha ? heif_chroma_interleaved_RGBA
+                                         : heif_chroma_interleaved_RGB,
+                                   options.get())
                 .code != heif_error_Ok ||
         !decoded)
         return {};
     int stride = 0;
-    uint8_t *pixels = heif_image_get_plane(decoded, heif_channel_interleaved, &stride);
-    const int w = heif_image_get_width(decoded, heif_channel_interleaved),
-              h = heif_image_get_height(decoded, heif_channel_interleaved);
+    uint8_t *pixels = libheif().heif_image_get_plane(decoded, heif_channel_interleaved, &stride);
+    const int w = libheif().heif_image_get_width(decoded, heif_channel_interleaved),
+              h = libheif().heif_image_get_height(decoded, heif_channel_interleaved);
     if (!pixels || w <= 0 || h <= 0) {
-        heif_image_release(decoded);
+        libheif().heif_image_release(decoded);
         return {};
     }
     // The picture keeps libheif's pixels and lets them go with its last copy.
     QImage picture(
         pixels, w, h, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
-        [](void *image) { heif_image_release(static_cast<heif_image *>(image)); }, decoded);
+        [](void *image) { libheif().heif_image_release(static_cast<heif_image *>(image)); },
+        decoded);
     colour::adopt(picture, heifProfile(heif.handle));
     metadata::attach(picture, heifMetadata(heif.handle).blocks);
     return picture;
@@ -315,20 +335,23 @@ QImage decodeHeif(const uchar *data, qsizetype size, const picture_checks::Limit
 
 QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Limits &limits)
 {
-    const std::unique_ptr<JxlDecoder, void (*)(JxlDecoder *)> dec(JxlDecoderCreate(nullptr),
-                                                                  JxlDecoderDestroy);
-    const std::unique_ptr<void, void (*)(void *)> runner(JxlThreadParallelRunnerCreate(nullptr, 2),
-                                                         JxlThreadParallelRunnerDestroy);
-    if (!dec || !runner ||
-        JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                 JXL_DEC_FULL_IMAGE | JXL_DEC_BOX) !=
-            JXL_DEC_SUCCESS ||
-        JxlDecoderSetDecompressBoxes(dec.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetParallelRunner(dec.get(), JxlThreadParallelRunner, runner.get()) !=
-            JXL_DEC_SUCCESS ||
-        JxlDecoderSetInput(dec.get(), data, size_t(size)) != JXL_DEC_SUCCESS)
+    if (!lazy_codecs::jxl())
         return {};
-    JxlDecoderCloseInput(dec.get());
+    const std::unique_ptr<JxlDecoder, void (*)(JxlDecoder *)> dec(
+        libjxl().JxlDecoderCreate(nullptr), libjxl().JxlDecoderDestroy);
+    const std::unique_ptr<void, void (*)(void *)> runner(
+        libjxl().JxlThreadParallelRunnerCreate(nullptr, 2),
+        libjxl().JxlThreadParallelRunnerDestroy);
+    if (!dec || !runner ||
+        libjxl().JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                                          JXL_DEC_FULL_IMAGE | JXL_DEC_BOX) !=
+            JXL_DEC_SUCCESS ||
+        libjxl().JxlDecoderSetDecompressBoxes(dec.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
+        libjxl().JxlDecoderSetParallelRunner(dec.get(), libjxl().JxlThreadParallelRunner,
+                                             runner.get()) != JXL_DEC_SUCCESS ||
+        libjxl().JxlDecoderSetInput(dec.get(), data, size_t(size)) != JXL_DEC_SUCCESS)
+        return {};
+    libjxl().JxlDecoderCloseInput(dec.get());
     JxlPixelFormat format{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 4};
     QImage picture;
     QByteArray icc;
@@ -338,19 +361,21 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
     QByteArray *box = nullptr;
     // The box's buffer runs from what is filled to the end of its bytes.
     const auto fillBoxFrom = [&](qsizetype filled) {
-        return JxlDecoderSetBoxBuffer(dec.get(), reinterpret_cast<uint8_t *>(box->data()) + filled,
-                                      size_t(box->size() - filled)) == JXL_DEC_SUCCESS;
+        return libjxl().JxlDecoderSetBoxBuffer(dec.get(),
+                                               reinterpret_cast<uint8_t *>(box->data()) + filled,
+                                               size_t(box->size() - filled)) == JXL_DEC_SUCCESS;
     };
     const auto endBox = [&] {
         if (box)
-            box->resize(box->size() - qsizetype(JxlDecoderReleaseBoxBuffer(dec.get())));
+            box->resize(box->size() - qsizetype(libjxl().JxlDecoderReleaseBoxBuffer(dec.get())));
         box = nullptr;
     };
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
+        const JxlDecoderStatus status = libjxl().JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT && box) {
             // Metadata larger than this is no metadata worth keeping.
-            const qsizetype filled = box->size() - qsizetype(JxlDecoderReleaseBoxBuffer(dec.get()));
+            const qsizetype filled =
+                box->size() - qsizetype(libjxl().JxlDecoderReleaseBoxBuffer(dec.get()));
             if (box->size() >= (16 << 20))
                 return {};
             box->resize(box->size() * 2);
@@ -361,7 +386,7 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
         endBox();
         if (status == JXL_DEC_BOX) {
             JxlBoxType type;
-            if (JxlDecoderGetBoxType(dec.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS)
+            if (libjxl().JxlDecoderGetBoxType(dec.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS)
                 return {};
             const QByteArray name(type, 4);
             box = name == "Exif" ? &exif : name == "xml " ? &xmp : nullptr;
@@ -372,7 +397,7 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
             }
         } else if (status == JXL_DEC_BASIC_INFO) {
             JxlBasicInfo info;
-            if (JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS)
+            if (libjxl().JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS)
                 return {};
             const qint64 w = info.xsize, h = info.ysize;
             // The decoder's own frame buffers are floating point, 3 or 4 channels.
@@ -391,11 +416,11 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
                 return {};
         } else if (status == JXL_DEC_COLOR_ENCODING) {
             size_t n = 0;
-            if (JxlDecoderGetICCProfileSize(dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA,
-                                            &n) == JXL_DEC_SUCCESS &&
+            if (libjxl().JxlDecoderGetICCProfileSize(
+                    dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA, &n) == JXL_DEC_SUCCESS &&
                 n > 0) {
                 icc.resize(qsizetype(n));
-                if (JxlDecoderGetColorAsICCProfile(
+                if (libjxl().JxlDecoderGetColorAsICCProfile(
                         dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA,
                         reinterpret_cast<uint8_t *>(icc.data()), n) != JXL_DEC_SUCCESS)
                     icc.clear();
@@ -403,10 +428,12 @@ QImage decodeJpegXl(const uchar *data, qsizetype size, const picture_checks::Lim
         } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             size_t needed = 0;
             if (picture.isNull() ||
-                JxlDecoderImageOutBufferSize(dec.get(), &format, &needed) != JXL_DEC_SUCCESS ||
+                libjxl().JxlDecoderImageOutBufferSize(dec.get(), &format, &needed) !=
+                    JXL_DEC_SUCCESS ||
                 needed > size_t(picture.sizeInBytes()) ||
-                JxlDecoderSetImageOutBuffer(dec.get(), &format, picture.bits(),
-                                            size_t(picture.sizeInBytes())) != JXL_DEC_SUCCESS)
+                libjxl().JxlDecoderSetImageOutBuffer(dec.get(), &format, picture.bits(),
+                                                     size_t(picture.sizeInBytes())) !=
+                    JXL_DEC_SUCCESS)
                 return {};
         } else if (status == JXL_DEC_FULL_IMAGE || status == JXL_DEC_SUCCESS) {
             break; // the first frame is the picture

@@ -25,6 +25,7 @@ dpkg-deb -f "$deb" Depends | tee /dev/stderr | grep -q 'libqt6gui6'
 dpkg-deb -f "$deb" Depends | grep -q 'qt6-translations-l10n'
 dpkg-deb -f "$deb" Depends | grep -q 'qt6-image-formats-plugins'
 dpkg-deb -f "$deb" Depends | grep -q 'libheif1'
+dpkg-deb -f "$deb" Depends | grep -q 'libjxl0.7'
 dpkg-deb -f "$deb" Suggests | grep -qx 'chromium | firefox-esr'
 dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>'
 size=$(stat -c %s "$deb")
