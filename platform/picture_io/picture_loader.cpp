@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -27,21 +28,12 @@ namespace platform
 
 namespace
 {
-struct Mapping {
-    void *base;
-    size_t length;
-};
-
-void unmap(void *info)
-{
-    auto *m = static_cast<Mapping *>(info);
-    ::munmap(m->base, m->length);
-    delete m;
-}
-
 // A large picture's buffer on transparent huge pages: one fault per 2 MB
-// instead of one per 4 KB page while the decoder fills it. Null when that is
-// not worth it or not to be had; the reader then allocates as usual.
+// instead of one per 4 KB page while the decoder fills it. From the
+// allocator rather than a mapping of its own: in a batch, where the allocator
+// keeps what it is given back, the next picture reuses the pages instead of
+// having the system clear fresh ones. Null when that is not worth it or not
+// to be had; the reader then allocates as usual.
 QImage hugePageImage(QSize size, QImage::Format format)
 {
     constexpr size_t Huge = 2u << 20;
@@ -52,17 +44,15 @@ QImage hugePageImage(QSize size, QImage::Format format)
     const size_t bytes = size_t(bytesPerLine) * size_t(size.height());
     if (bytes < 4 * Huge)
         return {};
-    const size_t length = bytes + Huge;
-    void *base =
-        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED)
+    // aligned_alloc wants a multiple of the alignment.
+    const size_t length = (bytes + Huge - 1) / Huge * Huge;
+    auto *data = static_cast<uchar *>(std::aligned_alloc(Huge, length));
+    if (!data)
         return {};
-    // The first 2 MB boundary in the mapping.
-    const auto misalignment = reinterpret_cast<uintptr_t>(base) & (Huge - 1);
-    uchar *data = static_cast<uchar *>(base) + (misalignment ? Huge - misalignment : 0);
-    ::madvise(data, bytes, MADV_HUGEPAGE);
-    return QImage(data, size.width(), size.height(), bytesPerLine, format, unmap,
-                  new Mapping{base, length});
+    ::madvise(data, length, MADV_HUGEPAGE);
+    return QImage(
+        data, size.width(), size.height(), bytesPerLine, format,
+        [](void *buffer) { std::free(buffer); }, data);
 }
 } // namespace
 
