@@ -1,6 +1,9 @@
 #include "jpeg_encoder/scans.h"
 
+#include "jpeg_encoder/parallel.h"
+
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 // after jpeglib.h, which it needs
@@ -66,11 +69,25 @@ const jpeg_scan_info ProgressiveScript[] = {
     {1, {2}, 3, 63, 0, 0},         {1, {0}, 10, 24, 0, 0}, {1, {0}, 25, 63, 0, 0},
 };
 
-} // namespace
+// The script in two parts written at once, each scan coded alone with its
+// own tables: the first scans, and the highest luma bands, which take about
+// as long. libjpeg takes no band before its component's DC, so the second
+// part starts with the DC scan again, to be dropped.
+constexpr size_t FirstPart = 7;
+const jpeg_scan_info SecondPart[] = {
+    ProgressiveScript[0],
+    ProgressiveScript[7],
+    ProgressiveScript[8],
+};
+static_assert(std::size(ProgressiveScript) == FirstPart + std::size(SecondPart) - 1);
 
-WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_t quality,
-                       const Markers &markers, bool progressive, const std::atomic_bool *abandoned,
-                       Encoded &out)
+// Below this many non-zero AC values a second thread costs about what it saves.
+constexpr int64_t WorthSplitting = 50000;
+
+// One file by libjpeg with the given scans, or baseline without a script.
+WriteResult writeScript(Coefficients &coefficients, const QImage &picture, int32_t quality,
+                        const Markers &markers, const jpeg_scan_info *script, size_t scans,
+                        const std::atomic_bool *abandoned, Encoded &out)
 {
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
@@ -94,14 +111,89 @@ WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_
     describe(cinfo, picture, quality, coefficients.colourWhole(), coefficients.tuning());
     // Optimised Huffman tables: the same coefficients, fewer bytes.
     cinfo.optimize_coding = TRUE;
-    if (progressive) {
-        cinfo.scan_info = ProgressiveScript;
-        cinfo.num_scans = int(std::size(ProgressiveScript));
+    if (script) {
+        cinfo.scan_info = script;
+        cinfo.num_scans = int(scans);
     }
     jpeg_write_coefficients(&cinfo, coefficients.arrays());
     writeMarkers(cinfo, markers);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    return WriteResult::Written;
+}
+
+// Where the second scan of a file libjpeg wrote begins (its tables, then its
+// header): past the segments up to the first scan's header and that scan's
+// entropy-coded data, which ends at the first 0xFF not stuffed or a restart.
+// Zero when the file is not laid out so.
+size_t secondScanAt(const Encoded &file)
+{
+    const unsigned char *b = file.bytes;
+    const size_t n = file.size;
+    size_t at = 2;
+    while (at + 4 <= n && b[at] == 0xFF) {
+        const unsigned marker = b[at + 1];
+        const size_t length = size_t(b[at + 2]) << 8 | b[at + 3];
+        at += 2 + length;
+        if (marker != 0xDA)
+            continue;
+        for (; at + 1 < n; ++at)
+            if (b[at] == 0xFF && b[at + 1] != 0 && (b[at + 1] < 0xD0 || b[at + 1] > 0xD7))
+                return at;
+        return 0;
+    }
+    return 0;
+}
+
+bool endsWithEoi(const Encoded &file)
+{
+    return file.size >= 2 && file.bytes[file.size - 2] == 0xFF && file.bytes[file.size - 1] == 0xD9;
+}
+
+} // namespace
+
+WriteResult writeScans(Coefficients &coefficients, const QImage &picture, int32_t quality,
+                       const Markers &markers, bool progressive, const std::atomic_bool *abandoned,
+                       Encoded &out)
+{
+    if (!progressive)
+        return writeScript(coefficients, picture, quality, markers, nullptr, 0, abandoned, out);
+    if (coefficients.nonZero() <= WorthSplitting)
+        return writeScript(coefficients, picture, quality, markers, ProgressiveScript,
+                           std::size(ProgressiveScript), abandoned, out);
+    Encoded second;
+    WriteResult firstResult = WriteResult::Written, secondResult = WriteResult::Written;
+    inParallel(
+        [&] {
+            firstResult = writeScript(coefficients, picture, quality, markers, ProgressiveScript,
+                                      FirstPart, abandoned, out);
+        },
+        [&] {
+            secondResult = writeScript(coefficients, picture, quality, markers, SecondPart,
+                                       std::size(SecondPart), abandoned, second);
+        });
+    if (firstResult != WriteResult::Written)
+        return firstResult;
+    if (secondResult != WriteResult::Written)
+        return secondResult;
+    // The first file without its end, then the second's later scans and end.
+    // Should libjpeg ever lay them out otherwise, the file is written whole.
+    const size_t from = secondScanAt(second);
+    if (!from || !endsWithEoi(out) || !endsWithEoi(second)) {
+        out.size = 0;
+        return writeScript(coefficients, picture, quality, markers, ProgressiveScript,
+                           std::size(ProgressiveScript), abandoned, out);
+    }
+    const size_t tail = second.size - from, size = out.size - 2 + tail;
+    if (size > out.capacity) {
+        auto *bytes = static_cast<unsigned char *>(std::realloc(out.bytes, size));
+        if (!bytes)
+            return WriteResult::OutOfMemory;
+        out.bytes = bytes;
+        out.capacity = size;
+    }
+    std::memcpy(out.bytes + out.size - 2, second.bytes + from, tail);
+    out.size = size;
     return WriteResult::Written;
 }
 

@@ -195,7 +195,8 @@ private slots:
 
     // The bytes of a few fixed pictures, as the encoder wrote them when these
     // were taken: a change meant to move code, not output, must keep them.
-    // Both samplings, both scan orders and the clipped-overshoot path are among them.
+    // Both samplings, both scan orders, the clipped-overshoot path and the
+    // scans written in two parts are among them.
     void outputBytesArePinned()
     {
         struct Case {
@@ -216,6 +217,9 @@ private slots:
              "eac2bf82a40dc5276adac94a735e61fede476aa0806c5b9b1b9ae8e66d4a8eb6"},
             {blackOnWhite(160, 96), 75,
              "378654db591594ab2036c9bc94ef49afb7c0b557a21717fbcdcc57d944e0de1c"},
+            // Enough detail for the scans to be written in two parts and joined.
+            {grainy(1001, 701), 90,
+             "43e2bad0cabe8da9508d0b611b922251464982a8ad6afebc7b6b05412ece8069"},
         };
         QSet<int> samplings, baseline;
         for (const Case &c : cases) {
