@@ -70,14 +70,14 @@ const jpeg_scan_info ProgressiveScript[] = {
 };
 
 // The script in two parts written at once, each scan coded alone with its
-// own tables: the first scans, and the highest luma bands, which take about
-// as long. libjpeg takes no band before its component's DC, so the second
-// part starts with the DC scan again, to be dropped.
-constexpr size_t FirstPart = 7;
+// own tables: the DC and the lowest bands, and the rest (the colour's and the
+// luma's higher bands), which take about as long. libjpeg takes no band
+// before its component's DC, so the second part starts with the DC scan
+// again, to be dropped.
+constexpr size_t FirstPart = 5;
 const jpeg_scan_info SecondPart[] = {
-    ProgressiveScript[0],
-    ProgressiveScript[7],
-    ProgressiveScript[8],
+    ProgressiveScript[0], ProgressiveScript[5], ProgressiveScript[6],
+    ProgressiveScript[7], ProgressiveScript[8],
 };
 static_assert(std::size(ProgressiveScript) == FirstPart + std::size(SecondPart) - 1);
 
