@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
+#include <new>
 
 namespace jpeg_encoder
 {
@@ -312,9 +314,7 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
 
 void Coefficients::chooseDc()
 {
-    std::vector<float> sequence;
-    std::vector<int16_t> values;
-    for (int ci = 0; ci < 3; ++ci) {
+    const auto choose = [this](int ci) {
         const Component &c = components_[ci];
         const int mcusPerRow = c.arrayWidth / c.h;
         const auto inOrder = [&](const auto &visit) {
@@ -327,14 +327,30 @@ void Coefficients::chooseDc()
                                 visit(row, column);
                         }
         };
-        sequence.clear();
+        std::vector<float> sequence;
+        std::vector<int16_t> values;
+        sequence.reserve(size_t(c.widthInBlocks) * size_t(c.heightInBlocks));
         inOrder([&](int row, int column) {
             sequence.push_back(dc_[ci][size_t(row) * size_t(c.arrayWidth) + size_t(column)]);
         });
         c.quantizer->chooseDc(sequence, c.dcBits, values);
         size_t i = 0;
         inOrder([&](int row, int column) { rows_[ci][row][column][0] = values[i++]; });
-    }
+    };
+    // Each component's sequence is its own: luma on one worker, colour on the
+    // other. Short of memory on either, the encoding fails as a whole.
+    std::atomic_bool shortOfMemory{false};
+    const auto guarded = [&](std::initializer_list<int> components) {
+        try {
+            for (const int ci : components)
+                choose(ci);
+        } catch (const std::bad_alloc &) {
+            shortOfMemory = true;
+        }
+    };
+    inParallel([&] { guarded({0}); }, [&] { guarded({1, 2}); });
+    if (shortOfMemory)
+        throw std::bad_alloc();
 }
 
 // The blocks are written once each, into memory not touched yet: large
