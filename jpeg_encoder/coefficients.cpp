@@ -208,21 +208,34 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
     if (Strength != 0) {
         std::vector<float> &activity = scratch.activity;
         activity.assign(scales.size(), 0.0f);
-        for (int by = 0; by < lumaRows; ++by)
-            for (int bx = 0; bx < components_[0].widthInBlocks; ++bx) {
-                float spread = 0;
-                for (int i = 0; i < 8; ++i) {
-                    const float *line =
-                        luma + size_t(by * 8 + i) * size_t(paddedWidth_) + size_t(bx) * 8;
-                    const float *below = i < 7 ? line + paddedWidth_ : line;
-                    for (int j = 0; j < 7; ++j)
-                        spread += std::sqrt(std::abs(line[j + 1] - line[j]) +
-                                            std::abs(below[j] - line[j]));
-                    spread += std::sqrt(std::abs(below[7] - line[7]));
-                }
+        // Whole rows of samples at a time, in loops that vectorise: the
+        // difference to the right (none for the last column of a block) and
+        // to below (none for the last row), summed for each column of a block
+        // over its rows, then the eight columns of each block pairwise.
+        const int blocks = components_[0].widthInBlocks, samples = blocks * 8;
+        std::vector<float> &right = scratch.rowRight, &columnSums = scratch.rowColumns;
+        right.resize(size_t(samples));
+        columnSums.resize(size_t(samples));
+        for (int by = 0; by < lumaRows; ++by) {
+            std::fill(columnSums.begin(), columnSums.end(), 0.0f);
+            for (int i = 0; i < 8; ++i) {
+                const float *line = luma + size_t(by * 8 + i) * size_t(paddedWidth_);
+                const float *below = i < 7 ? line + paddedWidth_ : line;
+                for (int x = 0; x + 1 < samples; ++x)
+                    right[size_t(x)] = std::abs(line[x + 1] - line[x]);
+                for (int x = 7; x < samples; x += 8)
+                    right[size_t(x)] = 0;
+                for (int x = 0; x < samples; ++x)
+                    columnSums[size_t(x)] +=
+                        std::sqrt(right[size_t(x)] + std::abs(below[x] - line[x]));
+            }
+            for (int bx = 0; bx < blocks; ++bx) {
+                const float *c = columnSums.data() + size_t(bx) * 8;
+                float spread = ((c[0] + c[1]) + (c[2] + c[3])) + ((c[4] + c[5]) + (c[6] + c[7]));
                 spread /= 64;
                 activity[size_t(by) * size_t(lumaColumns) + size_t(bx)] = spread * spread;
             }
+        }
         // The least of each block's neighbourhood, rows first: the MCU row
         // has at most two rows of luma blocks.
         const int columns = components_[0].widthInBlocks;

@@ -52,6 +52,7 @@ private:
     struct Scratch {
         std::vector<float> planes[3];
         std::vector<float> errorScales, activity, columnLeast; // per luma block of the row
+        std::vector<float> rowRight, rowColumns;               // per luma sample of a row
         // The colour planes at half resolution both ways, when halved.
         std::vector<float> halves[2], halvingScratch;
         Scratch(int width, int height)
