@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -316,7 +317,9 @@ void Coefficients::transformRow(const QImage &picture, int row, Scratch &scratch
                 forwardDct(samples, coefficients);
                 c.quantizer->quantize(coefficients, values, scale);
                 dc_[ci][size_t(blockRow) * size_t(c.arrayWidth) + size_t(bx)] = coefficients[0];
-                std::copy(values.begin(), values.end(), out);
+                // A fixed size: copied inline, not through a call.
+                static_assert(sizeof(JCOEF) == sizeof(values[0]));
+                std::memcpy(out, values.data(), sizeof values);
                 for (size_t n = 1; n < 64; ++n)
                     nonZero += values[n] != 0;
             }
@@ -394,7 +397,7 @@ void Coefficients::gather(const float *plane, int planeWidth, int bx, int by, in
     if (sx == 1 && sy == 1) {
         for (int i = 0; i < 8; ++i) {
             const float *from = plane + size_t(by * 8 + i) * width + size_t(bx * 8);
-            std::copy(from, from + 8, samples.begin() + ptrdiff_t(i) * 8);
+            std::memcpy(samples.data() + ptrdiff_t(i) * 8, from, 8 * sizeof(float));
         }
     } else if (sx == 2 && sy == 2) {
         for (int i = 0; i < 8; ++i) {
