@@ -4,10 +4,12 @@
 #include "fuzz/encoder_input.h"
 #include "jpeg_encoder/writer.h"
 #include "platform/picture_io/picture_loader.h"
+#include "platform/picture_io/picture_metadata.h"
 
 #include <cmath>
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -74,6 +76,41 @@ JpegFacts facts(const QByteArray &b)
         i += 2 + len;
     }
     return f;
+}
+
+// How a JPEG file is laid out, walked segment by segment and over each
+// scan's entropy-coded data (which ends at the first 0xFF that is neither
+// stuffing nor a restart marker).
+struct JpegLayout {
+    int scans = 0;
+    QList<QByteArray> app1; // the payloads of the Exif and XMP segments
+    bool complete = false;  // the walk ended at an end-of-image marker, the last bytes
+};
+
+JpegLayout layoutOf(const QByteArray &b)
+{
+    JpegLayout l;
+    qsizetype i = 2;
+    while (i + 2 <= b.size() && uchar(b[i]) == 0xFF) {
+        const int marker = uchar(b[i + 1]);
+        if (marker == 0xD9) {
+            l.complete = i + 2 == b.size();
+            break;
+        }
+        if (i + 4 > b.size())
+            break;
+        const int len = (uchar(b[i + 2]) << 8) | uchar(b[i + 3]);
+        if (marker == 0xE1)
+            l.app1 << b.mid(i + 4, len - 2);
+        i += 2 + len;
+        if (marker != 0xDA)
+            continue;
+        ++l.scans;
+        while (i + 1 < b.size() && !(uchar(b[i]) == 0xFF && uchar(b[i + 1]) != 0 &&
+                                     (uchar(b[i + 1]) < 0xD0 || uchar(b[i + 1]) > 0xD7)))
+            ++i;
+    }
+    return l;
 }
 
 // A photo's grain and a few hard edges over a picture, the same every run.
@@ -732,6 +769,48 @@ private slots:
         QVERIFY(QFile::exists(path));
     }
 
+    // Pictures of much detail have their scans written in two parts at once
+    // and joined. Whatever the metadata holds (here bytes that look like
+    // markers), the file has every scan once, the metadata as given, its
+    // colour profile, and pictures that decode close to the original
+    // everywhere, with either sampling of the colour.
+    void detailedFilesKeepEveryScanAndTheirMetadata()
+    {
+        const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
+        QVERIFY2(!djpeg.isEmpty(), "djpeg is not installed (libjpeg-turbo-progs)");
+        QByteArray exif("MM\0*", 4);
+        for (int i = 0; i < 300; ++i)
+            exif += QByteArray("\xFF\xDA\x00\x08\xFF\xD9\xFF\xC4", 8);
+        const QByteArray xmp("<x:xmpmeta xmlns:x='adobe:ns:meta/'>\xFF\xD9</x:xmpmeta>");
+        QSet<int> samplings;
+        // Coloured detail at 90 keeps the colour whole; grain over smooth
+        // colour at 50 has it halved.
+        for (const int q : {50, 90}) {
+            QImage img = q == 90 ? grainy(1600, 1200) : grainy(smoothPhoto(1600, 1200));
+            img.setColorSpace(QColorSpace::DisplayP3);
+            platform::metadata::attach(img, {exif, xmp, {}});
+            const QString path = at(QStringLiteral("detailed-%1.jpg").arg(q));
+            QCOMPARE(save(img, path, q), WriteResult::Written);
+            const QByteArray bytes = read(path);
+            samplings << facts(bytes).lumaH;
+            const JpegLayout layout = layoutOf(bytes);
+            QVERIFY(layout.complete);
+            QCOMPARE(layout.scans, 9);
+            QCOMPARE(layout.app1,
+                     QList<QByteArray>({QByteArray("Exif\0\0", 6) + exif,
+                                        QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + xmp}));
+            const QImage back(path, "JPEG");
+            QCOMPARE(back.size(), img.size());
+            QCOMPARE(back.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+            const double mean =
+                std::sqrt(squaredError(img, back, img.rect()) / (3.0 * img.width() * img.height()));
+            QVERIFY2(mean < (q >= 90 ? 8 : 16), qPrintable(QString::number(mean)));
+            QCOMPARE(QProcess::execute(djpeg, {"-outfile", at("detailed.ppm"), path}), 0);
+            QCOMPARE(QImage(at("detailed.ppm")).size(), img.size());
+        }
+        QCOMPARE(samplings, QSet<int>({1, 2}));
+    }
+
     // --- the picture loader ---
 
     void loaderReadsByContent()
@@ -757,6 +836,73 @@ private slots:
         QCOMPARE(loaded.size(), big.size());
         QCOMPARE(reinterpret_cast<quintptr>(loaded.constBits()) % (2u << 20), quintptr(0));
         QVERIFY(qAbs(loaded.pixelColor(1100, 700).red() - big.pixelColor(1100, 700).red()) < 8);
+    }
+
+    // The kind is told from the bytes, whatever the name says, and only the
+    // kind's reader is asked; what no reader takes is no picture.
+    void loaderReadsWhateverTheName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("refusal"); // the error, where it is no picture read here
+        const QImage img = photoLike(40, 30);
+        const auto bytesOf = [](const QImage &picture, const char *format) {
+            QByteArray b;
+            QBuffer buffer(&b);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, format);
+            return b;
+        };
+        QTest::newRow("PNG named .jpg") << "png.jpg" << bytesOf(img, "PNG") << QSize(40, 30) << 0;
+        const QString gif = QStringLiteral(":/pictures/logo.gif");
+        QTest::newRow("GIF named .bmp") << "gif.bmp" << read(gif) << QImage(gif).size() << 0;
+        QTest::newRow("PPM named .gif") << "ppm.gif" << bytesOf(img, "PPM") << QSize(40, 30) << 0;
+        QTest::newRow("PGM named .txt")
+            << "pgm.txt" << bytesOf(img.convertToFormat(QImage::Format_Grayscale8), "PGM")
+            << QSize(40, 30) << 0;
+        QTest::newRow("PBM without a name")
+            << "pbm" << bytesOf(img.convertToFormat(QImage::Format_Mono), "PBM") << QSize(40, 30)
+            << 0;
+        QTest::newRow("plain PPM")
+            << "plain.ppm" << QByteArray("P3\n2 1\n255\n255 0 0  0 0 255\n") << QSize(2, 1) << 0;
+        QTest::newRow("plain PBM")
+            << "plain.pbm" << QByteArray("P1\n3 2\n1 0 1\n0 1 0\n") << QSize(3, 2) << 0;
+        QTest::newRow("XPM, told by Qt")
+            << "picture.dat" << bytesOf(img, "XPM") << QSize(40, 30) << 0;
+        QTest::newRow("P6 and no header, a damaged picture")
+            << "p6.ppm" << QByteArray("P6xyz") << QSize() << int(rt::ErrInvalidPicture);
+        QTest::newRow("P7 (PAM), no kind read here")
+            << "p7.txt" << QByteArray("P7\nWIDTH 2\n") << QSize() << int(rt::ErrInvalidFileFormat);
+    }
+
+    void loaderReadsWhateverTheName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, size);
+        QFETCH(int, refusal);
+        platform::QtPictureLoader loader;
+        write(at(name), bytes);
+        if (refusal) {
+            int error = 0;
+            try {
+                loader.load(at(name));
+            } catch (const rt::RuntimeError &e) {
+                error = e.number();
+            }
+            QCOMPARE(error, refusal);
+            return;
+        }
+        const QImage loaded = loader.load(at(name));
+        QCOMPARE(loaded.size(), size);
+        QVERIFY(loader.isPicture(at(name)));
+        if (!name.endsWith(QStringLiteral(".dat")))
+            QCOMPARE(loader.pixelsOf(at(name)), qint64(size.width()) * size.height());
+        if (name == QStringLiteral("plain.ppm")) {
+            QCOMPARE(loaded.pixel(0, 0), qRgb(255, 0, 0));
+            QCOMPARE(loaded.pixel(1, 0), qRgb(0, 0, 255));
+        }
     }
 
     void loaderRefusesBadInput_data()

@@ -15,6 +15,7 @@
 #include <QColorSpace>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -524,6 +525,68 @@ private slots:
         // Written as any other picture.
         QCOMPARE(save(flattenOnto(loader.load(path), Qt::white), path + ".jpg"),
                  WriteResult::Written);
+    }
+
+    // HEIF and JPEG XL libraries, with their codecs, are loaded by a
+    // conversion of such a picture and by nothing else; other pictures
+    // load only their own Qt reader. The converted picture is the right way up.
+    void codecsAreLoadedForTheirPicturesOnly_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("loads");
+        QTest::addColumn<QStringList>("leaves");
+        const QStringList heavy{"libheif.so", "libjxl.so", "libde265.so", "libhwy.so"},
+            plugins{"libqtiff.so", "libqwebp.so", "libqmng.so"};
+        QTest::newRow("heic") << "heic" << QStringList{"libheif.so"}
+                              << QStringList{"libjxl.so", "libhwy.so"} + plugins;
+        QTest::newRow("jxl") << "jxl" << QStringList{"libjxl.so"}
+                             << QStringList{"libheif.so", "libde265.so"} + plugins;
+        QTest::newRow("png") << "png" << QStringList{} << heavy + plugins;
+        QTest::newRow("bmp") << "bmp" << QStringList{} << heavy + plugins;
+        QTest::newRow("jpeg") << "jpeg" << QStringList{"libqjpeg.so"} << heavy + plugins;
+    }
+
+    void codecsAreLoadedForTheirPicturesOnly()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, loads);
+        QFETCH(QStringList, leaves);
+        const QImage stored = quadrants(96, 64);
+        const QString path = at("codecs." + kind);
+        bool turned = true;
+        if (kind == "heic") {
+            const QByteArray bytes = heifFile(heif_compression_HEVC, stored);
+            if (bytes.isEmpty())
+                QSKIP("this libheif has no HEVC encoder");
+            write(path, bytes);
+        } else if (kind == "jxl") {
+            write(path, jxlFile(stored));
+        } else {
+            write(path,
+                  bytesOf(stored, kind == "jpeg" ? "JPEG" : kind.toUpper().toLatin1().data()));
+            turned = false;
+        }
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_DEBUG", "files");
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("MIPOQUIBBO_EXE"),
+                {"--quality", "80", "--output", at("codecs-" + kind + ".jpg"), path});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString loaded = QString::fromLocal8Bit(p.readAllStandardError());
+        const auto opened = [&](const QString &library) {
+            return loaded.contains(
+                QRegularExpression("file=[^ ]*" + QRegularExpression::escape(library)));
+        };
+        for (const QString &library : loads)
+            QVERIFY2(opened(library), qPrintable(library));
+        for (const QString &library : leaves)
+            QVERIFY2(!opened(library), qPrintable(library));
+        const QImage written(at("codecs-" + kind + ".jpg"));
+        QCOMPARE(written.size(), turned ? QSize(64, 96) : QSize(96, 64));
+        QVERIFY2(near(written.pixel(4, 4), turned ? 0xff0000ff : 0xffff0000),
+                 qPrintable(QString::number(written.pixel(4, 4), 16)));
     }
 
     // A kind of file read nowhere here is told from a damaged picture.
