@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace platform
 {
@@ -152,33 +153,23 @@ QByteArray wholeContent(QIODevice &device, qint64 maxBytes)
 }
 
 // The components a JPEG's frame header gives, from its headers alone.
-// Qt's name of the reader for a file that starts with head; empty where Qt
-// is to tell from the content.
-QByteArray qtFormatOf(const QByteArray &head)
+// Qt's name of the reader for a file of the kind that starts with head;
+// empty where Qt is to tell from the content.
+QByteArray qtFormatOf(picture_formats::Kind kind, const QByteArray &head)
 {
     using picture_formats::Kind;
-    const Kind kind =
-        picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size()).kind;
     // Netpbm: "P1" to "P6" and a space; Qt reads all six as "ppm".
     if (kind == Kind::Unknown && head.size() >= 3 && head[0] == 'P' && head[1] >= '1' &&
         head[1] <= '6' && QChar::isSpace(uchar(head[2])))
         return "ppm";
-    switch (kind) {
-    case Kind::Jpeg:
-        return "jpeg";
-    case Kind::Png:
-        return "png";
-    case Kind::Gif:
-        return "gif";
-    case Kind::Bmp:
-        return "bmp";
-    case Kind::WebP:
-        return "webp";
-    case Kind::Tiff:
-        return "tiff";
-    default:
-        return {};
-    }
+    static constexpr std::pair<Kind, const char *> Names[] = {
+        {Kind::Jpeg, "jpeg"}, {Kind::Png, "png"},   {Kind::Gif, "gif"},
+        {Kind::Bmp, "bmp"},   {Kind::WebP, "webp"}, {Kind::Tiff, "tiff"},
+    };
+    for (const auto &[named, name] : Names)
+        if (named == kind)
+            return name;
+    return {};
 }
 
 int jpegComponents(const QByteArray &headers)
@@ -237,7 +228,7 @@ QImage QtPictureLoader::decode(QIODevice &device, const QByteArray &format)
     // Named, and with Qt's guessing off, the kind's reader is the only one
     // loaded; to guess, even for a kind it reads itself, Qt loads every image
     // plugin installed to ask each one, some milliseconds of every conversion.
-    const QByteArray named = format.isEmpty() ? qtFormatOf(head) : format;
+    const QByteArray named = format.isEmpty() ? qtFormatOf(kind, head) : format;
     QImageReader reader(&device, named);
     reader.setAutoDetectImageFormat(named.isEmpty());
     reader.setDecideFormatFromContent(named.isEmpty());
@@ -277,7 +268,10 @@ qint64 QtPictureLoader::pixelsOf(const QString &path)
     int error = 0;
     if (!openRegular(path, file, error))
         return 0;
-    const QByteArray named = qtFormatOf(file.read(4096));
+    const QByteArray head = file.read(4096);
+    const QByteArray named = qtFormatOf(
+        picture_formats::sniff(reinterpret_cast<const uchar *>(head.constData()), head.size()).kind,
+        head);
     if (!named.isEmpty() && file.seek(0)) {
         QImageReader reader(&file, named);
         reader.setAutoDetectImageFormat(false);
